@@ -1,0 +1,23 @@
+# Every third-party library the program uses comes from Debian packages
+# (scripts/install-deps.sh installs them) and is found through pkg-config.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
+pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libswresample libavutil)
+pkg_check_modules(RTAUDIO REQUIRED IMPORTED_TARGET rtaudio)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(GSF REQUIRED IMPORTED_TARGET libgsf-1)
+if(MORVANE_APP)
+  pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+  pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
+  find_package(OpenGL REQUIRED)
+endif()
+if(MORVANE_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(MORVANE_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

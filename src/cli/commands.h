@@ -1,0 +1,23 @@
+#pragma once
+// The commands of morvane-cli. Each returns the process exit code:
+// 0 success, 1 a handled failure (one line on stderr), 2 bad usage.
+
+namespace morvane::cli {
+
+struct Command {
+    const char* name;
+    const char* usage;    // arguments after the command name
+    const char* summary;  // one line for the overview
+    int (*run)(int argc, char** argv);  // argv[0] is the command name
+};
+
+// Every command, in the order the overview lists them.
+const Command* AllCommands(int* count);
+
+// True when argv holds "--help" or "-h"; prints the command's usage when so.
+bool WantsHelp(const Command& command, int argc, char** argv);
+void PrintUsage(const Command& command);
+
+int RunDemo(int argc, char** argv);
+
+}  // namespace morvane::cli

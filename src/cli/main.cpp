@@ -1,0 +1,75 @@
+// morvane-cli: the core of Morvane without a window.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+#include "version.h"
+
+namespace morvane::cli {
+
+static const Command kCommands[] = {
+    {"demo", "[--out DIR]",
+     "Install the demo content and run Morvane's main job on it", RunDemo},
+};
+
+const Command* AllCommands(int* count) {
+    *count = static_cast<int>(sizeof(kCommands) / sizeof(kCommands[0]));
+    return kCommands;
+}
+
+void PrintUsage(const Command& command) {
+    std::printf("usage: morvane-cli %s %s\n  %s\n", command.name, command.usage, command.summary);
+}
+
+bool WantsHelp(const Command& command, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintUsage(command);
+            return true;
+        }
+    }
+    return false;
+}
+
+static void PrintOverview(std::FILE* out) {
+    std::fprintf(out,
+                 "morvane-cli %s - sound design to picture, without a window\n\n"
+                 "usage: morvane-cli [--help | --version]\n"
+                 "       morvane-cli COMMAND [ARGS...]   (COMMAND --help for its options)\n\n"
+                 "commands:\n",
+                 MORVANE_VERSION);
+    int count = 0;
+    const Command* commands = AllCommands(&count);
+    for (int i = 0; i < count; ++i)
+        std::fprintf(out, "  %-16s %s\n", commands[i].name, commands[i].summary);
+}
+
+}  // namespace morvane::cli
+
+int main(int argc, char** argv) {
+    using namespace morvane::cli;
+    if (argc < 2) {
+        PrintOverview(stderr);
+        return 2;
+    }
+    const char* first = argv[1];
+    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 ||
+        std::strcmp(first, "help") == 0) {
+        PrintOverview(stdout);
+        return 0;
+    }
+    if (std::strcmp(first, "--version") == 0) {
+        std::printf("%s\n", MORVANE_VERSION);
+        return 0;
+    }
+    int count = 0;
+    const Command* commands = AllCommands(&count);
+    for (int i = 0; i < count; ++i) {
+        if (std::strcmp(commands[i].name, first) == 0) {
+            if (WantsHelp(commands[i], argc - 1, argv + 1)) return 0;
+            return commands[i].run(argc - 1, argv + 1);
+        }
+    }
+    std::fprintf(stderr, "morvane-cli: unknown command '%s' (see morvane-cli --help)\n", first);
+    return 2;
+}
