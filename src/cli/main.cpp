@@ -8,7 +8,7 @@
 namespace morvane::cli {
 
 static const Command kCommands[] = {
-    {"demo", "[--out DIR]",
+    {"demo", "[--force]",
      "Install the demo content and run Morvane's main job on it", RunDemo},
 };
 

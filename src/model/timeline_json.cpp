@@ -1,0 +1,503 @@
+#include "model/timeline_json.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+
+namespace morvane {
+
+namespace {
+
+float Float(const JsonValue& object, std::string_view key, float fallback) {
+    return JsonAsFloat(JsonMember(object, key), fallback);
+}
+
+int Int(const JsonValue& object, std::string_view key, int fallback) {
+    return JsonAsInt(JsonMember(object, key), fallback);
+}
+
+bool Bool(const JsonValue& object, std::string_view key, bool fallback) {
+    return JsonAsBool(JsonMember(object, key), fallback);
+}
+
+std::string Text(const JsonValue& object, std::string_view key, size_t maxBytes) {
+    return CutText(JsonAsText(JsonMember(object, key)), maxBytes);
+}
+
+const std::string& Text(const JsonValue& object, std::string_view key) {
+    return JsonAsText(JsonMember(object, key));
+}
+
+// The newer key when it holds a number, else the older one, else the fallback.
+float FloatRenamed(const JsonValue& object, std::string_view key, std::string_view oldKey, float fallback) {
+    const JsonValue& value = JsonMember(object, key);
+    if (value.IsNumber()) return JsonAsFloat(value, JsonAsFloat(JsonMember(object, oldKey), fallback));
+    return JsonAsFloat(JsonMember(object, oldKey), fallback);
+}
+
+// An optional layer curve: present only when the key holds an array. Each element that
+// is not a number reads as neutral; the result is clamped to lo..hi.
+bool ReadOptionalCurve(const JsonValue& object, std::string_view key, std::span<float> curve, float neutral,
+                       float lo, float hi) {
+    const JsonValue& value = JsonMember(object, key);
+    if (!value.IsArray()) return false;
+    size_t count = std::min(value.items.size(), curve.size());
+    for (size_t i = 0; i < count; ++i) curve[i] = std::clamp(JsonAsFloat(value.items[i], neutral), lo, hi);
+    return true;
+}
+
+void WriteAlloyPart(JsonWriter& w, std::string_view key, const AlloyPart& part, const PathMap& paths) {
+    w.beginObject(key);
+    w.writeString("filepath", MapPath(paths, part.filepath));
+    if (!part.fileId.empty()) w.writeString("fileId", part.fileId);
+    w.writeFloat("offset", part.offset);
+    w.writeFloat("duration", part.duration);
+    w.writeString("name", part.name);
+    w.endObject();
+}
+
+AlloyPart ReadAlloyPart(const JsonValue& object, const std::string& projectFolder) {
+    AlloyPart part;
+    part.filepath = ResolveProjectPath(Text(object, "filepath"), projectFolder);
+    part.fileId = Text(object, "fileId");
+    part.offset = Float(object, "offset", 0.0f);
+    part.duration = Float(object, "duration", 0.0f);
+    part.name = Text(object, "name");
+    return part;
+}
+
+void WriteEventMembersAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth);
+
+void WriteEventAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth) {
+    w.beginObject();
+    WriteEventMembersAt(w, e, paths, bounceDepth);
+    w.endObject();
+}
+
+void WriteEventMembersAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth) {
+    w.writeFloat("time", e.time);
+    w.writeFloat("duration", e.duration);
+    w.writeFloat("spread", e.spread);
+    w.writeFloat("weightCenter", e.weightCenter);
+    w.writeFloat("intensityScale", e.intensityScale);
+    w.writeFloat("weightOffset", e.weightOffset);
+    w.writeFloat("syncOffset", e.syncOffset);
+
+    w.writeInt("shape", static_cast<int>(e.shape));
+    w.writeInt("intensityMode", e.intensityMode);
+    w.writeInt("userShapeIdx", e.userShapeIdx);
+
+    w.writeBool("locked", e.locked);
+    if (e.muted) w.writeBool("muted", true);
+    w.writeBool("hero", e.hero);
+    w.writeBool("stereo", e.stereo);
+
+    w.writeFloat("gain", e.gain);
+    w.writeBool("alloy", e.alloy);
+    w.writeFloat("alloyMorph", e.alloyMorph);
+
+    if (e.pitchVariation > 0.001f) w.writeFloat("pitchVariation", e.pitchVariation);
+    if (e.scaleTuneOverride != 0) w.writeInt("scaleTuneOverride", e.scaleTuneOverride);
+    if (e.fillLayers > 0) w.writeInt("fillLayers", e.fillLayers);
+    if (e.reverbSend >= 0.0f) w.writeFloat("reverbSend", e.reverbSend);
+
+    w.writeInt("groupOverride", e.groupOverride);
+    if (e.sceneLink >= 0) {
+        w.writeInt("sceneLink", e.sceneLink);
+        w.writeInt("sceneCrossfade", e.sceneCrossfade);
+    }
+    if (e.sceneFill) w.writeInt("sceneFill", 1);
+
+    w.writeString("keywords", e.keywords);
+
+    if (e.hasPinnedFile && !e.pinnedFile.empty()) {
+        w.writeString("pinnedFile", MapPath(paths, e.pinnedFile));
+        if (!e.pinnedFileId.empty()) w.writeString("pinnedFileId", e.pinnedFileId);
+    }
+
+    // The per-layer lists of a Bed only mean something next to its pinned files.
+    if (!e.pinnedFiles.empty()) {
+        w.beginArray("pinnedFiles");
+        for (const std::string& path : e.pinnedFiles) w.writeStringItem(MapPath(paths, path));
+        w.endArray();
+        if (!e.pinnedFileIds.empty()) w.writeStringArray("pinnedFileIds", e.pinnedFileIds);
+        if (!e.bedLayerLoop.empty()) {
+            std::vector<int> loops(e.bedLayerLoop.begin(), e.bedLayerLoop.end());
+            w.writeIntArray("bedLayerLoop", loops);
+        }
+        if (!e.bedLayerWeight.empty()) w.writeFloatArray("bedLayerWeight", e.bedLayerWeight);
+    }
+
+    if (e.shape == EventShape::Clip) {
+        if (e.clipWeight >= 0.0f) w.writeFloat("clipWeight", e.clipWeight);
+        w.writeFloat("clipSourceOffset", e.clipSourceOffset);
+        w.writeFloat("clipSourceDuration", e.clipSourceDuration);
+        w.writeFloat("clipFadeIn", e.clipFadeIn);
+        w.writeFloat("clipFadeOut", e.clipFadeOut);
+    }
+
+    if (!e.folder.empty()) w.writeString("folder", e.folder);
+    if (!e.libFilter.empty()) w.writeString("libFilter", e.libFilter);
+    if (!e.presetName.empty()) w.writeString("presetName", e.presetName);
+
+    w.writeCurve("weight", e.weight);
+    w.writeCurve("intensity", e.intensity);
+    if (e.hasTraceGain) {
+        w.writeBool("hasTraceGain", true);
+        w.writeCurve("traceGain", e.traceGain);
+    }
+
+    if (!e.bounceSource.empty() && bounceDepth < kMaxBounceDepth) {
+        w.beginArray("bounceSource");
+        for (const Event& source : e.bounceSource) WriteEventAt(w, source, paths, bounceDepth + 1);
+        w.endArray();
+    }
+}
+
+Event ReadEventAt(const JsonValue& o, const std::string& projectFolder, bool legacy, int userShapeCount,
+                  int bounceDepth) {
+    Event e;
+    e.time = Float(o, "time", 0.0f);
+    e.duration = Float(o, "duration", 1.0f);
+    e.spread = Float(o, "spread", 0.3f);
+    e.weightCenter = Float(o, "weightCenter", 0.3f);
+    e.intensityScale = Float(o, "intensityScale", 1.0f);
+    e.weightOffset = Float(o, "weightOffset", 0.0f);
+    e.syncOffset = Float(o, "syncOffset", 0.0f);
+
+    int shape = Int(o, "shape", 0);
+    if (legacy && shape == 2) {
+        // Old projects stored alloyed Blooms as a shape of their own.
+        shape = static_cast<int>(EventShape::Bloom);
+        e.alloy = true;
+    }
+    e.shape = EventShapeFromInt(shape);
+    e.intensityMode = std::clamp(Int(o, "intensityMode", 0), 0, 2);
+    e.userShapeIdx = Int(o, "userShapeIdx", -1);
+
+    e.locked = Bool(o, "locked", false);
+    e.muted = Bool(o, "muted", false);
+    e.stereo = Bool(o, "stereo", false);
+    e.hero = Bool(o, "hero", false);
+    e.gain = std::clamp(Float(o, "gain", 1.0f), 0.0f, 1.0f);
+    e.alloy = Bool(o, "alloy", e.alloy);
+    e.alloyMorph = Float(o, "alloyMorph", 1.0f);
+    e.pitchVariation = std::clamp(Float(o, "pitchVariation", 0.0f), 0.0f, 1.0f);
+    e.scaleTuneOverride = std::clamp(Int(o, "scaleTuneOverride", 0), 0, 2);
+    e.reverbSend = Float(o, "reverbSend", -1.0f);
+    e.fillLayers = std::clamp(Int(o, "fillLayers", 0), 0, kMaxFillLayers);
+
+    // Group and scene numbers index lists elsewhere; anything that is not a group reads
+    // as "no override", and a negative scene as "no scene".
+    e.groupOverride = Int(o, "groupOverride", -1);
+    if (e.groupOverride < 0 || e.groupOverride >= kGroupCount) e.groupOverride = -1;
+    e.sceneLink = std::max(Int(o, "sceneLink", -1), -1);
+    e.sceneCrossfade = std::clamp(Int(o, "sceneCrossfade", 1), 0, kMaxSceneCrossfadeFrames);
+    const JsonValue& sceneFill = JsonMember(o, "sceneFill");
+    e.sceneFill = sceneFill.IsNumber() && sceneFill.number != 0.0;
+
+    e.keywords = Text(o, "keywords", kKeywordsMaxBytes);
+
+    const std::string& pinned = Text(o, "pinnedFile");
+    if (!pinned.empty()) {
+        e.pinnedFile = CutText(ResolveProjectPath(pinned, projectFolder), kPinnedFileMaxBytes);
+        e.hasPinnedFile = true;
+    }
+    e.pinnedFileId = Text(o, "pinnedFileId");
+
+    const JsonValue& pinnedFiles = JsonMember(o, "pinnedFiles");
+    for (const JsonValue& item : pinnedFiles.items) {
+        const std::string& path = JsonAsText(item);
+        if (!path.empty()) e.pinnedFiles.push_back(ResolveProjectPath(path, projectFolder));
+    }
+    const JsonValue& pinnedIds = JsonMember(o, "pinnedFileIds");
+    size_t idCount = std::min(pinnedIds.items.size(), e.pinnedFiles.size());
+    for (size_t i = 0; i < idCount; ++i) e.pinnedFileIds.push_back(JsonAsText(pinnedIds.items[i]));
+
+    for (const JsonValue& item : JsonMember(o, "bedLayerLoop").items)
+        e.bedLayerLoop.push_back(JsonAsInt(item, 0) != 0 ? 1 : 0);
+    for (const JsonValue& item : JsonMember(o, "bedLayerWeight").items) {
+        // 0.5 is what older builds stored for "not set", so it is read as not set.
+        float weight = JsonAsFloat(item, -1.0f);
+        e.bedLayerWeight.push_back(weight >= 0.0f && weight != 0.5f ? std::min(weight, 1.0f) : -1.0f);
+    }
+
+    e.clipSourceOffset = FloatRenamed(o, "clipSourceOffset", "placeSourceOffset", 0.0f);
+    e.clipSourceDuration = FloatRenamed(o, "clipSourceDuration", "placeSourceDuration", 0.0f);
+    e.clipFadeIn = FloatRenamed(o, "clipFadeIn", "placeFadeIn", -1.0f);
+    e.clipFadeOut = FloatRenamed(o, "clipFadeOut", "placeFadeOut", -1.0f);
+    e.clipWeight = Float(o, "clipWeight", -1.0f);
+
+    e.folder = Text(o, "folder", kNameMaxBytes);
+    e.libFilter = Text(o, "libFilter", kLibFilterMaxBytes);
+    e.presetName = Text(o, "presetName", kNameMaxBytes);
+
+    ReadCurveJson(JsonMember(o, "weight"), e.weight, 0.5f);
+    ReadCurveJson(JsonMember(o, "intensity"), e.intensity, 0.5f);
+    e.hasTraceGain = Bool(o, "hasTraceGain", false);
+    if (e.hasTraceGain) ReadCurveJson(JsonMember(o, "traceGain"), e.traceGain, 0.5f);
+
+    if (bounceDepth < kMaxBounceDepth) {
+        for (const JsonValue& item : JsonMember(o, "bounceSource").items)
+            if (item.IsObject())
+                e.bounceSource.push_back(ReadEventAt(item, projectFolder, legacy, userShapeCount, bounceDepth + 1));
+    }
+
+    if (e.userShapeIdx < 0 || e.userShapeIdx >= userShapeCount) e.userShapeIdx = -1;
+    return e;
+}
+
+}  // namespace
+
+const std::string& MapPath(const PathMap& map, const std::string& path) {
+    auto found = map.find(path);
+    return found == map.end() ? path : found->second;
+}
+
+std::string ResolveProjectPath(const std::string& path, const std::string& projectFolder) {
+    if (path.empty() || projectFolder.empty()) return path;
+    std::filesystem::path relative(path);
+    if (!relative.is_relative()) return path;
+    std::filesystem::path joined = std::filesystem::path(projectFolder) / relative;
+    std::error_code error;
+    if (std::filesystem::exists(joined, error)) return joined.string();
+    return path;
+}
+
+void ReadCurveJson(const JsonValue& value, std::span<float> curve, float neutral) {
+    if (!value.IsArray()) {
+        std::fill(curve.begin(), curve.end(), neutral);
+        return;
+    }
+    size_t count = std::min(value.items.size(), curve.size());
+    for (size_t i = 0; i < count; ++i) curve[i] = JsonAsFloat(value.items[i], neutral);
+}
+
+// ---------------------------------------------------------------------------------------
+// Event
+
+void WriteEventJson(JsonWriter& writer, const Event& event, const PathMap& paths) {
+    WriteEventAt(writer, event, paths, 0);
+}
+
+void WriteEventMembers(JsonWriter& writer, const Event& event, const PathMap& paths) {
+    WriteEventMembersAt(writer, event, paths, 0);
+}
+
+Event ReadEventJson(const JsonValue& object, const std::string& projectFolder, bool legacy, int userShapeCount) {
+    return ReadEventAt(object, projectFolder, legacy, userShapeCount, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Layer
+
+void WriteLayerJson(JsonWriter& writer, const Layer& layer, const PathMap& paths) {
+    writer.beginObject();
+    WriteLayerMembers(writer, layer, paths);
+    writer.endObject();
+}
+
+void WriteLayerMembers(JsonWriter& w, const Layer& l, const PathMap& paths) {
+    w.writeString("name", l.name);
+    w.writeString("filepath", MapPath(paths, l.filepath));
+    if (!l.fileId.empty()) w.writeString("fileId", l.fileId);
+    w.writeFloat("sourceOffset", l.sourceOffset);
+    w.writeFloat("sourceDuration", l.sourceDuration);
+    w.writeFloat("startTime", l.startTime);
+    w.writeFloat("duration", l.duration);
+    w.writeFloat("weight", l.weight);
+    w.writeInt("eventIdx", l.eventIdx);
+    w.writeInt("track", l.track);
+    w.writeInt("group", l.group);
+    w.writeInt("groupTrack", l.groupTrack);
+    w.writeInt("procMode", l.procMode);
+    w.writeFloat("fadeIn", l.fadeIn);
+    w.writeFloat("fadeOut", l.fadeOut);
+    w.writeFloat("audioSyncOffset", l.audioSyncOffset);
+    w.writeBool("stereo", l.stereo);
+    w.writeBool("muted", l.muted);
+    if (l.fillLoop) w.writeBool("fillLoop", true);
+    w.writeFloat("layerGain", l.layerGain);
+    if (std::fabs(l.userVolume - 1.0f) > 0.001f) w.writeFloat("userVolume", l.userVolume);
+    if (std::fabs(l.normGain - 1.0f) > 0.001f) w.writeFloat("normGain", l.normGain);
+    if (std::fabs(l.pitchShift) > 0.001f) w.writeFloat("pitchShift", l.pitchShift);
+    if (std::fabs(l.pitchVarShift) > 0.001f) w.writeFloat("pitchVarShift", l.pitchVarShift);
+    if (std::fabs(l.deconOffset) > 0.0001f) w.writeFloat("deconOffset", l.deconOffset);
+    if (l.hasIntGain) w.writeCurve("intGain", l.intGain);
+    if (l.hasFillGain) w.writeCurve("fillGain", l.fillGain);
+    if (l.hasDeconGain) w.writeCurve("deconGain", l.deconGain);
+    if (l.hasEqGains) w.writeCurve("eqGains", l.eqGains);
+    if (l.procMode == 1 && !l.fillChunks.empty()) {
+        w.beginArray("fillChunks");
+        for (const FillChunk& chunk : l.fillChunks) {
+            w.beginObject();
+            w.writeInt("s", chunk.s);
+            w.writeInt("l", chunk.l);
+            w.writeInt("x", chunk.x);
+            w.endObject();
+        }
+        w.endArray();
+    }
+    if (l.procMode == 3) {
+        w.writeFloat("alloyMorph", l.alloyMorph);
+        w.writeInt("alloyAlgo", l.alloyAlgo);
+        WriteAlloyPart(w, "alloyMid", l.alloyMid, paths);
+        WriteAlloyPart(w, "alloyHigh", l.alloyHigh, paths);
+        WriteAlloyPart(w, "alloyEnv", l.alloyEnv, paths);
+    }
+}
+
+Layer ReadLayerJson(const JsonValue& o, const std::string& projectFolder) {
+    Layer l;
+    l.name = Text(o, "name");
+    l.filepath = ResolveProjectPath(Text(o, "filepath"), projectFolder);
+    l.fileId = Text(o, "fileId");
+    l.sourceOffset = Float(o, "sourceOffset", 0.0f);
+    l.sourceDuration = Float(o, "sourceDuration", 0.0f);
+    l.startTime = Float(o, "startTime", 0.0f);
+    l.duration = Float(o, "duration", 0.0f);
+    l.weight = Float(o, "weight", 0.0f);
+    l.eventIdx = Int(o, "eventIdx", 0);
+    l.track = Int(o, "track", 0);
+    // The mix group indexes the three group gains and sends; keep it one of them.
+    l.group = std::clamp(Int(o, "group", 0), 0, kGroupCount - 1);
+    l.groupTrack = Int(o, "groupTrack", 0);
+    l.procMode = std::clamp(Int(o, "procMode", 0), 0, 3);
+    l.fadeIn = Float(o, "fadeIn", 0.01f);
+    l.fadeOut = Float(o, "fadeOut", 0.05f);
+    l.audioSyncOffset = Float(o, "audioSyncOffset", 0.0f);
+    l.stereo = Bool(o, "stereo", false);
+    l.muted = Bool(o, "muted", false);
+    l.fillLoop = Bool(o, "fillLoop", false);
+    l.layerGain = Float(o, "layerGain", 1.0f);
+    l.userVolume = std::clamp(Float(o, "userVolume", 1.0f), 0.0f, 2.0f);
+    l.normGain = std::clamp(Float(o, "normGain", 1.0f), 0.001f, 8.0f);
+    l.pitchShift = Float(o, "pitchShift", 0.0f);
+    l.pitchVarShift = Float(o, "pitchVarShift", 0.0f);
+    l.deconOffset = Float(o, "deconOffset", 0.0f);
+    constexpr float kUnbounded = std::numeric_limits<float>::max();
+    l.hasIntGain = ReadOptionalCurve(o, "intGain", l.intGain, 1.0f, -kUnbounded, kUnbounded);
+    l.hasFillGain = ReadOptionalCurve(o, "fillGain", l.fillGain, 1.0f, 0.0f, 2.8f);
+    l.hasDeconGain = ReadOptionalCurve(o, "deconGain", l.deconGain, 1.0f, -kUnbounded, kUnbounded);
+    l.hasEqGains = ReadOptionalCurve(o, "eqGains", l.eqGains, 1.0f, 0.1f, 1.0f);
+    for (const JsonValue& item : JsonMember(o, "fillChunks").items) {
+        if (!item.IsObject()) continue;
+        FillChunk chunk;
+        chunk.s = Int(item, "s", 0);
+        chunk.l = Int(item, "l", 0);
+        chunk.x = Int(item, "x", 0);
+        l.fillChunks.push_back(chunk);
+    }
+    l.alloyMorph = Float(o, "alloyMorph", 1.0f);
+    l.alloyAlgo = std::clamp(Int(o, "alloyAlgo", 0), 0, 3);
+    l.alloyMid = ReadAlloyPart(JsonMember(o, "alloyMid"), projectFolder);
+    l.alloyHigh = ReadAlloyPart(JsonMember(o, "alloyHigh"), projectFolder);
+    l.alloyEnv = ReadAlloyPart(JsonMember(o, "alloyEnv"), projectFolder);
+    return l;
+}
+
+// ---------------------------------------------------------------------------------------
+// User shape, scene, group
+
+void WriteUserShapeJson(JsonWriter& writer, const UserShape& shape) {
+    writer.beginObject();
+    WriteUserShapeMembers(writer, shape);
+    writer.endObject();
+}
+
+void WriteUserShapeMembers(JsonWriter& w, const UserShape& s) {
+    w.writeString("name", s.name);
+    w.writeString("keywords", s.keywords);
+    w.writeFloat("defaultDuration", s.defaultDuration);
+    w.writeFloat("spread", s.spread);
+    w.writeFloat("weightCenter", s.weightCenter);
+    w.writeFloat("intensityScale", s.intensityScale);
+    w.writeFloat("weightOffset", s.weightOffset);
+    w.writeFloat("syncOffset", s.syncOffset);
+    w.writeCurve("weight", s.weight);
+    w.writeCurve("intensity", s.intensity);
+}
+
+UserShape ReadUserShapeJson(const JsonValue& o) {
+    UserShape s;
+    s.name = Text(o, "name", kNameMaxBytes);
+    s.keywords = Text(o, "keywords", kKeywordsMaxBytes);
+    s.defaultDuration = Float(o, "defaultDuration", 2.0f);
+    s.spread = Float(o, "spread", 0.3f);
+    s.weightCenter = Float(o, "weightCenter", 0.3f);
+    s.intensityScale = Float(o, "intensityScale", 1.0f);
+    s.weightOffset = Float(o, "weightOffset", 0.0f);
+    s.syncOffset = Float(o, "syncOffset", 0.0f);
+    ReadCurveJson(JsonMember(o, "weight"), s.weight, 0.5f);
+    ReadCurveJson(JsonMember(o, "intensity"), s.intensity, 0.5f);
+    return s;
+}
+
+void WriteSceneJson(JsonWriter& writer, const Scene& scene) {
+    writer.beginObject();
+    WriteSceneMembers(writer, scene);
+    writer.endObject();
+}
+
+void WriteSceneMembers(JsonWriter& w, const Scene& s) {
+    w.writeString("name", s.name);
+    w.writeFloat("inTime", s.inTime);
+    w.writeFloat("outTime", s.outTime);
+    w.writeString("keywords", s.keywords);
+}
+
+Scene ReadSceneJson(const JsonValue& o) {
+    Scene s;
+    s.name = Text(o, "name", kNameMaxBytes);
+    s.inTime = Float(o, "inTime", 0.0f);
+    s.outTime = Float(o, "outTime", 0.0f);
+    s.keywords = Text(o, "keywords", kSceneKeywordsMaxBytes);
+    return s;
+}
+
+void WriteGroupJson(JsonWriter& writer, const Group& group) {
+    writer.beginObject();
+    WriteGroupMembers(writer, group);
+    writer.endObject();
+}
+
+void WriteGroupMembers(JsonWriter& w, const Group& g) {
+    w.writeString("name", g.name);
+    w.writeInt("trackCount", g.trackCount);
+    w.writeBool("stereo", g.stereo);
+    w.writeFloat("targetLUFS", g.targetLUFS);
+}
+
+Group ReadGroupJson(const JsonValue& o) {
+    Group g;
+    g.name = Text(o, "name", kGroupNameMaxBytes);
+    g.trackCount = std::clamp(Int(o, "trackCount", 4), 1, 32);
+    g.stereo = Bool(o, "stereo", false);
+    g.targetLUFS = std::clamp(Float(o, "targetLUFS", -24.0f), -60.0f, -6.0f);
+    return g;
+}
+
+// ---------------------------------------------------------------------------------------
+// Timeline settings
+
+void ReadTimelineSettingsJson(const JsonValue& o, TimelineSettings& s) {
+    s.totalDuration = Float(o, "totalDuration", s.totalDuration);
+    s.fps = Float(o, "fps", s.fps);
+    s.startTC = Float(o, "startTC", s.startTC);
+    s.maxEventDuration = Float(o, "maxEventDuration", s.maxEventDuration);
+    s.scaleType = Int(o, "scaleType", s.scaleType);
+    s.scaleRoot = Int(o, "scaleRoot", s.scaleRoot);
+    s.pitchShiftProb = Int(o, "pitchShiftProb", s.pitchShiftProb);
+    s.freqShiftIntensity = Int(o, "freqShiftIntensity", s.freqShiftIntensity);
+    s.reverseProb = Int(o, "reverseProb", s.reverseProb);
+    s.normalizeLUFS = Bool(o, "normalizeLUFS", s.normalizeLUFS);
+    s.alloyAlgorithm = Int(o, "alloyAlgorithm", s.alloyAlgorithm);
+    s.alloyTransferDepth = Float(o, "alloyTransferDepth", s.alloyTransferDepth);
+    s.alloyAttackGraft = Float(o, "alloyAttackGraft", s.alloyAttackGraft);
+    s.alloyMicroPitch = Float(o, "alloyMicroPitch", s.alloyMicroPitch);
+    s.alloyFilterBands = Int(o, "alloyFilterBands", s.alloyFilterBands);
+    ClampTimelineSettings(s);
+}
+
+}  // namespace morvane
