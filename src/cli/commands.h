@@ -19,5 +19,6 @@ bool WantsHelp(const Command& command, int argc, char** argv);
 void PrintUsage(const Command& command);
 
 int RunDemo(int argc, char** argv);
+int RunInfo(int argc, char** argv);
 
 }  // namespace morvane::cli

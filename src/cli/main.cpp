@@ -10,6 +10,7 @@ namespace morvane::cli {
 static const Command kCommands[] = {
     {"demo", "[--force]",
      "Install the demo content and run Morvane's main job on it", RunDemo},
+    {"info", "PROJECT [--dump]", "Summarise a project file, or write it as read (--dump)", RunInfo},
 };
 
 const Command* AllCommands(int* count) {

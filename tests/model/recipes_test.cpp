@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "model/preferences.h"
+#include "model/project_fixtures.h"
+#include "model/recipes.h"
+#include "model/undo.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+EventPreset FullPreset() {
+    EventPreset p;
+    p.name = "Door Slam / heavy";
+    p.keywords = "door, slam";
+    p.shape = EventShape::Clip;
+    p.intensityMode = 2;
+    p.duration = 1.5f;
+    p.syncOffset = 0.125f;
+    p.spread = 0.5f;
+    p.weightCenter = 0.75f;
+    p.intensityScale = 1.25f;
+    p.weightOffset = -0.25f;
+    p.alloyMorph = 0.5f;
+    p.pitchVariation = 0.25f;
+    p.reverbSend = 0.375f;
+    p.fillLayers = 3;
+    p.groupOverride = 1;
+    p.stereo = true;
+    p.pinnedFile = "/lib/door.wav";
+    p.pinnedFileId = "lib-door";
+    p.clipSourceOffset = 0.5f;
+    p.clipSourceDuration = 1.0f;
+    p.clipFadeIn = 0.0625f;
+    p.clipFadeOut = 0.125f;
+    p.clipPitchRate = 0.5f;
+    p.clipReverse = true;
+    p.clipWeight = 0.75f;
+    p.libFilter = "Foley";
+    p.pinnedFiles = {"/lib/a.wav", "/lib/b.wav"};
+    p.pinnedFileIds = {"lib-a", "lib-b"};
+    p.pinnedFileHashes = {0x0123456789abcdefull, 0xffffffffffffffffull};
+    p.pinnedFileSizes = {12345678901ull, 0};
+    p.bedLayerLoop = {1, 0};
+    p.bedLayerWeight = {0.25f, -1.0f};
+    test::FillCurve(p.weight, 1);
+    test::FillCurve(p.intensity, 2);
+    return p;
+}
+
+TEST(Recipes, FileNamesKeepOnlySafeCharacters) {
+    EXPECT_EQ(RecipeFileName("Door  Slam 2"), "Door  Slam 2");
+    EXPECT_EQ(RecipeFileName("Door/Slam:2?*"), "DoorSlam2");
+    EXPECT_EQ(RecipeFileName("../../etc/passwd"), "etcpasswd");
+    EXPECT_EQ(RecipeFileName("Caf\xC3\xA9_fx-1"), "Caf_fx-1");
+    EXPECT_EQ(RecipeFileName("\xE2\x98\x85!!"), "recipe");
+    EXPECT_EQ(RecipeFileName(""), "recipe");
+}
+
+TEST(Recipes, SaveLoadAndReaderRules) {
+    TempDir dir;
+    const std::string folder = dir / "Recipes";  // created by the save
+    EventPreset preset = FullPreset();
+    ASSERT_TRUE(SaveRecipe(preset, folder));
+    const std::string path = folder + "/Door Slam  heavy.mvrecipe";
+    ASSERT_TRUE(fs::exists(path));
+    const std::string text = ReadFile(path);
+    EXPECT_EQ(text.find("\"gain\""), std::string::npos) << "recipes do not carry gain";
+    EXPECT_NE(text.find("\"pinnedFileHashes\": [\n    \"0123456789abcdef\""), std::string::npos) << text;
+
+    EventPreset loaded = LoadRecipe(path);
+    EXPECT_EQ(loaded.filePath, path);
+    loaded.filePath.clear();
+    EXPECT_EQ(loaded, preset);
+
+    // Saving under the same name replaces the file.
+    preset.keywords = "changed";
+    ASSERT_TRUE(SaveRecipe(preset, folder));
+    EXPECT_EQ(LoadRecipe(path).keywords, "changed");
+
+    // A recipe with no shape or duration is a 2-second Bloom; older clip keys are read,
+    // the newer winning; hashes and sizes that do not convert are 0; gain is accepted.
+    WriteFile(dir / "old.json", R"({"format": "MorvaneRecipe", "formatVersion": 1, "name": "Old",
+        "placeSourceOffset": 0.5, "placeFadeIn": 0.25, "clipFadeIn": 0.125, "gain": 0.5, "fillLayers": 99,
+        "pinnedFiles": ["/x.wav", "/y.wav"], "pinnedFileHashes": ["nothex", "10"], "pinnedFileSizes": ["12k", "7"]})");
+    EventPreset old = LoadRecipe(dir / "old.json");
+    EXPECT_EQ(old.shape, EventShape::Bloom);
+    EXPECT_EQ(old.duration, 2.0f);
+    EXPECT_EQ(old.alloyMorph, 0.35f);
+    EXPECT_EQ(old.clipSourceOffset, 0.5f);
+    EXPECT_EQ(old.clipFadeIn, 0.125f);
+    EXPECT_EQ(old.gain, 0.5f);
+    EXPECT_EQ(old.fillLayers, 24);
+    EXPECT_EQ(old.pinnedFileHashes, (std::vector<uint64_t>{0, 16}));
+    EXPECT_EQ(old.pinnedFileSizes, (std::vector<uint64_t>{0, 7}));
+
+    // A newer format is read as far as it goes, with a message on stderr.
+    WriteFile(dir / "new.mvrecipe", R"({"format": "MorvaneRecipe", "formatVersion": 2, "name": "Future", "shape": 0})");
+    testing::internal::CaptureStderr();
+    EventPreset future = LoadRecipe(dir / "new.mvrecipe");
+    std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(message, "Recipe '" + (dir / "new.mvrecipe") +
+                           "' was saved by a newer version (format 2, this build supports 1). Loading what we can.\n");
+    EXPECT_EQ(future.name, "Future");
+    EXPECT_EQ(future.shape, EventShape::Spot);
+    WriteFile(dir / "new.mvchain", R"({"format": "MorvaneChain", "version": 3, "events": [{"relTime": 1}]})");
+    testing::internal::CaptureStderr();
+    Chain futureChain = LoadChain(dir / "new.mvchain");
+    message = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(message, "Chain '" + (dir / "new.mvchain") +
+                           "' was saved by a newer version (format 3, this build supports 1). Loading what we can.\n");
+    EXPECT_EQ(futureChain.events.size(), 1u);
+
+    // The list: recipes and .json files, sorted by name; unreadable ones are skipped.
+    WriteFile(folder + "/Another.json", R"({"name": "Another"})");
+    WriteFile(folder + "/broken.mvrecipe", "not json at all");
+    WriteFile(folder + "/readme.txt", R"({"name": "Not a recipe"})");
+    LoadAllRecipes(folder);
+    ASSERT_EQ(Recipes().size(), 2u);
+    EXPECT_EQ(Recipes()[0]->name, "Another");
+    EXPECT_EQ(Recipes()[1]->name, preset.name);
+    LoadAllRecipes(dir / "no-such-folder");
+    EXPECT_TRUE(Recipes().empty());
+}
+
+TEST(Recipes, PlacingRecipesAndChains) {
+    TempDir dir;
+    Project project;
+    const int index = PlaceRecipe(project, FullPreset(), 7.5f);
+    ASSERT_EQ(index, 0);
+    const Event& placed = project.timeline.events[0];
+    EXPECT_EQ(placed.time, 7.5f);
+    EXPECT_EQ(placed.shape, EventShape::Clip);
+    EXPECT_EQ(placed.presetName, "Door Slam / heavy");
+    EXPECT_TRUE(placed.hasPinnedFile);
+    EXPECT_EQ(placed.pinnedFiles.size(), 2u);
+    EXPECT_TRUE(CanUndo(project));
+
+    // A chain saved from three events keeps their spacing.
+    std::vector<Event> source(3);
+    source[0].time = 3.0f;
+    source[1].time = 3.5f;
+    source[1].hero = true;
+    source[2].time = 4.25f;
+    source[2].alloy = true;
+    source[2].gain = 0.5f;
+    source[2].keywords = "tail";
+    ASSERT_TRUE(SaveChain("Punch Combo", ChainEventsFromEvents(source), dir / "Chains"));
+    Chain chain = LoadChain(dir / "Chains/Punch Combo.mvchain");
+    ASSERT_EQ(chain.events.size(), 3u);
+    EXPECT_EQ(chain.name, "Punch Combo");
+
+    std::vector<int> loose = PlaceChain(project, chain, 10.0f, false);
+    ASSERT_EQ(loose.size(), 3u);
+    const auto& events = project.timeline.events;
+    EXPECT_EQ(events[static_cast<size_t>(loose[0])].time, 10.0f);
+    EXPECT_EQ(events[static_cast<size_t>(loose[1])].time, 10.5f);
+    EXPECT_EQ(events[static_cast<size_t>(loose[2])].time, 11.25f);
+    EXPECT_TRUE(events[static_cast<size_t>(loose[1])].hero);
+    EXPECT_TRUE(events[static_cast<size_t>(loose[2])].alloy);
+    EXPECT_EQ(events[static_cast<size_t>(loose[2])].gain, 0.5f);
+    EXPECT_EQ(events[static_cast<size_t>(loose[2])].keywords, "tail");
+    EXPECT_EQ(events[static_cast<size_t>(loose[0])].folder, "");
+    EXPECT_TRUE(project.timeline.linkedGroups.empty());
+
+    // As a group (the preference's default): one new linked folder per placement, never
+    // joining an existing one.
+    Prefs().chainsImportAsGroup = true;
+    std::vector<int> first = PlaceChain(project, chain, 20.0f);
+    std::vector<int> second = PlaceChain(project, chain, 30.0f, true);
+    ASSERT_EQ(project.timeline.linkedGroups.size(), 2u);
+    const std::string folderA = project.timeline.linkedGroups[0];
+    const std::string folderB = project.timeline.linkedGroups[1];
+    EXPECT_EQ(folderA, "Punch Combo");
+    EXPECT_NE(folderA, folderB);
+    for (int i : first) EXPECT_EQ(events[static_cast<size_t>(i)].folder, folderA);
+    for (int i : second) EXPECT_EQ(events[static_cast<size_t>(i)].folder, folderB);
+    EXPECT_EQ(events.size(), 10u);
+}
+
+}  // namespace
+}  // namespace morvane
