@@ -19,6 +19,11 @@ bool WantsHelp(const Command& command, int argc, char** argv);
 void PrintUsage(const Command& command);
 
 int RunDemo(int argc, char** argv);
+int RunScan(int argc, char** argv);
+int RunLibrary(int argc, char** argv);
+int RunRelink(int argc, char** argv);
 int RunInfo(int argc, char** argv);
+int RunTrace(int argc, char** argv);
+int RunImportMarkers(int argc, char** argv);
 
 }  // namespace morvane::cli

@@ -10,7 +10,12 @@ namespace morvane::cli {
 static const Command kCommands[] = {
     {"demo", "[--force]",
      "Install the demo content and run Morvane's main job on it", RunDemo},
+    {"scan", "FOLDER [--deep] [--threads N]", "Index a folder of sound files into a library", RunScan},
+    {"library", "list | show NAME [--json]", "List the libraries, or show the files of one", RunLibrary},
+    {"relink", "[--folder DIR]", "Find moved sound files again by their content", RunRelink},
     {"info", "PROJECT [--dump]", "Summarise a project file, or write it as read (--dump)", RunInfo},
+    {"trace", "VIDEO [--project P] [--import] [--sensitivity S]", "Read the picture of a video and propose events", RunTrace},
+    {"import-markers", "SESSION.txt --project P [--fps F]", "Import Pro Tools session text markers into a project", RunImportMarkers},
 };
 
 const Command* AllCommands(int* count) {

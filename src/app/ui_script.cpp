@@ -1,0 +1,388 @@
+#include "app/ui_script.h"
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+#include <imgui.h>
+#include <stb_image_write.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+#include "app/app_state.h"
+#include "app/commands.h"
+#include "app/window.h"
+
+namespace morvane {
+
+namespace {
+
+struct Step {
+    int line = 0;
+    std::string verb;
+    std::vector<std::string> args;
+    std::string rest;  // the text after the verb, for "type"
+};
+
+struct ScriptState {
+    bool active = false;
+    std::vector<Step> steps;
+    size_t next = 0;
+    std::string screenshotFolder;
+    int waitFrames = 0;
+    Uint64 waitUntilMs = 0;  // wall-clock wait; frames go on meanwhile
+    bool failed = false;
+
+    // The script's pointer, in interface units.
+    float mouseX = 10, mouseY = 300;
+    bool mouseDown = false;
+    // Steps that span several frames queue their remaining frames here.
+    std::vector<std::function<void()>> pending;
+
+    int keyUpCode = 0;  // a key pressed last frame, released this frame
+    std::string screenshotAfterRender;
+    int expectRetries = 0;
+    int finishFrames = -1;  // counts down to the final quit
+    bool throwInFrame = false;
+    std::map<std::string, UiRect> targets;
+};
+
+ScriptState& S() {
+    static ScriptState s;
+    return s;
+}
+
+void Fail(const Step& step, const std::string& message) {
+    std::printf("[UI] script line %d: %s\n", step.line, message.c_str());
+    std::fflush(stdout);
+    S().failed = true;
+}
+
+SDL_Keycode KeyByName(const std::string& name) {
+    if (name.size() == 1 && ((name[0] >= 'a' && name[0] <= 'z') || (name[0] >= '0' && name[0] <= '9')))
+        return static_cast<SDL_Keycode>(name[0]);
+    if (name.size() >= 2 && name[0] == 'f') {
+        int n = std::atoi(name.c_str() + 1);
+        if (n >= 1 && n <= 12) return SDLK_F1 + (n - 1);
+    }
+    static const std::map<std::string, SDL_Keycode> named = {
+        {"comma", SDLK_COMMA},   {"equals", SDLK_EQUALS},       {"minus", SDLK_MINUS},
+        {"period", SDLK_PERIOD}, {"slash", SDLK_SLASH},         {"escape", SDLK_ESCAPE},
+        {"enter", SDLK_RETURN},  {"tab", SDLK_TAB},             {"delete", SDLK_DELETE},
+        {"backspace", SDLK_BACKSPACE}, {"space", SDLK_SPACE},   {"left", SDLK_LEFT},
+        {"right", SDLK_RIGHT},   {"up", SDLK_UP},               {"down", SDLK_DOWN},
+        {"home", SDLK_HOME},     {"end", SDLK_END},
+    };
+    auto it = named.find(name);
+    return it == named.end() ? SDLK_UNKNOWN : it->second;
+}
+
+// "ctrl+shift+s" -> key and modifiers; false when the key is unknown.
+bool ParseChord(const std::string& chord, SDL_Keycode& key, Uint16& mods) {
+    mods = KMOD_NONE;
+    std::string rest = chord;
+    for (;;) {
+        size_t plus = rest.find('+');
+        if (plus == std::string::npos || plus + 1 >= rest.size()) break;
+        std::string mod = rest.substr(0, plus);
+        if (mod == "ctrl") mods |= KMOD_LCTRL;
+        else if (mod == "shift") mods |= KMOD_LSHIFT;
+        else if (mod == "alt") mods |= KMOD_LALT;
+        else return false;
+        rest = rest.substr(plus + 1);
+    }
+    key = KeyByName(rest);
+    return key != SDLK_UNKNOWN;
+}
+
+void PushKey(Uint32 type, SDL_Keycode key, Uint16 mods) {
+    SDL_Event e{};
+    e.type = type;
+    e.key.windowID = App().window ? SDL_GetWindowID(App().window) : 0;
+    e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.sym = key;
+    e.key.keysym.scancode = SDL_GetScancodeFromKey(key);
+    e.key.keysym.mod = mods;
+    // The interface reads the modifiers from SDL's own state, not from the event.
+    SDL_SetModState(static_cast<SDL_Keymod>(type == SDL_KEYDOWN ? mods : Uint16{0}));
+    SDL_PushEvent(&e);
+}
+
+void PushText(const std::string& text) {
+    // SDL delivers typed text in pieces of at most 31 bytes.
+    for (size_t i = 0; i < text.size(); i += 31) {
+        SDL_Event e{};
+        e.type = SDL_TEXTINPUT;
+        e.text.windowID = App().window ? SDL_GetWindowID(App().window) : 0;
+        std::string piece = text.substr(i, 31);
+        std::snprintf(e.text.text, sizeof e.text.text, "%s", piece.c_str());
+        SDL_PushEvent(&e);
+    }
+}
+
+bool TargetCentre(const std::string& name, float& x, float& y) {
+    auto it = S().targets.find(name);
+    if (it == S().targets.end()) return false;
+    x = (it->second.x0 + it->second.x1) * 0.5f;
+    y = (it->second.y0 + it->second.y1) * 0.5f;
+    return true;
+}
+
+void QueueClick(float x, float y) {
+    ScriptState& s = S();
+    s.pending.push_back([x, y] { S().mouseX = x; S().mouseY = y; });
+    s.pending.push_back([] { S().mouseDown = true; });
+    s.pending.push_back([] { S().mouseDown = false; });
+}
+
+// Runs one step; false when it has to wait for a later frame (expectations retry).
+bool RunStep(const Step& step) {
+    ScriptState& s = S();
+    AppState& app = App();
+    const auto& a = step.args;
+    auto num = [&](size_t i) { return i < a.size() ? static_cast<float>(std::atof(a[i].c_str())) : 0.0f; };
+    if (step.verb == "wait") {
+        s.waitFrames = std::max(0, static_cast<int>(num(0)));
+    } else if (step.verb == "wait-ms") {
+        s.waitUntilMs = SDL_GetTicks64() + static_cast<Uint64>(std::max(0.0f, num(0)));
+    } else if (step.verb == "key") {
+        SDL_Keycode key;
+        Uint16 mods;
+        ParseChord(a.empty() ? "" : a[0], key, mods);
+        PushKey(SDL_KEYDOWN, key, mods);
+        s.pending.push_back([key] { PushKey(SDL_KEYUP, key, KMOD_NONE); });
+    } else if (step.verb == "type") {
+        PushText(step.rest);
+    } else if (step.verb == "menu") {
+        PostCommand(static_cast<int>(num(0)));
+    } else if (step.verb == "open-menu" || ((step.verb == "click" || step.verb == "move") && !a.empty() && a[0][0] == '@')) {
+        const std::string name = step.verb == "open-menu" ? "menu:" + step.rest : step.rest.substr(1);
+        float x, y;
+        if (!TargetCentre(name, x, y)) {
+            if (++s.expectRetries < 10) return false;  // not drawn yet
+            s.expectRetries = 0;
+            Fail(step, "no control named \"" + name + "\"");
+            return true;
+        }
+        s.expectRetries = 0;
+        if (step.verb == "move") {
+            s.mouseX = x;
+            s.mouseY = y;
+        } else {
+            QueueClick(x, y);
+        }
+    } else if (step.verb == "click") {
+        QueueClick(num(0), num(1));
+    } else if (step.verb == "move") {
+        s.mouseX = num(0);
+        s.mouseY = num(1);
+    } else if (step.verb == "drag") {
+        const float x1 = num(0), y1 = num(1), x2 = num(2), y2 = num(3);
+        const int frames = a.size() > 4 ? std::max(1, static_cast<int>(num(4))) : 10;
+        s.pending.push_back([x1, y1] { S().mouseX = x1; S().mouseY = y1; });
+        s.pending.push_back([] { S().mouseDown = true; });
+        for (int i = 1; i <= frames; ++i) {
+            const float t = static_cast<float>(i) / static_cast<float>(frames);
+            s.pending.push_back([=] { S().mouseX = x1 + (x2 - x1) * t; S().mouseY = y1 + (y2 - y1) * t; });
+        }
+        s.pending.push_back([] { S().mouseDown = false; });
+    } else if (step.verb == "screenshot") {
+        s.screenshotAfterRender = a.empty() ? "screenshot" : a[0];
+    } else if (step.verb == "expect-command") {
+        const int id = static_cast<int>(num(0));
+        if (app.lastExecutedCommand != id) {
+            if (++s.expectRetries < 5) return false;
+            Fail(step, "expected command " + std::to_string(id) + ", last was " +
+                           std::to_string(app.lastExecutedCommand));
+        }
+        s.expectRetries = 0;
+    } else if (step.verb == "expect-text-focus") {
+        if (!ImGui::GetIO().WantTextInput) {
+            if (++s.expectRetries < 5) return false;
+            Fail(step, "no text field has the keyboard");
+        }
+        s.expectRetries = 0;
+    } else if (step.verb == "expect-popup-open") {
+        if (!ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId | ImGuiPopupFlags_AnyPopupLevel)) {
+            if (++s.expectRetries < 5) return false;
+            Fail(step, "no menu or pop-up is open");
+        }
+        s.expectRetries = 0;
+    } else if (step.verb == "expect-status") {
+        if (app.statusTimer <= 0.0f || app.statusText != step.rest) {
+            if (++s.expectRetries < 5) return false;
+            Fail(step, "the status line shows \"" + (app.statusTimer > 0.0f ? app.statusText : std::string()) + "\"");
+        }
+        s.expectRetries = 0;
+    } else if (step.verb == "expect-hit") {
+        static const char* const kinds[] = {"normal", "caption", "resize"};
+        const int got = MainWindowHitKind(static_cast<int>(num(0)), static_cast<int>(num(1)));
+        if (a.size() < 3 || a[2] != kinds[got])
+            Fail(step, "the window point is \"" + std::string(kinds[got]) + "\"");
+    } else if (step.verb == "drop") {
+        // As the desktop delivers a drop: begin, one event per path, complete.
+        SDL_Event e{};
+        e.type = SDL_DROPBEGIN;
+        SDL_PushEvent(&e);
+        for (const std::string& path : a) {
+            SDL_Event f{};
+            f.type = SDL_DROPFILE;
+            f.drop.file = SDL_strdup(path.c_str());  // the receiver frees it
+            SDL_PushEvent(&f);
+        }
+        SDL_Event c{};
+        c.type = SDL_DROPCOMPLETE;
+        SDL_PushEvent(&c);
+    } else if (step.verb == "expect-dropped") {
+        const int folders = static_cast<int>(num(0)), files = static_cast<int>(num(1));
+        const DropTarget& drop = app.drop;
+        if (static_cast<int>(drop.droppedFolders.size()) != folders || static_cast<int>(drop.droppedFiles.size()) != files) {
+            if (++s.expectRetries < 5) return false;
+            Fail(step, "dropped " + std::to_string(drop.droppedFolders.size()) + " folders and " +
+                           std::to_string(drop.droppedFiles.size()) + " audio files");
+        }
+        s.expectRetries = 0;
+    } else if (step.verb == "throw") {
+        s.throwInFrame = true;
+    } else if (step.verb == "quit") {
+        app.closeRequested = true;
+    }
+    return true;
+}
+
+const char* const kVerbs[] = {"wait", "wait-ms", "key", "type", "menu", "open-menu", "click", "move", "drag",
+                              "screenshot", "expect-command", "expect-text-focus", "expect-popup-open", "expect-hit", "expect-status", "drop", "expect-dropped", "throw", "quit"};
+
+}  // namespace
+
+bool LoadUiScript(const std::string& path, const std::string& screenshotFolder) {
+    std::ifstream in(path);
+    if (!in) {
+        std::printf("[UI] could not read the script %s\n", path.c_str());
+        return false;
+    }
+    ScriptState& s = S();
+    s.screenshotFolder = screenshotFolder;
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (size_t hash = line.find('#'); hash != std::string::npos && line.rfind("type", 0) != 0)
+            line.resize(hash);
+        std::istringstream words(line);
+        Step step;
+        step.line = number;
+        if (!(words >> step.verb)) continue;
+        std::getline(words, step.rest);
+        size_t start = step.rest.find_first_not_of(' ');
+        step.rest = start == std::string::npos ? "" : step.rest.substr(start);
+        std::istringstream args(step.rest);
+        for (std::string arg; args >> arg;) step.args.push_back(arg);
+        bool known = false;
+        for (const char* verb : kVerbs) known = known || step.verb == verb;
+        SDL_Keycode key;
+        Uint16 mods;
+        if (!known || (step.verb == "key" && (step.args.empty() || !ParseChord(step.args[0], key, mods)))) {
+            std::printf("[UI] script line %d not understood: %s\n", number, line.c_str());
+            return false;
+        }
+        s.steps.push_back(step);
+    }
+    s.active = true;
+    return true;
+}
+
+bool UiScriptActive() { return S().active; }
+
+bool UiScriptWantsFrames() {
+    const ScriptState& s = S();
+    return s.active && (s.waitUntilMs == 0 || !s.pending.empty());
+}
+
+void UiScriptBeforeEvents() {
+    ScriptState& s = S();
+    if (!s.active) return;
+    if (!s.pending.empty()) {
+        auto action = s.pending.front();
+        s.pending.erase(s.pending.begin());
+        action();
+        return;
+    }
+    if (s.waitFrames > 0) {
+        --s.waitFrames;
+        return;
+    }
+    if (s.waitUntilMs != 0) {
+        if (SDL_GetTicks64() < s.waitUntilMs) return;
+        s.waitUntilMs = 0;
+    }
+    while (s.next < s.steps.size() && s.pending.empty() && s.waitFrames == 0 && s.waitUntilMs == 0 &&
+           s.screenshotAfterRender.empty()) {
+        if (!RunStep(s.steps[s.next])) return;  // try again next frame
+        ++s.next;
+        // Input steps take effect over the next frames; run no further step this frame.
+        const std::string& verb = s.steps[s.next - 1].verb;
+        if (verb == "key" || verb == "type" || verb == "menu" || verb == "click" || verb == "open-menu" || verb == "throw" || verb == "drop" ||
+            verb == "drag" || verb == "move" || verb == "quit")
+            return;
+    }
+    if (s.next >= s.steps.size() && s.pending.empty() && s.waitFrames == 0 && s.waitUntilMs == 0) {
+        // Let the last input show, then end the program.
+        if (s.finishFrames < 0) s.finishFrames = 2;
+        else if (s.finishFrames-- == 0) App().quit = true;
+    }
+}
+
+void UiScriptOverrideMouse() {
+    ScriptState& s = S();
+    if (!s.active) return;
+    ImGuiIO& io = ImGui::GetIO();
+    io.MousePos = ImVec2(s.mouseX, s.mouseY);
+    io.MouseDown[0] = s.mouseDown;
+    s.targets.clear();  // registered afresh while this frame draws
+}
+
+void UiScriptAfterRender(int framebufferWidth, int framebufferHeight) {
+    ScriptState& s = S();
+    if (!s.active || s.screenshotAfterRender.empty()) return;
+    if (!s.screenshotFolder.empty()) {
+        const std::string path = s.screenshotFolder + "/" + s.screenshotAfterRender + ".png";
+        if (!WriteBackBufferPng(path, framebufferWidth, framebufferHeight)) {
+            std::printf("[UI] could not write the screenshot %s\n", path.c_str());
+            s.failed = true;
+        }
+    }
+    s.screenshotAfterRender.clear();
+}
+
+void RegisterScriptTarget(const std::string& name, const UiRect& rect) {
+    if (S().active) S().targets[name] = rect;
+}
+
+void UiScriptMaybeThrow() {
+    if (!S().throwInFrame) return;
+    S().throwInFrame = false;
+    throw std::runtime_error("scripted fault");
+}
+
+int UiScriptExitCode() { return S().failed ? 3 : 0; }
+
+bool WriteBackBufferPng(const std::string& path, int width, int height) {
+    if (width <= 0 || height <= 0) return false;
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    // GL's rows start at the bottom; a PNG's at the top. Alpha is made opaque so the
+    // picture looks like the window, whatever the back buffer keeps in that channel.
+    for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 255;
+    stbi_flip_vertically_on_write(1);
+    const int ok = stbi_write_png(path.c_str(), width, height, 4, pixels.data(), width * 4);
+    stbi_flip_vertically_on_write(0);
+    return ok != 0;
+}
+
+}  // namespace morvane

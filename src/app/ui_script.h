@@ -1,0 +1,67 @@
+#pragma once
+// Scripted input for tests: `morvane --ui-script FILE [--screenshot DIR]` plays key
+// presses, typed text, menu commands, clicks and drags frame by frame through the same
+// paths real input takes (SDL key events pass the accelerators before the interface),
+// checks outcomes, and writes PNG screenshots of the back buffer.
+//
+// One step per line; "#" starts a comment:
+//   wait N                   let N frames pass
+//   wait-ms N                let N milliseconds pass (frames go on)
+//   key [ctrl+][shift+][alt+]NAME   press and release (a-z, 0-9, f1-f12, comma, equals,
+//                            minus, period, slash, escape, enter, tab, delete, backspace,
+//                            space, left, right, up, down, home, end)
+//   type TEXT                typed characters (the rest of the line)
+//   menu ID                  the command a menu item sends, as if it had been chosen
+//   open-menu TITLE          click the menu bar header TITLE ("File", "Edit", ...)
+//   click X Y | click @NAME  left click at interface coordinates or on a named control
+//                            (menu headers are "menu:TITLE", submenus "submenu:TITLE")
+//   move X Y | move @NAME    move the pointer (hovering opens a submenu)
+//   drag X1 Y1 X2 Y2 [N]     press at the first point, move over N frames, release
+//   screenshot NAME          write DIR/NAME.png after the frame is drawn
+//   expect-command ID        the last executed command is ID (within 5 frames)
+//   expect-text-focus        a text field has the keyboard
+//   expect-popup-open        a menu or pop-up is open
+//   expect-status TEXT       the status line shows TEXT
+//   expect-hit X Y KIND      the window point (pixels) is "caption", "normal" or "resize"
+//                            for the window manager
+//   drop PATH...             files and folders dropped on the window (paths without spaces)
+//   expect-dropped N M       the window holds N dropped folders and M audio files
+//   throw                    the interface code of the next frame throws, as a fault would
+//   quit                     ask to close, as the window's close button does
+// At the end of the script the program quits; a failed expectation is reported on
+// stdout with its line number and makes the exit code 3.
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+struct UiRect;
+
+// Loads the script; false (with a message on stdout) when it cannot be read or a line
+// is not understood.
+bool LoadUiScript(const std::string& path, const std::string& screenshotFolder);
+bool UiScriptActive();
+// The script has input to play this frame (during wait-ms the program idles as usual).
+bool UiScriptWantsFrames();
+
+// Called once per frame before events are pumped: plays the next steps.
+void UiScriptBeforeEvents();
+// Called after the platform back end's new frame: the script's pointer replaces the
+// real one.
+void UiScriptOverrideMouse();
+// Called after the frame is rendered, before it is presented.
+void UiScriptAfterRender(int framebufferWidth, int framebufferHeight);
+
+// Controls the script can click by name; the interface registers them while drawing.
+void RegisterScriptTarget(const std::string& name, const UiRect& rect);
+
+// Throws when the script asked for a fault this frame (see "throw").
+void UiScriptMaybeThrow();
+
+// 0 when every expectation held, else 3.
+int UiScriptExitCode();
+
+// Writes the framebuffer's current back buffer as a PNG (top row first).
+bool WriteBackBufferPng(const std::string& path, int width, int height);
+
+}  // namespace morvane

@@ -1,0 +1,129 @@
+// morvane-cli scan: index a folder of sound files into a library, as Add Folder does.
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "cli/commands.h"
+#include "library/libraries.h"
+#include "library/scan.h"
+
+namespace morvane::cli {
+
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+void OnInterrupt(int) { gInterrupted = 1; }
+
+void ShowProgress(ScanState& state, bool terminal, double seconds, int* lastTenth) {
+    const int done = state.doneCount.load();
+    const int total = state.totalCount.load();
+    const double rate = seconds > 0.0 ? done / seconds : 0.0;
+    if (terminal) {
+        const float fraction = total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 0.0f;
+        const int filled = static_cast<int>(fraction * 30.0f);
+        std::fprintf(stderr, "\rScanning [%-30.*s] %d / %d files  %.0f files/s ", filled,
+                     "##############################", done, total, rate);
+        std::fflush(stderr);
+    } else if (total > 0 && done * 10 / total > *lastTenth) {
+        // Plain lines for logs: one every tenth of the files.
+        *lastTenth = done * 10 / total;
+        std::printf("Scanning: %d / %d files (%.0f files/s)\n", done, total, rate);
+        std::fflush(stdout);
+    }
+}
+
+}  // namespace
+
+int RunScan(int argc, char** argv) {
+    std::string folder;
+    bool deep = false;
+    int threads = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--deep") {
+            deep = true;
+        } else if (arg == "--threads" && i + 1 < argc) {
+            char* end = nullptr;
+            const long value = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || value < 1 || value > 256) {
+                std::fprintf(stderr, "morvane-cli scan: --threads takes a number from 1 to 256\n");
+                return 2;
+            }
+            threads = static_cast<int>(value);
+        } else if (!arg.empty() && arg[0] != '-' && folder.empty()) {
+            folder = arg;
+        } else {
+            std::fprintf(stderr, "morvane-cli scan: unexpected argument '%s' (see morvane-cli scan --help)\n",
+                         arg.c_str());
+            return 2;
+        }
+    }
+    if (folder.empty()) {
+        std::fprintf(stderr, "morvane-cli scan: which folder? (see morvane-cli scan --help)\n");
+        return 2;
+    }
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+
+    LibrarySet set;
+    ScanState state;
+    state.maxScanThreads = threads;
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    gInterrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGINT, &action, &previous);
+
+    const auto start = std::chrono::steady_clock::now();
+    StartScan(state, set, folder, true, -1, deep);
+    int lastTenth = 0;
+    bool cancelled = false;
+    while (state.running.load()) {
+        if (gInterrupted && !cancelled) {
+            cancelled = true;
+            CancelScan(state);  // the scan still saves what it finished
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ShowProgress(state, terminal, seconds, &lastTenth);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    WaitForScan(state);
+    sigaction(SIGINT, &previous, nullptr);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (terminal) std::fprintf(stderr, "\n");
+
+    const std::string error = ScanErrorText(state);
+    if (!error.empty()) {
+        std::fprintf(stderr, "morvane-cli scan: %s\n", error.c_str());
+        return 1;
+    }
+    const std::string status = ScanStatusText(state);
+    if (state.totalCount.load() == 0) {
+        std::fprintf(stderr, "morvane-cli scan: %s\n", status.empty() ? "Scan cancelled." : status.c_str());
+        return 1;
+    }
+    std::vector<std::string> failed;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        failed = state.failedFiles;
+    }
+    const int analysed = state.analysedCount.load();
+    const int reused = state.reusedCount.load();
+    std::printf("%s%s %d analysed, %d re-used, %zu failed in %.1f s (%.0f files/s)\n",
+                cancelled ? "Scan cancelled; partial library kept. " : "", status.c_str(), analysed, reused,
+                failed.size(), seconds, seconds > 0 ? (analysed + reused + failed.size()) / seconds : 0.0);
+    for (const std::string& name : failed) std::printf("failed: %s\n", name.c_str());
+    const std::string indexPath = LibraryIndexPath(set, LibraryNameOfFolder(folder));
+    if (indexPath.empty()) std::printf("index: none (no documents folder)\n");
+    else if (analysed + reused > 0) std::printf("index: %s\n", indexPath.c_str());
+    return cancelled ? 1 : 0;
+}
+
+}  // namespace morvane::cli

@@ -1,0 +1,232 @@
+// morvane-cli trace and import-markers: proposed events from the picture or from a
+// Pro Tools session, as the Trace tab makes them.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+
+#include "cli/commands.h"
+#include "model/preferences.h"
+#include "model/recipes.h"
+#include "model/project_file.h"
+#include "trace/analysis.h"
+#include "trace/markers.h"
+#include "trace/trace_files.h"
+#include "trace/trace_results.h"
+#include "trace/video.h"
+
+namespace morvane::cli {
+
+namespace {
+
+void DrawProgress(float fraction, bool terminal, int* lastShown) {
+    const int percent = static_cast<int>(fraction * 100.0f);
+    if (terminal) {
+        const int filled = static_cast<int>(fraction * 30.0f);
+        std::fprintf(stderr, "\rReading light and motion… [%-30.*s] %3d%%", filled,
+                     "##############################", percent);
+        std::fflush(stderr);
+    } else if (percent / 25 > *lastShown / 25) {
+        // Plain lines for logs: one every quarter.
+        std::printf("Reading light and motion… %d%%\n", percent / 25 * 25);
+        std::fflush(stdout);
+    }
+    *lastShown = percent;
+}
+
+}  // namespace
+
+int RunTrace(int argc, char** argv) {
+    std::string video, project;
+    bool import = false;
+    TraceParams params;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--project" && i + 1 < argc) {
+            project = argv[++i];
+        } else if (arg == "--import") {
+            import = true;
+        } else if (arg == "--sensitivity" && i + 1 < argc) {
+            char* end = nullptr;
+            const double value = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !std::isfinite(value) || value < 0 || value > 1) {
+                std::fprintf(stderr, "morvane-cli trace: --sensitivity takes a number from 0 to 1\n");
+                return 2;
+            }
+            params.sensitivity = static_cast<float>(value);
+        } else if (!arg.empty() && arg[0] != '-' && video.empty()) {
+            video = arg;
+        } else {
+            std::fprintf(stderr, "morvane-cli trace: unexpected argument '%s' (see morvane-cli trace --help)\n",
+                         arg.c_str());
+            return 2;
+        }
+    }
+    if (video.empty()) {
+        std::fprintf(stderr, "morvane-cli trace: which video? (see morvane-cli trace --help)\n");
+        return 2;
+    }
+    if (import && project.empty()) {
+        std::fprintf(stderr, "morvane-cli trace: --import needs --project P\n");
+        return 2;
+    }
+    Project target;
+    if (!project.empty()) {
+        const LoadProjectResult loaded = LoadProject(project, target);
+        if (!loaded.ok) {
+            std::fprintf(stderr, "morvane-cli trace: cannot open the project %s: %s\n", project.c_str(),
+                         loaded.error.c_str());
+            return 1;
+        }
+    }
+
+    VideoState state;
+    if (!LoadVideo(state, video)) {
+        std::fprintf(stderr, "morvane-cli trace: Couldn't decode this video — use an H.264 .mp4 proxy.\n");
+        return 1;
+    }
+    // With a project, its frame rate, timecode start and video start count; alone, the video's.
+    state.startTime = project.empty() ? 0.0f : target.videoStartTime;
+    const float fps = project.empty() ? state.fps : target.timeline.settings.fps;
+    const float timecodeStart = project.empty() ? 0.0f : target.timeline.settings.startTC;
+    TraceAnalysis analysis;
+    const TraceSource source{video, fps, timecodeStart, state.startTime, state.width, state.height};
+    const TraceModel model = Prefs().traceModel;
+    const std::string base = TraceFilesBasePath(project, video);
+    bool filesWritten = false;
+    StartTraceAnalysis(analysis, state, params, model,
+                       [&](TraceAnalysis& done) { filesWritten = WriteTraceFiles(base, done, params, source); });
+    const bool terminal = isatty(fileno(stderr)) != 0;
+    int lastShown = -1;
+    while (analysis.running) {
+        DrawProgress(analysis.progress, terminal, &lastShown);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    JoinTraceAnalysis(analysis);
+    DrawProgress(1.0f, terminal, &lastShown);
+    if (terminal) std::fprintf(stderr, "\n");
+
+    if (filesWritten) std::printf("[Trace] wrote %s.mvtrace and %s.mvtrace.csv\n", base.c_str(), base.c_str());
+    else std::printf("[Trace] could not write the trace files at %s\n", base.c_str());
+    if (analysis.events.empty()) {
+        std::printf("No clear events found. The picture may be too still.\n");
+    } else {
+        std::printf("%d events\n", static_cast<int>(analysis.events.size()));
+        for (size_t i = 0; i < analysis.events.size(); ++i) {
+            const TraceEvent& e = analysis.events[i];
+            std::printf("%3d  %s  %8.3f s  %-7s %s  confidence %.2f  intensity %.2f  duration %.2f s\n",
+                        static_cast<int>(i) + 1,
+                        TraceTimecode(e.time + state.startTime, timecodeStart, fps > 0 ? fps : 25.0f).c_str(),
+                        e.time, TraceEventTypeName(e.type), e.background ? "BG" : "FG", e.confidence, e.intensity,
+                        e.suggestedDuration);
+        }
+    }
+    if (project.empty()) return 0;
+
+    // The project keeps the read; with --import the events on the kept side of the slice
+    // level join the timeline, where their times are video times moved by the video start.
+    TraceResults results = TraceResultsFromAnalysis(analysis, target.optical.opticalDetail,
+                                                    target.optical.traceKeepAbove);
+    int imported = 0;
+    if (import) {
+        for (int index : EventsKeptBySlice(analysis.events, target.optical.opticalDetail, target.optical.traceKeepAbove)) {
+            Event event = EventFromTraceEvent(analysis.events[index]);
+            event.time += target.videoStartTime;
+            target.timeline.events.push_back(event);
+            results.events[index].accepted = true;
+            ++imported;
+        }
+    }
+    target.optical = std::move(results);
+    if (target.videoPath.empty()) target.videoPath = video;
+    if (!SaveProject(project, target)) {
+        std::fprintf(stderr, "morvane-cli trace: could not save the project %s\n", project.c_str());
+        return 1;
+    }
+    if (import) std::printf("Picture: Import %d\n", imported);
+    return 0;
+}
+
+int RunImportMarkers(int argc, char** argv) {
+    std::string session, project;
+    float fps = 0.0f;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--project" && i + 1 < argc) {
+            project = argv[++i];
+        } else if (arg == "--fps" && i + 1 < argc) {
+            char* end = nullptr;
+            const double value = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !std::isfinite(value) || value <= 0 || value > 1000) {
+                std::fprintf(stderr, "morvane-cli import-markers: --fps takes a frame rate above 0\n");
+                return 2;
+            }
+            fps = static_cast<float>(value);
+        } else if (!arg.empty() && arg[0] != '-' && session.empty()) {
+            session = arg;
+        } else {
+            std::fprintf(stderr, "morvane-cli import-markers: unexpected argument '%s' (see --help)\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (session.empty() || project.empty()) {
+        std::fprintf(stderr, "morvane-cli import-markers: needs SESSION.txt and --project P (see --help)\n");
+        return 2;
+    }
+    Project target;
+    const LoadProjectResult loaded = LoadProject(project, target);
+    if (!loaded.ok) {
+        std::fprintf(stderr, "morvane-cli import-markers: cannot open the project %s: %s\n", project.c_str(),
+                     loaded.error.c_str());
+        return 1;
+    }
+    std::FILE* probe = std::fopen(session.c_str(), "rb");
+    if (!probe) {
+        std::fprintf(stderr, "morvane-cli import-markers: cannot read %s\n", session.c_str());
+        return 1;
+    }
+    std::fclose(probe);
+    LoadAllRecipes();
+    const std::vector<MarkerRecipe> recipes = MarkerRecipesFromPresets(Recipes());
+    std::vector<TraceEvent> events;
+    std::vector<Scene> scenes;
+    ImportSessionMarkers(session, fps > 0 ? fps : target.timeline.settings.fps, events, &scenes, recipes);
+
+    // Session times count from timecode zero; the timeline counts from its start timecode.
+    const float start = target.timeline.settings.startTC;
+    int placed = 0, before = 0;
+    for (const TraceEvent& e : events) {
+        if (e.time < start) {
+            ++before;
+            continue;
+        }
+        Event event = EventFromTraceEvent(e);
+        event.time = e.time - start;
+        target.timeline.events.push_back(event);
+        ++placed;
+    }
+    for (Scene scene : scenes) {
+        if (scene.outTime < start) {
+            ++before;
+            continue;
+        }
+        scene.inTime = std::max(0.0f, scene.inTime - start);
+        scene.outTime = std::max(scene.inTime, scene.outTime - start);
+        target.timeline.scenes.push_back(scene);
+        ++placed;
+    }
+    if (!SaveProject(project, target)) {
+        std::fprintf(stderr, "morvane-cli import-markers: could not save the project %s\n", project.c_str());
+        return 1;
+    }
+    std::printf("%d  markers imported from Pro Tools, review on the timeline\n", placed);
+    if (before > 0) std::printf("%d markers lie before the project's start timecode and were left out\n", before);
+    return 0;
+}
+
+}  // namespace morvane::cli

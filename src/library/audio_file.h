@@ -1,0 +1,74 @@
+#pragma once
+// Reading the sound files of the user's library: what counts as a sound file, the
+// analysis of one file into a LibraryEntry, its descriptive metadata, and the small
+// derived views (waveform overview, loudness envelope, region reads).
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "library/entry.h"
+#include "library/features.h"
+
+namespace morvane {
+
+// True for the thirteen extensions the library reads (".wav", ".aiff", ...), any case.
+bool IsSupportedAudioFile(std::string_view extension);
+
+// Fills `entry` from the file at `path`: stream parameters, layout, identity,
+// metadata, name-prefix keywords and sound features. False when the file cannot be
+// used. `context` may be null.
+bool AnalyzeFile(const std::string& path, LibraryEntry& entry, AnalysisContext* context);
+
+// Appends `text` (trailing whitespace cut) to `target` with one space, unless it is
+// empty or already contained in `target`.
+void AppendUniqueWord(std::string& target, std::string_view text);
+
+// Descriptive text of an iXML chunk: "Description" and "Notes" go to description,
+// "Keywords", "Category", "SubCategory" and "CatID" to keywords (AppendUniqueWord).
+void ExtractIxmlText(std::string_view xml, std::string& description, std::string& keywords);
+
+// Content of the first element `name` (tag names compared ignoring case), with the
+// five predefined entities decoded. False when there is no such element.
+bool IxmlElementText(std::string_view xml, std::string_view name, std::string* out);
+
+// The Description field of a bext chunk: at most 256 bytes, up to the first zero.
+std::string BextDescriptionText(const char* field, size_t size);
+
+// Last write time of a file in seconds since 1970 on the UTC clock (leap seconds
+// counted); 0 when it cannot be read.
+int64_t FileModifiedTime(const std::string& path);
+
+// Number of times a sound file has been opened for reading by this process, so
+// tests and benchmarks can check that a rescan of an unchanged folder opens none.
+uint64_t AudioFileOpenCount();
+
+struct WaveformOverview {
+    std::vector<float> peak;
+    std::vector<float> rms;
+    float duration = 0.0f;
+    float sampleRate = 0.0f;
+};
+
+// Computes the overview of `path` once; later calls for the same path do nothing.
+void ComputeWaveformOverview(const std::string& path);
+// A copy of the stored overview; false when none was computed (or the file failed).
+bool FindWaveformOverview(const std::string& path, WaveformOverview* out);
+
+// Loudness per point (RMS of the channel-mean magnitude), computed once per path and
+// kept; empty when the file cannot be opened.
+std::vector<float> LoudnessEnvelope(const std::string& path, float pointsPerSecond);
+
+struct RegionRead {
+    std::vector<float> samples;  // interleaved
+    int64_t frames = 0;          // frames read
+    int channels = 0;
+    int sampleRate = 0;
+    int64_t fileFrames = 0;
+};
+
+// Reads up to `frames` frames from `startSeconds` as interleaved floats, never past
+// the end. False when the file cannot be opened.
+bool ReadRegion(const std::string& path, double startSeconds, int64_t frames, RegionRead* out);
+
+}  // namespace morvane

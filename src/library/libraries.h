@@ -1,0 +1,49 @@
+#pragma once
+// The application's list of libraries, the index files behind them, palettes, and
+// the path -> channel interpretation table that the renderer reads.
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "library/entry.h"
+
+namespace morvane {
+
+// The libraries of the running program. `mutex` is the application's library mutex:
+// it guards `libraries` and the finished scans waiting to be taken over.
+struct LibrarySet {
+    std::mutex mutex;
+    std::vector<Library> libraries;
+    // Where index files live; empty means LibrariesFolder() (no index files at all
+    // when that is empty too, as without a home folder).
+    std::string indexFolder;
+};
+
+std::string LibraryIndexFolder(const LibrarySet& set);
+// Folder + "/" + name + ".mvlib"; empty when there is no index folder.
+std::string LibraryIndexPath(const LibrarySet& set, const std::string& name);
+
+// Loads every ".mvlib" directly inside the index folder, makes the summaries and the
+// interpretation table. Returns the number of libraries loaded.
+int LoadAllLibraries(LibrarySet& set);
+
+// Saves the selected files as a new palette library and adds it to the set. An
+// empty `name` gives the last component of `sourceFolder` + " Palette", or
+// "Palette". Returns the name used; empty when nothing could be saved.
+std::string SavePalette(LibrarySet& set, const std::string& name, const std::vector<std::string>& paths,
+                        const std::string& sourceFolder = "");
+
+// Sets the interpretation of every entry with exactly this path; changed libraries
+// are saved again. Returns the number of entries changed.
+int SetFileInterpretation(LibrarySet& set, const std::string& path, int value);
+
+// The process-wide path -> interpretation table, replaced whole.
+void RebuildInterpretationTable(const std::vector<Library>& libraries);
+// The interpretation of a path: the entry's own, else its library's; 0 when neither.
+int InterpretationOfPath(const std::string& path);
+
+// The name of a library made from a folder: its last component without a final
+// '.' suffix ("Foley.v2" -> "Foley"); "Library" when that leaves nothing.
+std::string LibraryNameOfFolder(const std::string& folder);
+
+}  // namespace morvane

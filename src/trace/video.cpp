@@ -1,0 +1,556 @@
+#include "trace/video.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/log.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+namespace morvane {
+
+namespace {
+
+std::atomic<std::shared_ptr<const VideoRefAudio>> gReferenceAudio;
+std::atomic<float> gReferenceGain{1.0f};
+
+void Log(const char* format, const char* a, const char* b = nullptr) {
+    if (b) std::printf(format, a, b);
+    else std::printf(format, a);
+    std::fflush(stdout);
+}
+
+// FFmpeg's own chatter about damaged files would drown our one-line diagnostics.
+void QuietLibraries() {
+    static const bool once = [] {
+        av_log_set_level(AV_LOG_FATAL);
+        return true;
+    }();
+    (void)once;
+}
+
+// Read once per process. There is only one decoding path on this platform, so the value
+// changes nothing; it is read so that the variable behaves as documented.
+bool FfmpegForced() {
+    static const bool forced = [] {
+        const char* value = std::getenv("MV_FORCE_FFMPEG");
+        return value && value[0] != '\0';
+    }();
+    return forced;
+}
+
+double ToSeconds(int64_t ts, AVRational base) { return static_cast<double>(ts) * av_q2d(base); }
+
+// One decoded frame into dec.frame; returns its video time through *time.
+bool DecodeOneFrame(VideoDecoder& dec, double* time) {
+    AVStream* stream = dec.formatContext->streams[dec.streamIndex];
+    for (int round = 0; round < 4096; ++round) {
+        int r = avcodec_receive_frame(dec.codecContext, dec.frame);
+        if (r == 0) {
+            int64_t ts = dec.frame->best_effort_timestamp;
+            if (ts == AV_NOPTS_VALUE) ts = dec.frame->pts;
+            double t;
+            if (ts != AV_NOPTS_VALUE) t = ToSeconds(ts, stream->time_base) - dec.streamStart;
+            else t = dec.lastPts + (dec.decoderFps > 0 ? 1.0 / dec.decoderFps : 0.04);
+            dec.lastPts = t;
+            av_frame_unref(dec.lastFrame);
+            av_frame_move_ref(dec.lastFrame, dec.frame);
+            ++dec.moveSerial;
+            *time = t;
+            return true;
+        }
+        if (r != AVERROR(EAGAIN)) return false;  // end of stream or a decoder error
+        r = av_read_frame(dec.formatContext, dec.packet);
+        if (r < 0) {
+            if (dec.flushed) return false;
+            avcodec_send_packet(dec.codecContext, nullptr);
+            dec.flushed = true;
+            continue;
+        }
+        if (dec.packet->stream_index == dec.streamIndex) {
+            // A damaged packet is skipped; the decoder resynchronises on the next one.
+            avcodec_send_packet(dec.codecContext, dec.packet);
+        }
+        av_packet_unref(dec.packet);
+    }
+    return false;
+}
+
+void SeekTo(VideoDecoder& dec, double t) {
+    AVStream* stream = dec.formatContext->streams[dec.streamIndex];
+    int64_t ts = static_cast<int64_t>((t + dec.streamStart) / av_q2d(stream->time_base));
+    av_seek_frame(dec.formatContext, dec.streamIndex, ts, AVSEEK_FLAG_BACKWARD);
+    avcodec_flush_buffers(dec.codecContext);
+    av_frame_unref(dec.lastFrame);  // a frame from before the seek must never pass for the target
+    dec.flushed = false;
+    ++dec.moveSerial;
+    ++dec.seekCount;
+}
+
+// Converts dec.frame to the display size and hands it to the sink.
+bool Upload(VideoState& state, double time) {
+    VideoDecoder& dec = *state.decoder;
+    AVFrame* f = dec.lastFrame;
+    if (f->width < 1 || f->height < 1 || f->format < 0) return false;
+    dec.scaler = sws_getCachedContext(dec.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                                      state.width, state.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
+                                      nullptr, nullptr);
+    if (!dec.scaler) return false;
+    uint8_t* dst[4] = {dec.rgbaBuffer.data(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {state.width * 4, 0, 0, 0};
+    sws_scale(dec.scaler, f->data, f->linesize, 0, f->height, dst, dstStride);
+    state.currentFrameTime = static_cast<float>(time);
+    if (state.frameSink) state.frameSink(state.width, state.height, dec.rgbaBuffer.data());
+    return true;
+}
+
+float Tolerance(const VideoState& state) { return state.fps > 0 ? 0.5f / state.fps : 0.02f; }
+
+// Decodes toward the pending scrub target within the time budget. Called with the lock held.
+void FrameUpdate(VideoState& state, double budget) {
+    VideoDecoder& dec = *state.decoder;
+    if (dec.pendingTarget < 0) return;
+    if (dec.positionLost) {
+        // The analysis moved the decoder; its position says nothing about our target.
+        SeekTo(dec, dec.pendingTarget);
+        dec.newSeek = true;
+        dec.positionLost = false;
+    }
+    const float tolerance = Tolerance(state);
+    const double deadline = MonotonicSeconds() + budget;
+    bool haveFrame = false;
+    double lastTime = 0.0;
+    for (int framesRead = 0;;) {
+        double t = 0.0;
+        if (!DecodeOneFrame(dec, &t)) {
+            if (haveFrame) Upload(state, lastTime);
+            dec.pendingTarget = -1.0f;
+            return;
+        }
+        haveFrame = true;
+        lastTime = t;
+        ++framesRead;
+        if (dec.newSeek) {
+            dec.newSeek = false;
+            // Rapid backward scrubbing shows the key frame it lands on, so the picture
+            // follows the hand even when decoding up to the target takes longer.
+            if (dec.scrubBackward && dec.showWhileSeeking && std::fabs(t - dec.lastSeekFrameTime) > 0.001)
+                Upload(state, t);
+            dec.lastSeekFrameTime = static_cast<float>(t);
+        }
+        if (t + tolerance >= dec.pendingTarget) {
+            Upload(state, t);
+            dec.pendingTarget = -1.0f;
+            return;
+        }
+        if (MonotonicSeconds() > deadline || framesRead >= 4000) {
+            if (!dec.scrubBackward) Upload(state, t);
+            return;
+        }
+    }
+}
+
+void FreeDecoder(VideoDecoder& dec) {
+    if (dec.scaler) sws_freeContext(dec.scaler);
+    dec.scaler = nullptr;
+    av_frame_free(&dec.frame);
+    av_frame_free(&dec.lastFrame);
+    av_packet_free(&dec.packet);
+    avcodec_free_context(&dec.codecContext);
+    avformat_close_input(&dec.formatContext);
+}
+
+// The FFmpeg back end. Fills the state on success; the caller closes on failure.
+bool OpenFfmpeg(VideoState& state, const std::string& path) {
+    VideoDecoder& dec = *state.decoder;
+    const char* p = path.c_str();
+    dec.packet = av_packet_alloc();
+    dec.frame = av_frame_alloc();
+    dec.lastFrame = av_frame_alloc();
+    if (!dec.packet || !dec.frame || !dec.lastFrame || avformat_open_input(&dec.formatContext, p, nullptr, nullptr) < 0) {
+        Log("[Video] FFmpeg: cannot open container (%s)\n", p);
+        return false;
+    }
+    if (avformat_find_stream_info(dec.formatContext, nullptr) < 0) {
+        Log("[Video] FFmpeg: no stream info (%s)\n", p);
+        return false;
+    }
+    const AVCodec* codec = nullptr;
+    int index = av_find_best_stream(dec.formatContext, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (index < 0 || !codec) {
+        Log("[Video] FFmpeg: no decodable video stream (%s)\n", p);
+        return false;
+    }
+    dec.streamIndex = index;
+    AVStream* stream = dec.formatContext->streams[index];
+    dec.codecName = codec->name;
+    dec.codecContext = avcodec_alloc_context3(codec);
+    if (!dec.codecContext || avcodec_parameters_to_context(dec.codecContext, stream->codecpar) < 0) {
+        Log("[Video] FFmpeg: decoder open failed (%s, %s)\n", codec->name, p);
+        return false;
+    }
+    // 0 = as many decoding threads as the machine has; the picture read is bound by decoding.
+    dec.codecContext->thread_count = 0;
+    if (avcodec_open2(dec.codecContext, codec, nullptr) < 0) {
+        Log("[Video] FFmpeg: decoder open failed (%s, %s)\n", codec->name, p);
+        return false;
+    }
+    const int sourceWidth = stream->codecpar->width, sourceHeight = stream->codecpar->height;
+    if (sourceWidth < 1 || sourceHeight < 1) {
+        Log("[Video] FFmpeg: bad dimensions (%s)\n", p);
+        return false;
+    }
+    DisplaySize(sourceWidth, sourceHeight, &state.width, &state.height);
+
+    AVRational rate = av_guess_frame_rate(dec.formatContext, stream, nullptr);
+    state.fps = (rate.num < 1 || rate.den < 1) ? 24.0f : static_cast<float>(av_q2d(rate));
+    dec.decoderFps = state.fps;
+
+    if (stream->start_time != AV_NOPTS_VALUE) dec.streamStart = ToSeconds(stream->start_time, stream->time_base);
+    double duration = 0.0;
+    if (stream->duration >= 1) duration = ToSeconds(stream->duration, stream->time_base);
+    else if (dec.formatContext->duration > 0) duration = dec.formatContext->duration / 1000000.0;
+    if (!(duration > 0.0) || !std::isfinite(duration)) {
+        Log("[Video] FFmpeg: zero/unknown duration (%s)\n", p);
+        return false;
+    }
+    state.duration = static_cast<float>(duration);
+    dec.rgbaBuffer.assign(static_cast<size_t>(state.width) * state.height * 4, 0);
+    state.currentFrameTime = -1.0f;
+
+    double first = 0.0;
+    if (!DecodeOneFrame(dec, &first) || !Upload(state, first)) {
+        Log("[Video] FFmpeg: first frame decode failed (%s)\n", p);
+        return false;
+    }
+    state.loaded = true;
+    dec.usesFfmpeg = true;
+    std::printf("[Video] loaded via FFmpeg (%s) %dx%d %.2ffps %.2fs (%s)\n", dec.codecName.c_str(), state.width,
+                state.height, state.fps, state.duration, p);
+    std::fflush(stdout);
+    return true;
+}
+
+}  // namespace
+
+double MonotonicSeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+VideoDecoder::~VideoDecoder() { FreeDecoder(*this); }
+
+VideoState::~VideoState() {
+    // Only the decoder goes; the published reference audio belongs to the application slot.
+    decoder.reset();
+}
+
+void DisplaySize(int sourceWidth, int sourceHeight, int* width, int* height) {
+    *width = sourceWidth;
+    *height = sourceHeight;
+    if (sourceWidth > 1280 || sourceHeight >= 1281) {
+        double scale = 1280.0 / std::max(sourceWidth, sourceHeight);
+        *width = std::max(1, static_cast<int>(sourceWidth * scale));
+        *height = std::max(1, static_cast<int>(sourceHeight * scale));
+    }
+}
+
+bool LoadVideo(VideoState& state, const std::string& path) {
+    CloseVideo(state);
+    QuietLibraries();
+    state.decoder = std::make_unique<VideoDecoder>();
+    (void)FfmpegForced();
+    if (!OpenFfmpeg(state, path)) {
+        CloseVideo(state);
+        return false;
+    }
+    PublishReferenceAudio(ExtractReferenceAudio(path));
+    return true;
+}
+
+void CloseVideo(VideoState& state) {
+    PublishReferenceAudio(nullptr);
+    state.decoder.reset();
+    state.loaded = false;
+    state.currentFrameTime = -1.0f;
+    state.duration = state.fps = 0.0f;
+    state.width = state.height = 0;
+}
+
+void ShowFrameAt(VideoState& state, float timelineTime) {
+    if (!state.loaded || !state.decoder) return;
+    VideoDecoder& dec = *state.decoder;
+    float t = std::clamp(timelineTime - state.startTime, 0.0f, state.duration);
+    if (!std::isfinite(t)) return;
+    if (state.fps > 0) t = static_cast<float>(std::round(t * state.fps) / state.fps);
+    if (std::fabs(t - state.currentFrameTime) < 0.0001f) return;
+
+    std::lock_guard<std::mutex> guard(dec.lock);
+    const double now = MonotonicSeconds();
+    const bool repeats = dec.pendingTarget >= 0 && std::fabs(dec.pendingTarget - t) < 0.0001f;
+    if (!repeats) {
+        if (state.currentFrameTime >= 0) {
+            dec.scrubBackward = state.currentFrameTime - 0.0001f > t;
+            dec.showWhileSeeking = dec.scrubBackward && dec.lastSeekClock >= 0 && now - dec.lastSeekClock < 0.3;
+        } else {
+            dec.scrubBackward = dec.showWhileSeeking = false;
+        }
+    }
+    dec.lastSeekClock = now;
+    const bool nearForward = state.currentFrameTime >= 0 && t >= state.currentFrameTime &&
+                             t - state.currentFrameTime < 5.0f && !dec.positionLost;
+    if (!repeats && !nearForward) {
+        dec.newSeek = true;
+        SeekTo(dec, t);
+        dec.positionLost = false;
+    }
+    dec.pendingTarget = t;
+    FrameUpdate(state, 0.010);
+    if (dec.playing) {
+        dec.playStartClock = MonotonicSeconds();
+        dec.playStartMedia = std::max(0.0f, state.currentFrameTime);
+    }
+}
+
+void StartVideoPlayback(VideoState& state) {
+    if (!state.loaded || !state.decoder) return;
+    VideoDecoder& dec = *state.decoder;
+    std::lock_guard<std::mutex> guard(dec.lock);
+    dec.playing = true;
+    dec.playStartClock = MonotonicSeconds();
+    dec.playStartMedia = dec.pendingTarget >= 0 ? dec.pendingTarget : std::max(0.0f, state.currentFrameTime);
+    dec.pendingTarget = -1.0f;
+}
+
+void StopVideoPlayback(VideoState& state) {
+    if (!state.decoder) return;
+    std::lock_guard<std::mutex> guard(state.decoder->lock);
+    state.decoder->playing = false;
+}
+
+float TickVideo(VideoState& state) {
+    if (!state.loaded || !state.decoder) return state.currentFrameTime + state.startTime;
+    VideoDecoder& dec = *state.decoder;
+    std::lock_guard<std::mutex> guard(dec.lock);
+    if (!dec.playing) {
+        if (dec.pendingTarget >= 0) FrameUpdate(state, 0.008);
+        return state.currentFrameTime + state.startTime;
+    }
+    const double wanted =
+        std::min<double>(state.duration, MonotonicSeconds() - dec.playStartClock + dec.playStartMedia);
+    const float tolerance = Tolerance(state);
+    double shown = state.currentFrameTime;
+    if (dec.positionLost) {
+        SeekTo(dec, wanted);
+        dec.positionLost = false;
+        shown = -1.0;  // whatever the seek lands on is behind or at the wanted time
+    }
+    bool decoded = false;
+    for (int i = 0; i < 16 && wanted > shown + tolerance; ++i) {
+        double t = 0.0;
+        if (!DecodeOneFrame(dec, &t)) {
+            dec.playing = false;
+            break;
+        }
+        decoded = true;
+        shown = t;
+    }
+    if (decoded) Upload(state, shown);
+    return state.currentFrameTime + state.startTime;
+}
+
+int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& onFrame,
+                 const SampleProgressFn& onProgress) {
+    if (!state.loaded || !state.decoder || !onFrame) return 0;
+    VideoDecoder& dec = *state.decoder;
+    const double step = 1.0 / std::max(1.0f, rate);
+    const int count = static_cast<int>(std::min(state.duration / step, 2.0e9));
+    if (count < 1) return 0;
+    int w = state.width, h = state.height;
+    if (width >= 1 && width < state.width) {
+        w = width;
+        h = std::max(1, static_cast<int>(static_cast<double>(state.height) / state.width * width));
+    }
+    std::vector<uint8_t> buffer(static_cast<size_t>(w) * h * 4);
+    SwsContext* scaler = nullptr;
+    const double tolerance = Tolerance(state);
+
+    // The sampler walks forward through the file. It seeks only when it cannot trust the
+    // decoder's position (first frame, or scrubbing moved the decoder since our last frame);
+    // otherwise it decodes on, which is what makes reading the picture fast. The frames
+    // delivered are the same as seeking for every index: the first frame at or after
+    // (target - tolerance).
+    uint64_t ourSerial = 0;
+    bool haveOurs = false;
+    double frameTime = 0.0;
+    bool atEnd = false;
+    int delivered = 0;
+    for (int i = 0; i < count; ++i) {
+        const double target = i * step;
+        bool ok = true;
+        {
+            std::lock_guard<std::mutex> guard(dec.lock);
+            const bool trusted = haveOurs && dec.moveSerial == ourSerial;
+            if (!trusted) {
+                SeekTo(dec, target);
+                atEnd = false;
+                frameTime = -1.0;
+            }
+            for (int n = 0; n < 2000 && !atEnd && !(frameTime >= target - tolerance); ++n)
+                if (!DecodeOneFrame(dec, &frameTime)) atEnd = true;
+            // Just past the last frame the picture stays as it ended, as a viewer sees it.
+            // A container that claims more time than its frames fill ends the run instead
+            // of repeating one picture for the rest of the claimed duration.
+            ok = dec.lastFrame->width > 0 && !(atEnd && target - frameTime > step + tolerance);
+            dec.positionLost = true;
+            ourSerial = dec.moveSerial;
+            haveOurs = true;
+            if (ok) {
+                AVFrame* f = dec.lastFrame;
+                scaler = sws_getCachedContext(scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), w,
+                                              h, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+                if (scaler) {
+                    uint8_t* dst[4] = {buffer.data(), nullptr, nullptr, nullptr};
+                    int dstStride[4] = {w * 4, 0, 0, 0};
+                    sws_scale(scaler, f->data, f->linesize, 0, f->height, dst, dstStride);
+                } else {
+                    ok = false;
+                }
+            }
+        }
+        if (!ok) break;  // nothing decodable at all
+        onFrame(i, static_cast<float>(target), buffer.data(), w, h);
+        ++delivered;
+        if (onProgress && onProgress(static_cast<float>(i + 1) / count) < 0) break;
+    }
+    if (scaler) sws_freeContext(scaler);
+    return delivered;
+}
+
+std::shared_ptr<VideoRefAudio> ExtractReferenceAudio(const std::string& path, int64_t capSamples) {
+    QuietLibraries();
+    PublishReferenceAudio(nullptr);
+    AVFormatContext* fc = nullptr;
+    AVCodecContext* cc = nullptr;
+    SwrContext* swr = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    std::shared_ptr<VideoRefAudio> result;
+    auto audio = std::make_shared<VideoRefAudio>();
+    const AVCodec* codec = nullptr;
+    int index = -1;
+    int64_t framesDecoded = 0;
+    bool capped = false;
+    std::vector<uint8_t*> out(1, nullptr);
+    std::vector<int16_t> chunk;
+
+    auto append = [&](const uint8_t** data, int inSamples) {
+        int room = swr_get_out_samples(swr, inSamples);
+        if (room <= 0) return;
+        chunk.resize(static_cast<size_t>(room) * 2);
+        uint8_t* dst = reinterpret_cast<uint8_t*>(chunk.data());
+        int got = swr_convert(swr, &dst, room, data, inSamples);
+        if (got <= 0) return;
+        int64_t take = static_cast<int64_t>(got) * 2;
+        const int64_t have = static_cast<int64_t>(audio->samples.size());
+        if (have + take >= capSamples) {
+            take = capSamples - have;
+            capped = true;
+        }
+        audio->samples.insert(audio->samples.end(), chunk.begin(), chunk.begin() + take);
+    };
+
+    if (!packet || !frame || avformat_open_input(&fc, path.c_str(), nullptr, nullptr) < 0) goto done;
+    if (avformat_find_stream_info(fc, nullptr) < 0) goto done;
+    index = av_find_best_stream(fc, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (index < 0 || !codec) goto done;
+    cc = avcodec_alloc_context3(codec);
+    if (!cc || avcodec_parameters_to_context(cc, fc->streams[index]->codecpar) < 0) goto done;
+    if (avcodec_open2(cc, codec, nullptr) < 0) goto done;
+    if (cc->sample_rate < 1 || cc->ch_layout.nb_channels < 1) goto done;
+    {
+        AVChannelLayout inLayout;
+        if (cc->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) av_channel_layout_default(&inLayout, cc->ch_layout.nb_channels);
+        else av_channel_layout_copy(&inLayout, &cc->ch_layout);
+        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        int r = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, 48000, &inLayout, cc->sample_fmt,
+                                    cc->sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&inLayout);
+        if (r < 0 || !swr || swr_init(swr) < 0) goto done;
+    }
+    {
+        bool inputEnded = false;
+        while (!capped) {
+            int r = avcodec_receive_frame(cc, frame);
+            if (r == 0) {
+                ++framesDecoded;
+                append(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+                av_frame_unref(frame);
+                continue;
+            }
+            if (r != AVERROR(EAGAIN)) break;  // drained or broken: keep what we have
+            if (inputEnded) break;
+            if (av_read_frame(fc, packet) < 0) {
+                avcodec_send_packet(cc, nullptr);
+                inputEnded = true;
+                continue;
+            }
+            if (packet->stream_index == index) avcodec_send_packet(cc, packet);
+            av_packet_unref(packet);
+        }
+        if (!capped && framesDecoded > 0) append(nullptr, 0);  // what the resampler still holds
+    }
+    if (capped) Log("[Video] reference audio capped at 60 min (%s)\n", path.c_str());
+    audio->frameCount = static_cast<int64_t>(audio->samples.size()) / 2;
+    if (framesDecoded > 0) {
+        std::printf("[Video] reference audio: %.1fs stereo 48kHz (%s)\n", audio->frameCount / 48000.0,
+                    path.c_str());
+        std::fflush(stdout);
+        result = audio;
+    }
+done:
+    swr_free(&swr);
+    avcodec_free_context(&cc);
+    avformat_close_input(&fc);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    return result;
+}
+
+std::shared_ptr<const VideoRefAudio> CurrentReferenceAudio() { return gReferenceAudio.load(); }
+
+void PublishReferenceAudio(std::shared_ptr<const VideoRefAudio> audio) { gReferenceAudio.store(std::move(audio)); }
+
+void SetReferenceGain(float gain) { gReferenceGain.store(gain); }
+float ReferenceGain() { return gReferenceGain.load(); }
+
+void MixReferenceAudio(float* left, float* right, int frames, double videoTime, int outputRate) {
+    std::shared_ptr<const VideoRefAudio> audio = gReferenceAudio.load();
+    const float gain = gReferenceGain.load();
+    if (!audio || audio->frameCount < 2 || outputRate < 1 || !(gain > 0.0001f) || !left || !right) return;
+    const int16_t* s = audio->samples.data();
+    const double increment = 48000.0 / outputRate;
+    double p = videoTime * 48000.0;
+    const float scale = gain / 32768.0f;
+    for (int i = 0; i < frames; ++i, p += increment) {
+        if (p < 0) continue;
+        const int64_t k = static_cast<int64_t>(p);
+        if (k + 1 >= audio->frameCount) break;
+        const float frac = static_cast<float>(p - k);
+        const float l0 = s[2 * k], l1 = s[2 * k + 2], r0 = s[2 * k + 1], r1 = s[2 * k + 3];
+        left[i] += (l0 + (l1 - l0) * frac) * scale;
+        right[i] += (r0 + (r1 - r0) * frac) * scale;
+    }
+}
+
+}  // namespace morvane

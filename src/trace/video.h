@@ -1,0 +1,131 @@
+#pragma once
+// The one reference video: loading through FFmpeg, the frame under the playhead while
+// scrubbing and playing, the frame sampler of the picture analysis, and the video's own
+// sound extracted once as 48 kHz stereo for playback to mix under the designed sound.
+//
+// The core never touches a GPU. Decoded frames go to a frame sink that the desktop app
+// supplies (it uploads them into its texture); without a sink the frame still lands in
+// the decoder's RGBA buffer, which is all a headless caller needs.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+namespace morvane {
+
+// Receives each frame that becomes visible: width x height RGBA pixels, row stride width x 4.
+// Called on the thread that decoded the frame, with the decoder's lock held.
+using FrameSink = std::function<void(int width, int height, const uint8_t* rgba)>;
+
+// Created per load, destroyed by CloseVideo. Every field below `lock` is guarded by it.
+struct VideoDecoder {
+    VideoDecoder() = default;
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    bool playing = false;
+    double playStartClock = 0.0;   // monotonic seconds at playback start
+    float playStartMedia = 0.0f;   // video time at playback start
+    float pendingTarget = -1.0f;   // scrub target not yet shown; -1 = none
+    bool scrubBackward = false;
+    bool showWhileSeeking = false;
+    bool newSeek = false;
+    float lastSeekFrameTime = -1.0f;
+    double lastSeekClock = -1.0;
+
+    std::mutex lock;  // around every call into FFmpeg, shared with the analysis thread
+
+    bool usesFfmpeg = false;
+    AVFormatContext* formatContext = nullptr;
+    AVCodecContext* codecContext = nullptr;
+    SwsContext* scaler = nullptr;
+    AVFrame* frame = nullptr;       // receives from the decoder
+    AVFrame* lastFrame = nullptr;   // the last decoded frame, kept past the end of the stream
+    AVPacket* packet = nullptr;
+    int streamIndex = -1;
+    bool flushed = false;
+    float decoderFps = 24.0f;
+    double lastPts = 0.0;
+    double streamStart = 0.0;  // the stream's first timestamp; video time 0 lies there
+    std::string codecName;
+    std::vector<uint8_t> rgbaBuffer;  // display size, RGBA
+
+    // The analysis thread decodes on the same decoder. Afterwards the display cannot trust
+    // the position it left, so its next request seeks instead of decoding on.
+    bool positionLost = false;
+    // Counts every decoded frame and every seek, so the sampler can tell whether anybody
+    // moved the decoder since its own last frame.
+    uint64_t moveSerial = 0;
+    uint64_t seekCount = 0;  // seeks issued (scrubbing, playback and sampler)
+};
+
+struct VideoState {
+    VideoState() = default;
+    ~VideoState();
+    VideoState(const VideoState&) = delete;
+    VideoState& operator=(const VideoState&) = delete;
+
+    bool loaded = false;
+    float duration = 0.0f;       // seconds
+    float fps = 0.0f;
+    int width = 0, height = 0;   // display size, after the size limit
+    float startTime = 0.0f;      // where video time 0 lies on the timeline
+    float currentFrameTime = -1.0f;  // video time of the frame last handed to the sink; -1 none
+    FrameSink frameSink;         // set by the app before loading; may stay empty
+    std::unique_ptr<VideoDecoder> decoder;
+};
+
+// The video's own sound, 48 kHz interleaved stereo.
+struct VideoRefAudio {
+    std::vector<int16_t> samples;
+    int32_t sampleRate = 48000;
+    int64_t frameCount = 0;  // samples / 2
+};
+
+constexpr int64_t kReferenceAudioCapSamples = 345600000;  // 60 minutes of stereo at 48 kHz
+
+// Display size rule: a source wider than 1280 or 1281 and more high is scaled so that its
+// longer side is 1280; each side is truncated.
+void DisplaySize(int sourceWidth, int sourceHeight, int* width, int* height);
+
+// Both replace the decoder: a picture read sampling this video on another thread must be
+// cancelled and joined first.
+bool LoadVideo(VideoState& state, const std::string& path);
+void CloseVideo(VideoState& state);
+
+// Scrubbing to a timeline time; spends at most 10 ms and leaves the rest to TickVideo.
+void ShowFrameAt(VideoState& state, float timelineTime);
+void StartVideoPlayback(VideoState& state);
+void StopVideoPlayback(VideoState& state);
+// Once per UI frame: advances the shown frame; returns currentFrameTime + startTime.
+float TickVideo(VideoState& state);
+
+// Frame sampler for the picture analysis. onFrame(index, time, rgba, width, height);
+// onProgress(fraction) returns a negative number to stop. Returns the frames delivered.
+using SampleFrameFn = std::function<void(int index, float time, const uint8_t* rgba, int width, int height)>;
+using SampleProgressFn = std::function<float(float fraction)>;
+int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& onFrame,
+                 const SampleProgressFn& onProgress);
+
+// Reference audio. Extraction runs inside LoadVideo; it is exposed for a smaller cap in tests.
+std::shared_ptr<VideoRefAudio> ExtractReferenceAudio(const std::string& path,
+                                                     int64_t capSamples = kReferenceAudioCapSamples);
+std::shared_ptr<const VideoRefAudio> CurrentReferenceAudio();
+void PublishReferenceAudio(std::shared_ptr<const VideoRefAudio> audio);
+void MixReferenceAudio(float* left, float* right, int frames, double videoTime, int outputRate);
+void SetReferenceGain(float gain);
+float ReferenceGain();
+
+// Monotonic seconds (steady clock).
+double MonotonicSeconds();
+
+}  // namespace morvane
