@@ -25,5 +25,6 @@ int RunRelink(int argc, char** argv);
 int RunInfo(int argc, char** argv);
 int RunTrace(int argc, char** argv);
 int RunImportMarkers(int argc, char** argv);
+int RunBuild(int argc, char** argv);
 
 }  // namespace morvane::cli

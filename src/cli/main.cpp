@@ -16,6 +16,7 @@ static const Command kCommands[] = {
     {"info", "PROJECT [--dump]", "Summarise a project file, or write it as read (--dump)", RunInfo},
     {"trace", "VIDEO [--project P] [--import] [--sensitivity S]", "Read the picture of a video and propose events", RunTrace},
     {"import-markers", "SESSION.txt --project P [--fps F]", "Import Pro Tools session text markers into a project", RunImportMarkers},
+    {"build", "PROJECT [--event N] [--range START END] [--salt S] [--seed S] [--dry-run]", "Choose sounds for the events and place their layers", RunBuild},
 };
 
 const Command* AllCommands(int* count) {

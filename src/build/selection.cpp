@@ -1,0 +1,526 @@
+#include "build/selection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "library/audio_file.h"
+
+namespace morvane {
+
+// ---- random numbers --------------------------------------------------------------
+
+float BuildRng::Next() {
+    state = state * 1103515245u + 12345u;
+    return static_cast<float>(((state >> 16) & 0xFFFFu) / 65535.0);
+}
+
+BuildRng MakeBuildRng(uint32_t salt) {
+    return BuildRng{static_cast<uint32_t>(std::time(nullptr)) ^ salt};
+}
+
+BuildRng MakeBuildRngFromSeed(uint32_t seed) { return BuildRng{seed}; }
+
+// ---- keywords --------------------------------------------------------------------
+
+std::vector<KeywordTerm> ParseKeywords(std::string_view text) {
+    std::vector<KeywordTerm> terms;
+    size_t i = 0;
+    auto isSeparator = [](char c) { return c == ' ' || c == '\t' || c == ',' || c == ';'; };
+    while (i < text.size()) {
+        while (i < text.size() && isSeparator(text[i])) ++i;
+        size_t end = i;
+        while (end < text.size() && !isSeparator(text[end])) ++end;
+        if (end > i) {
+            std::string_view piece = text.substr(i, end - i);
+            KeywordTerm term;
+            if (piece.size() >= 2 && piece[0] == '+') {
+                term.kind = TermKind::Required;
+                piece.remove_prefix(1);
+            } else if (piece.size() >= 2 && piece[0] == '-') {
+                term.kind = TermKind::Excluded;
+                piece.remove_prefix(1);
+            }
+            term.word = std::string(piece);
+            terms.push_back(std::move(term));
+        }
+        i = end;
+    }
+    return terms;
+}
+
+namespace {
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool EqualsAt(std::string_view text, size_t at, std::string_view word) {
+    for (size_t k = 0; k < word.size(); ++k)
+        if (Lower(text[at + k]) != Lower(word[k])) return false;
+    return true;
+}
+
+}  // namespace
+
+bool TermFoundIn(std::string_view term, std::string_view text) {
+    const bool openLeft = !term.empty() && term.front() == '*';
+    if (openLeft) term.remove_prefix(1);
+    const bool openRight = !term.empty() && term.back() == '*';
+    if (openRight) term.remove_suffix(1);
+    if (term.size() < 2 || text.size() < term.size()) return false;
+    for (size_t at = 0; at + term.size() <= text.size(); ++at) {
+        if (!EqualsAt(text, at, term)) continue;
+        if (openLeft && openRight) return true;
+        const bool leftOk = openLeft || at == 0 || !IsAsciiLetter(text[at - 1]);
+        const size_t after = at + term.size();
+        const bool rightOk = openRight || after == text.size() || !IsAsciiLetter(text[after]);
+        if (leftOk && rightOk) return true;
+    }
+    return false;
+}
+
+int TermMatchCount(std::string_view term, const LibraryEntry& entry) {
+    if (term.size() < 2) return 0;
+    if (TermFoundIn(term, entry.name)) return 3;
+    if (TermFoundIn(term, entry.path) || TermFoundIn(term, entry.description)) return 2;
+    if (TermFoundIn(term, entry.keywords)) return 2;
+    return 0;
+}
+
+// ---- candidates ------------------------------------------------------------------
+
+std::vector<LibraryRoot> RootsOf(const std::vector<Library>& libraries) {
+    std::vector<LibraryRoot> roots;
+    roots.reserve(libraries.size());
+    for (const Library& library : libraries) roots.push_back(LibraryRoot{&library, {}});
+    return roots;
+}
+
+namespace {
+
+std::vector<std::string_view> FilterTokens(std::string_view filter) {
+    std::vector<std::string_view> tokens;
+    size_t i = 0;
+    while (i <= filter.size()) {
+        size_t end = filter.find(',', i);
+        if (end == std::string_view::npos) end = filter.size();
+        std::string_view token = filter.substr(i, end - i);
+        while (!token.empty() && token.front() == ' ') token.remove_prefix(1);
+        while (!token.empty() && token.back() == ' ') token.remove_suffix(1);
+        if (!token.empty()) tokens.push_back(token);
+        i = end + 1;
+    }
+    return tokens;
+}
+
+bool RootMatchesFilter(const LibraryRoot& root, std::string_view filter,
+                       const std::vector<std::string_view>& tokens) {
+    // The root's own name matches the whole filter or any one of its tokens, so a
+    // filter naming two libraries takes both.
+    const std::string& name = root.library->name;
+    if (name == filter) return true;
+    for (std::string_view token : tokens) {
+        if (name == token) return true;
+        for (const std::string& palette : root.paletteNames)
+            if (palette == token) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<const LibraryEntry*> CollectCandidates(const std::vector<LibraryRoot>& roots, int weightClass,
+                                                   std::string_view filter) {
+    std::vector<const LibraryEntry*> out;
+    if (filter == kNoLibraryFilter) return out;
+    const std::vector<std::string_view> tokens = FilterTokens(filter);
+    for (const LibraryRoot& root : roots) {
+        if (root.library == nullptr || !root.library->enabled) continue;
+        const int rootClass = root.library->weightClass;
+        if (rootClass >= 0 && weightClass >= 0 && rootClass != weightClass) continue;
+        if (!filter.empty() && !RootMatchesFilter(root, filter, tokens)) continue;
+        for (const LibraryEntry& entry : root.library->entries) out.push_back(&entry);
+    }
+    return out;
+}
+
+int EventGroup(const Event& event) {
+    if (event.shape == EventShape::Fill) return 0;
+    if (event.groupOverride == 1 || event.groupOverride == 2) return event.groupOverride;
+    switch (event.shape) {
+        case EventShape::Bloom:
+        case EventShape::Contour: return 2;
+        case EventShape::Fill:
+        case EventShape::Bed: return 0;
+        default: return 1;
+    }
+}
+
+// ---- scoring ---------------------------------------------------------------------
+
+namespace {
+
+float Clamp01(float x) { return std::clamp(x, 0.0f, 1.0f); }
+
+std::array<float, 5> BandShares(const LibraryEntry& e) {
+    std::array<float, 5> s{};
+    float sum = 0.0f;
+    for (int k = 0; k < 5; ++k) sum += e.features[k];
+    for (int k = 0; k < 5; ++k) s[k] = sum > 0.01f ? e.features[k] / sum : 0.2f;
+    return s;
+}
+
+}  // namespace
+
+float Noisiness(const LibraryEntry& e) {
+    return Clamp01(0.5f - 0.35f * e.harmonicity + 0.3f * e.spectralFlatness + 0.15f * Clamp01(e.features[10]) -
+                   (e.pitchConfidence > 0.5f ? 0.1f : 0.0f));
+}
+
+float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
+    const bool hasTerms = w.terms != nullptr && !w.terms->empty();
+    // 1. Keywords.
+    float B = 50.0f, f = 0.01f, kw = 0.0f;
+    if (hasTerms) {
+        int c = 0, m = 0;
+        for (const KeywordTerm& term : *w.terms) {
+            const int count = TermMatchCount(term.word, e);
+            if (term.kind == TermKind::Required && count <= 0) return 0.0f;
+            if (term.kind == TermKind::Excluded && count > 0) return 0.0f;
+            if (term.kind != TermKind::Excluded && term.word.size() >= 2) {
+                ++c;
+                if (count > 0) m += count;
+            }
+        }
+        B = 30.0f;
+        f = 0.1f;
+        if (c >= 1 && m >= 1) kw = std::min(static_cast<float>(m) / (3.0f * c), 1.0f) * 50.0f;
+    }
+    const float I = w.intensity;
+    // 2. Wanted band profile.
+    const float centre = 0.8f * I + 0.1f;
+    std::array<float, 5> P{};
+    float psum = 0.0f;
+    for (int k = 0; k < 5; ++k) {
+        const float bc = 0.1f + 0.2f * k;
+        P[k] = 0.97f * std::exp(-16.0f * (bc - centre) * (bc - centre)) + 0.03f;
+        psum += P[k];
+    }
+    for (float& p : P) p /= psum;
+    // 3. Spectral fit.
+    const std::array<float, 5> s = BandShares(e);
+    auto sq = [](float x) { return x * x; };
+    const float dist2 = 1.4f * sq(s[0] - P[0]) + 0.8f * sq(s[1] - P[1]) + 0.6f * sq(s[2] - P[2]) +
+                        sq(s[3] - P[3]) + 1.4f * sq(s[4] - P[4]);
+    const float sigma = std::max(0.0f, 1.0f - 2.5f * std::sqrt(dist2));
+    // 4. Intensity fit.
+    const float dI = std::fabs(e.features[7] - centre);
+    if (dI > 0.4f) return 0.0f;
+    const float phi = std::max(0.02f, 1.0f - (hasTerms ? 3.0f : 4.0f) * dI);
+    // 5.
+    float S = 0.5f * B * sigma * phi + kw + 0.3f * B * phi + 0.2f * B * sigma;
+    // 6. Band occupancy.
+    if (w.occupancy != nullptr && sigma > 0.1f) {
+        const std::array<float, 5>& O = *w.occupancy;
+        float M = 0.0f;
+        for (float o : O) M = std::max(M, o);
+        if (M > 0.01f) {
+            static constexpr float kBandWeights[5] = {1.5f, 0.8f, 0.6f, 1.2f, 1.5f};
+            float freeShare = 0.0f, clash = 0.0f;
+            for (int k = 0; k < 5; ++k) {
+                const float o = O[k] / M;
+                freeShare += (1.0f - Clamp01(o)) * e.features[k];
+                if (o > 0.5f) clash += e.features[k] * sq(2.0f * (o - 0.5f)) * kBandWeights[k];
+            }
+            S += 15.0f * sigma * Clamp01(2.0f * freeShare);
+            S = std::max(1.0f, S - 10.0f * sigma * Clamp01(clash));
+        }
+    }
+    // 7. Duration.
+    const float D = e.duration;
+    const float Dn = w.neededDuration;
+    const bool swell = w.shape == EventShape::Bloom || w.shape == EventShape::Contour;
+    if (D >= Dn) {
+        S += 15.0f * Clamp01(D > 0.0f ? 2.0f * Dn / D : 1.0f);
+    } else {
+        const float r = Dn > 0.0f ? D / Dn : 1.0f;
+        S += 7.5f * r;
+        if (swell && r < 0.85f) S *= r;
+    }
+    // 8. Transient or sustained character.
+    const float q = Clamp01(w.transient);
+    const float a = 2.5f * e.features[14];
+    const float t = e.features[11] / 18.0f;
+    const float ecc = std::fabs(e.features[13] - 0.5f);
+    S += 10.0f * ((1.0f - q) * (0.3f * Clamp01(1.0f - a) + 0.4f * Clamp01(1.0f - t) + 0.3f * (1.0f - 2.0f * ecc)) +
+                  q * (0.3f * Clamp01(1.0f - 5.0f * e.attackTime) + 0.4f * Clamp01(t) + 0.3f * Clamp01(a)));
+    // 9. Shape.
+    switch (w.shape) {
+        case EventShape::Spot:
+            if (D >= 0.8f * Dn && Dn > 0.0f)
+                S += 10.0f * (1.0f - 2.0f * std::fabs(std::min(2.0f * Dn, D) / (2.0f * Dn) - 0.5f));
+            S += 5.0f * Clamp01(1.0f - 3.0f * e.attackTime);
+            break;
+        case EventShape::Bloom:
+        case EventShape::Contour:
+            S += 5.0f * Clamp01(2.0f * e.features[10]) + 5.0f * Clamp01(1.0f - e.features[11] / 20.0f) +
+                 5.0f * (1.0f - 3.0f * ecc);
+            break;
+        case EventShape::Fill:
+            S += 5.0f * Clamp01(D / std::max(1.0f, Dn)) + 3.0f * Clamp01(1.0f - e.features[11] / 20.0f) +
+                 3.0f * Clamp01(1.0f - 3.0f * e.features[14]) + 2.0f * Clamp01(2.0f * e.features[10]) +
+                 2.0f * (1.0f - 3.0f * ecc);
+            break;
+        case EventShape::Scatter:
+            S += 10.0f * Clamp01(2.0f * e.features[14]) + 5.0f * Clamp01(e.features[11] / 15.0f);
+            break;
+        case EventShape::Clip:
+        case EventShape::Bed: S += 7.5f; break;
+    }
+    // 10. Contrast.
+    if (w.contrastRef >= 0.0f && w.contrastCount >= 1) {
+        const float d = std::fabs(Noisiness(e) - w.contrastRef);
+        S += 12.0f * Clamp01(2.0f * d);
+        if (w.contrastCount >= 2 && d < 0.15f) S *= 0.7f;
+    }
+    // 11. Final weighting.
+    const float h = std::sqrt(std::max(sigma, 0.0f) * std::max(phi, 0.0f));
+    const float mu = h * (1.0f - f) + f;
+    if (!hasTerms) return S * mu;
+    float result = S * std::min(0.9f * std::max(0.0f, 1.0f - 3.0f * dI) + 0.1f, mu);
+    if (kw < 0.01f) result *= 0.15f;
+    return result;
+}
+
+namespace {
+
+bool Contains(const std::vector<std::string>& list, const std::string& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+bool IsBanned(const TimelineState& timeline, const LibraryEntry& e) {
+    if (!e.fileId.empty() && Contains(timeline.bannedFileIds, e.fileId)) return true;
+    return Contains(timeline.bannedFiles, e.path);
+}
+
+float ReferenceBonus(const ReferenceSet& ref, const LibraryEntry& e, float score) {
+    if (Contains(ref.paths, e.path)) return score * 1.5f;
+    const std::array<float, 5> s = BandShares(e);
+    float d = 0.0f;
+    for (int k = 0; k < 5; ++k) d += (s[k] - ref.profile[k]) * (s[k] - ref.profile[k]);
+    d += 1.5f * (e.features[5] - ref.profile[5]) * (e.features[5] - ref.profile[5]);
+    d += (e.features[10] - ref.profile[6]) * (e.features[10] - ref.profile[6]);
+    d += (e.spectralFlatness - ref.profile[7]) * (e.spectralFlatness - ref.profile[7]);
+    return score + 15.0f * std::exp(-8.0f * d);
+}
+
+void SortDescending(std::vector<ScoredCandidate>& list, size_t keep) {
+    keep = std::min(keep, list.size());
+    auto higher = [](const ScoredCandidate& a, const ScoredCandidate& b) { return a.score > b.score; };
+    std::partial_sort(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(keep), list.end(), higher);
+    list.resize(keep);
+}
+
+}  // namespace
+
+std::vector<ScoredCandidate> ScoreCandidates(const TimelineState& timeline,
+                                             const std::vector<const LibraryEntry*>& candidates,
+                                             const ScoreWishes& wishes, int maxCount, const ReferenceSet* reference) {
+    std::vector<ScoredCandidate> out;
+    const bool referenceActive = reference != nullptr && reference->active && reference->count >= 1;
+    const LibraryEntry* best = nullptr;
+    float bestScore = 0.0f;
+    for (const LibraryEntry* e : candidates) {
+        if (e == nullptr || IsBanned(timeline, *e)) continue;
+        float score = BaseScore(*e, wishes);
+        if (best == nullptr || score > bestScore) best = e, bestScore = score;
+        if (!(score > 5.0f)) continue;
+        if (referenceActive) score = ReferenceBonus(*reference, *e, score);
+        out.push_back({e, score});
+    }
+    if (out.empty() && best != nullptr) out.push_back({best, std::max(0.01f, bestScore)});
+    SortDescending(out, static_cast<size_t>(std::max(0, maxCount)));
+    return out;
+}
+
+// ---- repeats and the draw --------------------------------------------------------
+
+float RepeatFactor(const LibraryEntry& entry, const std::vector<UsageRecord>& eventUsage,
+                   const std::vector<UsageRecord>& buildUsage, float eventStart) {
+    for (const UsageRecord& u : eventUsage) {
+        if (u.path == entry.path) return 0.0f;
+        if (!entry.fileId.empty() && u.fileId == entry.fileId) return 0.0f;
+    }
+    int n = 0;
+    float d = 0.0f;
+    for (const UsageRecord& u : buildUsage) {
+        if (u.path != entry.path) continue;
+        const float gap = std::fabs(eventStart - u.eventStart);
+        d = n == 0 ? gap : std::min(d, gap);
+        ++n;
+    }
+    if (n == 0) return 1.0f;
+    const float base = d < 3.0f ? 0.1f : d < 5.0f ? 0.2f : d < 12.0f ? 0.5f : 1.0f;
+    const float often = n >= 4 ? 0.3f : n >= 2 ? 0.5f : 0.75f;
+    return base * often;
+}
+
+void ApplyRepeatFactors(std::vector<ScoredCandidate>& scored, const std::vector<UsageRecord>& eventUsage,
+                        const std::vector<UsageRecord>& buildUsage, float eventStart) {
+    for (ScoredCandidate& c : scored) c.score *= RepeatFactor(*c.entry, eventUsage, buildUsage, eventStart);
+    std::erase_if(scored, [](const ScoredCandidate& c) { return !(c.score > 0.0f); });
+    std::stable_sort(scored.begin(), scored.end(),
+                     [](const ScoredCandidate& a, const ScoredCandidate& b) { return a.score > b.score; });
+}
+
+int PickWeighted(const std::vector<ScoredCandidate>& scored, BuildRng& rng) {
+    if (scored.size() <= 1) return 0;
+    double total = 0.0;
+    for (const ScoredCandidate& c : scored) total += c.score;
+    if (!(total > 0.0)) return 0;
+    const double goal = rng.Next() * total;
+    double running = 0.0;
+    for (size_t i = 0; i < scored.size(); ++i) {
+        running += scored[i].score;
+        if (running >= goal) return static_cast<int>(i);
+    }
+    return 0;
+}
+
+// ---- source offset ---------------------------------------------------------------
+
+EnvelopeSource FileEnvelopeSource() {
+    return [](const std::string& path) { return LoudnessEnvelope(path, 20.0f); };
+}
+
+float EnvelopeSimilarity(const TargetCurve16& window, const TargetCurve16& target) {
+    // Shape against shape: the target is scaled so its peak sits at the window's
+    // full scale; the window keeps its level relative to the whole file, so a quiet
+    // tail never passes for a loud target.
+    float peak = 0.0f;
+    for (float t : target) peak = std::max(peak, t);
+    const float scale = peak > 1e-6f ? 1.0f / peak : 0.0f;
+    float d = 0.0f;
+    for (int i = 0; i < kTargetCurvePoints; ++i) {
+        const float diff = window[i] - target[i] * scale;
+        d += diff * diff;
+    }
+    return -d / kTargetCurvePoints;
+}
+
+namespace {
+
+// Envelope value at time t (20 points per second, point i centred on (i + 0.5) / 20).
+float EnvelopeAt(const std::vector<float>& env, float t) {
+    const float x = t * 20.0f - 0.5f;
+    if (x <= 0.0f) return env.front();
+    const size_t i = static_cast<size_t>(x);
+    if (i + 1 >= env.size()) return env.back();
+    const float frac = x - static_cast<float>(i);
+    return env[i] * (1.0f - frac) + env[i + 1] * frac;
+}
+
+}  // namespace
+
+SourceSpan ChooseSourceOffset(const LibraryEntry& entry, float needed, const TargetCurve16& target, BuildRng& rng,
+                              const EnvelopeSource& envelopes) {
+    const float D = entry.duration;
+    if (D <= needed) return {0.0f, D};
+    const float F = D - needed;
+    if (F <= 0.01f) return {0.0f, needed};
+    std::vector<float> env = envelopes ? envelopes(entry.path) : std::vector<float>{};
+    if (env.empty()) return {rng.Next() * F, needed};
+    float envPeak = 0.0f;
+    for (float v : env) envPeak = std::max(envPeak, v);
+    const float norm = envPeak > 1e-9f ? 1.0f / envPeak : 0.0f;
+    const int N = std::clamp(static_cast<int>(std::floor(F * 10.0f)), 10, 50);
+    float bestOffset = 0.0f, bestSim = -1e30f;
+    for (int k = 0; k < N; ++k) {
+        const float offset = N < 2 ? 0.0f : static_cast<float>(k) * F / static_cast<float>(N - 1);
+        TargetCurve16 window{};
+        for (int i = 0; i < kTargetCurvePoints; ++i)
+            window[i] = EnvelopeAt(env, offset + (i + 0.5f) / kTargetCurvePoints * needed) * norm;
+        const float sim = EnvelopeSimilarity(window, target);
+        if (sim > bestSim) bestSim = sim, bestOffset = offset;
+    }
+    return {bestOffset, needed};
+}
+
+// ---- layer history ---------------------------------------------------------------
+
+bool HistoryCanGoBack(const LayerHistory& h) {
+    return h.cursor > 0 || (h.cursor == -1 && !h.entries.empty());
+}
+
+bool HistoryCanGoForward(const LayerHistory& h) {
+    return h.cursor >= 0 && h.cursor < static_cast<int32_t>(h.entries.size()) - 1;
+}
+
+const char* HistoryBackTooltip(const LayerHistory& h) { return HistoryCanGoBack(h) ? "Previous sound" : "No history"; }
+
+const char* HistoryForwardTooltip(const LayerHistory& h) {
+    return HistoryCanGoForward(h) ? "Next sound (history)" : "Next sound";
+}
+
+namespace {
+
+// The sound of a snapshot replaces the layer's; where it sits on the timeline and
+// what the passes decided (track, muting, ducking) stay with the layer.
+void RestoreSound(const Layer& snapshot, Layer& layer) {
+    Layer restored = snapshot;
+    restored.startTime = layer.startTime;
+    restored.duration = layer.duration;
+    restored.eventIdx = layer.eventIdx;
+    restored.track = layer.track;
+    restored.group = layer.group;
+    restored.groupTrack = layer.groupTrack;
+    restored.muted = layer.muted;
+    restored.deconOffset = layer.deconOffset;
+    restored.hasDeconGain = layer.hasDeconGain;
+    restored.deconGain = layer.deconGain;
+    layer = restored;
+}
+
+}  // namespace
+
+void HistoryRecord(LayerHistory& h, const Layer& current) {
+    // A fresh choice made while looking back drops nothing: the live choice is kept at
+    // the end and the cursor returns to live.
+    h.entries.push_back(current);
+    h.cursor = -1;
+}
+
+bool HistoryBack(LayerHistory& h, Layer& layer) {
+    if (!HistoryCanGoBack(h)) return false;
+    if (h.cursor == -1) {
+        // Keep the live choice so "Next sound (history)" can come back to it.
+        h.entries.push_back(layer);
+        h.cursor = static_cast<int32_t>(h.entries.size()) - 2;
+    } else {
+        --h.cursor;
+    }
+    RestoreSound(h.entries[static_cast<size_t>(h.cursor)], layer);
+    return true;
+}
+
+bool HistoryForward(LayerHistory& h, Layer& layer) {
+    if (!HistoryCanGoForward(h)) return false;
+    ++h.cursor;
+    RestoreSound(h.entries[static_cast<size_t>(h.cursor)], layer);
+    return true;
+}
+
+// ---- texts -----------------------------------------------------------------------
+
+std::string PlaceholderStatusText(int count, bool libraryHasRoots) {
+    if (count <= 0) return {};
+    char text[128];
+    std::snprintf(text, sizeof(text),
+                  libraryHasRoots ? "Some files unreadable — %d placeholder clip%s" : "No palette — %d placeholder clip%s",
+                  count, count == 1 ? "" : "s");
+    return text;
+}
+
+}  // namespace morvane
