@@ -1,0 +1,725 @@
+#include "audio/mixer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/monitor_layout.h"
+#include "library/channel_map.h"
+#include "model/preferences.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr float kSilentLevel = 0.0001f;
+constexpr int kLockAttempts = 4096;
+
+// Stereo fold-down of each role (left, right): centre at −3 dB to both sides,
+// surrounds and heights to their own side, LFE left out as in the usual
+// broadcast fold-down; channels without a role go to both sides at −6 dB.
+constexpr float kFoldDown[kChannelRoleCount + 1][2] = {
+    {1.0f, 0.0f},       {0.0f, 1.0f},       {0.7071f, 0.7071f}, {0.0f, 0.0f},        // L R C LFE
+    {0.7071f, 0.0f},    {0.0f, 0.7071f},    {0.7071f, 0.0f},    {0.0f, 0.7071f},     // Ls Rs Lrs Rrs
+    {0.7071f, 0.0f},    {0.0f, 0.7071f},    {0.5f, 0.0f},       {0.0f, 0.5f},        // Ltf Rtf Ltr Rtr
+    {0.5f, 0.5f},                                                                     // unknown
+};
+constexpr int kMaxBlockChannels = kChannelRoleCount;
+
+// How one block reaches the outputs during one buffer.
+struct BlockRouting {
+    int channels = 0;
+    float foldLeft[kMaxBlockChannels] = {};
+    float foldRight[kMaxBlockChannels] = {};
+    AmbiGains encode[kMaxBlockChannels] = {};  // direct encoding per channel (spatial path)
+    SpreadComponents spread;
+    AmbiGains sideEncode[2] = {};
+    float sideStereo[2][2] = {};  // side k to left / right in the stereo path
+};
+
+AmbiGains Rotate(const AmbiGains& g, float azimuth) {
+    if (azimuth == 0.0f) return g;
+    const float c = std::cos(azimuth), s = std::sin(azimuth);
+    return {g.w, g.y * c + g.x * s, g.z, g.x * c - g.y * s};
+}
+
+void PrepareRouting(const RenderBlock& b, int channels, const SpeakerDecoder& stereoDecoder, BlockRouting& r) {
+    r.channels = std::min(channels, kMaxBlockChannels);
+    for (int c = 0; c < r.channels; ++c) {
+        if (r.channels == 1) {
+            r.foldLeft[c] = r.foldRight[c] = 1.0f;
+        } else if (b.ambisonic && r.channels == kAmbisonicChannels) {
+            const float* row0 = &stereoDecoder.gains[0].w;
+            const float* row1 = &stereoDecoder.gains[1].w;
+            r.foldLeft[c] = row0[c];
+            r.foldRight[c] = row1[c];
+        } else if (r.channels == 2 && (b.stereoPair || b.roles[0] == kRoleUnknown)) {
+            r.foldLeft[c] = c == 0 ? 1.0f : 0.0f;
+            r.foldRight[c] = c == 1 ? 1.0f : 0.0f;
+        } else {
+            const int role = b.roles[c] >= 0 && b.roles[c] < kChannelRoleCount ? b.roles[c] : kChannelRoleCount;
+            r.foldLeft[c] = kFoldDown[role][0];
+            r.foldRight[c] = kFoldDown[role][1];
+        }
+        if (b.ambisonic && r.channels == kAmbisonicChannels) {
+            r.encode[c] = AmbiGains{};
+            (&r.encode[c].w)[c] = 1.0f;
+        } else {
+            const bool pair = b.stereoPair || (r.channels == 2 && b.roles[0] == kRoleUnknown);
+            r.encode[c] = Rotate(EncodeSourceChannel(c, r.channels, b.roles.data(), pair), b.azimuth);
+            if (r.channels == 1) r.encode[c] = EncodeDirection(b.azimuth, b.elevation);
+        }
+    }
+    r.spread = b.spatialMode >= 0 ? ComputeSpread(b.spatialMode, b.spatialAmount, b.azimuth, b.elevation)
+                                  : SpreadComponents{};
+    if (r.spread.hasSides) {
+        for (int k = 0; k < 2; ++k) {
+            r.sideEncode[k] = EncodeDirection(r.spread.sideAzimuth[k], r.spread.sideElevation);
+            for (int out = 0; out < 2; ++out) {
+                const AmbiGains& d = stereoDecoder.gains[out];
+                const AmbiGains& e = r.sideEncode[k];
+                r.sideStereo[k][out] = d.w * e.w + d.y * e.y + d.z * e.z + d.x * e.x;
+            }
+        }
+    }
+}
+
+struct ChunkContext {
+    int rate = 48000;
+    int64_t position = 0;
+    int frames = 0;
+    bool spatial = false;
+    bool deconfliction = true;
+    bool reverbOn = false;
+    float master = 1.0f;
+    float groupGain[kGroupCount] = {1, 1, 1};
+    float groupSend[kGroupCount] = {0, 0, 0};
+    int solo = -1;
+};
+
+// Adds one block to the dry mix (stereo buffers or the sound field) and the sends.
+void MixBlock(const ChunkContext& ctx, RenderBlock& b, MixerState& m) {
+    const BlockAudio* audio = b.audio.get();
+    if (!audio || audio->channels.empty()) return;
+    const int64_t blockFrames = audio->Frames();
+    if (blockFrames <= 0 || b.duration <= 0.0f) return;
+
+    const double rate = ctx.rate;
+    const double start = b.start + (ctx.deconfliction ? b.deconOffset : 0.0f);
+    const double t0 = static_cast<double>(ctx.position) / rate;
+    const double end = start + b.duration;
+    // First and last frame of the buffer inside [start, end).
+    const int first = std::max(0, static_cast<int>(std::ceil((start - t0) * rate - 1e-9)));
+    const int last = std::min(ctx.frames, static_cast<int>(std::ceil((end - t0) * rate - 1e-9)));
+    if (first >= last) return;
+
+    const int group = std::clamp(b.group, 0, kGroupCount - 1);
+    const float gain = b.gain * ctx.groupGain[group] * ctx.master;
+    const float send = ctx.reverbOn ? (b.reverbSend >= 0.0f ? b.reverbSend : ctx.groupSend[group]) : 0.0f;
+    const BlockFades fades = ComputeBlockFades(b);
+
+    BlockRouting r;
+    PrepareRouting(b, static_cast<int>(audio->channels.size()), m.decoders[kMonitorStereo], r);
+    if (r.spread.hasSides && b.sideFilterRate != ctx.rate) {
+        for (SideHighPass& f : b.sideFilter) InitSideHighPass(f, ctx.rate);
+        b.sideFilterRate = ctx.rate;
+    }
+    const float direct = r.spread.direct;
+    const float side = r.spread.side;
+    const float* data[kMaxBlockChannels];
+    for (int c = 0; c < r.channels; ++c) data[c] = audio->channels[c].data();
+
+    // The buffer's frames step through the block one sample at a time, so the read
+    // position is an integer index plus one fraction for the whole buffer. It is
+    // worked out in double precision: a float time a minute into a long bed is
+    // already a fifth of a sample off, which is audible jitter.
+    double pos0 = static_cast<double>(ctx.position + first) - start * rate;
+    if (pos0 < 0.0) pos0 = 0.0;
+    const int64_t k0 = static_cast<int64_t>(pos0);
+    if (k0 >= blockFrames) return;
+    const float frac = static_cast<float>(pos0 - static_cast<double>(k0));
+    const int stop = static_cast<int>(std::min<int64_t>(last, first + (blockFrames - k0)));
+
+    // Gain (fades x block, group and master gain x shape curves) is exact every
+    // kGainStep frames and linear in between: the shortest fade is 72 frames and
+    // curves have at most 256 points per block, so the segments are far finer
+    // than anything audible, and the per-frame work stays a multiply-add.
+    constexpr int kGainStep = 8;
+    const float invDuration = 1.0f / b.duration;
+    const double invRate = 1.0 / rate;
+    auto gainAt = [&](int i) {
+        const float tau = static_cast<float>((pos0 + (i - first)) * invRate);
+        return FadeOutGain(tau, b.duration, fades.fadeOut) * FadeInGain(tau, fades.fadeIn) * gain *
+               ShapeGain(b, tau * invDuration, ctx.deconfliction);
+    };
+
+    const bool plain = !ctx.spatial && !r.spread.hasSides;
+    float* mixL = m.mixLeft.data();
+    float* mixR = m.mixRight.data();
+    float* sendL = m.sendLeft.data();
+    float* sendR = m.sendRight.data();
+    float g0 = gainAt(first);
+    for (int seg = first; seg < stop; seg += kGainStep) {
+        const int segEnd = std::min(seg + kGainStep, stop);
+        const float g1 = gainAt(seg + kGainStep);
+        const float dg = (g1 - g0) * (1.0f / kGainStep);
+        float g = g0;
+        g0 = g1;
+        for (int i = seg; i < segEnd; ++i, g += dg) {
+            const int64_t k = k0 + (i - first);
+            const int64_t k1 = k + 1 < blockFrames ? k + 1 : k;
+            if (plain && r.channels <= 2) {
+                // The common case: a mono or stereo block into the stereo mix.
+                const float a0 = data[0][k];
+                const float v0 = (a0 + (data[0][k1] - a0) * frac) * g;
+                float l = v0 * r.foldLeft[0], rr = v0 * r.foldRight[0];
+                if (r.channels == 2) {
+                    const float a1 = data[1][k];
+                    const float v1 = (a1 + (data[1][k1] - a1) * frac) * g;
+                    l += v1 * r.foldLeft[1];
+                    rr += v1 * r.foldRight[1];
+                }
+                mixL[i] += l * direct;
+                mixR[i] += rr * direct;
+                sendL[i] += l * send;
+                sendR[i] += rr * send;
+                continue;
+            }
+
+            float s[kMaxBlockChannels];
+            float l = 0.0f, rr = 0.0f;
+            for (int c = 0; c < r.channels; ++c) {
+                const float a = data[c][k];
+                s[c] = (a + (data[c][k1] - a) * frac) * g;
+                l += s[c] * r.foldLeft[c];
+                rr += s[c] * r.foldRight[c];
+            }
+            sendL[i] += l * send;
+            sendR[i] += rr * send;
+            float side0 = 0.0f, side1 = 0.0f;
+            if (r.spread.hasSides) {
+                side0 = RunSideHighPass(b.sideFilter[0], l) * side;
+                side1 = RunSideHighPass(b.sideFilter[1], rr) * side;
+            }
+            if (!ctx.spatial) {
+                mixL[i] += l * direct + side0 * r.sideStereo[0][0] + side1 * r.sideStereo[1][0];
+                mixR[i] += rr * direct + side0 * r.sideStereo[0][1] + side1 * r.sideStereo[1][1];
+            } else {
+                float w = 0.0f, y = 0.0f, z = 0.0f, x = 0.0f;
+                for (int c = 0; c < r.channels; ++c) {
+                    w += s[c] * r.encode[c].w;
+                    y += s[c] * r.encode[c].y;
+                    z += s[c] * r.encode[c].z;
+                    x += s[c] * r.encode[c].x;
+                }
+                m.fieldW[i] += w * direct + side0 * r.sideEncode[0].w + side1 * r.sideEncode[1].w;
+                m.fieldY[i] += y * direct + side0 * r.sideEncode[0].y + side1 * r.sideEncode[1].y;
+                m.fieldZ[i] += z * direct + side0 * r.sideEncode[0].z + side1 * r.sideEncode[1].z;
+                m.fieldX[i] += x * direct + side0 * r.sideEncode[0].x + side1 * r.sideEncode[1].x;
+            }
+        }
+    }
+}
+
+void ClearHistories(RenderCache& cache) {
+    MixerState& m = cache.mixer;
+    ClearReverb(*m.reverb);
+    ClearBinaural(*m.binaural);
+    m.tailLevel = 0.0f;
+    for (RenderBlock& b : cache.blocks) b.sideFilterRate = 0;
+}
+
+// Preview: adds the previewed sound to both outputs. Runs playing or not.
+void MixPreview(RenderCache& cache, float* left, float* right, int frames, int rate) {
+    PreviewSlot& p = cache.mixer.preview;
+    if (!p.lock.try_lock()) return;
+    if (p.position < p.end && !p.samples.empty()) {
+        const double step = static_cast<double>(p.sampleRate) / rate;
+        const int64_t count = static_cast<int64_t>(p.samples.size());
+        int i = 0;
+        for (; i < frames && p.position < p.end; ++i, ++p.position) {
+            const int64_t index = static_cast<int64_t>(static_cast<double>(p.position) * step);
+            if (index >= count) { p.position = p.end; break; }
+            const float v = p.samples[index] * p.gain;
+            left[i] += v;
+            right[i] += v;
+        }
+    }
+    p.lock.unlock();
+}
+
+// Moves the output level towards its target and scales the dry mix and the sends
+// with it, so starts and stops are click-free and nothing new enters the reverb
+// after a stop; the reverb's own tail is left to ring out.
+void RampDry(MixerState& m, float* const* buffers, int count, int frames, bool playing, int rate) {
+    const float target = playing ? 1.0f : 0.0f;
+    const float step = 1.0f / std::max(1.0f, 0.006f * static_cast<float>(rate));
+    float level = m.outputLevel;
+    for (int i = 0; i < frames; ++i) {
+        if (level < target) level = std::min(target, level + step);
+        else if (level > target) level = std::max(target, level - step);
+        for (int b = 0; b < count; ++b) buffers[b][i] *= level;
+    }
+    m.outputLevel = level;
+    m.outputLevelShown.store(level, std::memory_order_relaxed);
+}
+
+bool TryLockCache(RenderCache& cache) {
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt)
+        if (cache.mutex.try_lock()) return true;
+    return false;
+}
+
+void AdvancePosition(MixerState& m, int64_t from, int frames) {
+    // A seek from the user-interface thread during this buffer wins.
+    int64_t expected = from;
+    m.playPosition.compare_exchange_strong(expected, from + frames, std::memory_order_acq_rel);
+}
+
+// The timeline part of one buffer of at most kMixFrames frames: blocks, reverb,
+// level ramp. Leaves the dry-plus-wet result in mixLeft/mixRight (stereo) or the
+// field buffers (spatial). Called with the cache lock held.
+void MixTimelineLocked(RenderCache& cache, const ChunkContext& ctx, bool playing, bool mixBlocks) {
+    MixerState& m = cache.mixer;
+    const int n = ctx.frames;
+    if (mixBlocks) {
+        const int count = static_cast<int>(cache.blocks.size());
+        const double t0 = static_cast<double>(ctx.position) / ctx.rate;
+        const double t1 = static_cast<double>(ctx.position + n) / ctx.rate;
+        for (int i = 0; i < count; ++i) {
+            RenderBlock& b = cache.blocks[i];
+            const bool soloed = ctx.solo == i;
+            if (ctx.solo >= 0 && !soloed) continue;
+            if (b.muted && !soloed) continue;
+            if (b.disabled) continue;
+            const double start = b.start + (ctx.deconfliction ? b.deconOffset : 0.0f);
+            if (!(start < t1 && start + b.duration > t0)) continue;  // span test before any per-sample work
+            MixBlock(ctx, b, m);
+        }
+    }
+    if (ctx.spatial) {
+        float* const buffers[] = {m.fieldW.data(), m.fieldY.data(), m.fieldZ.data(), m.fieldX.data(),
+                                  m.sendLeft.data(), m.sendRight.data()};
+        RampDry(m, buffers, 6, n, playing, ctx.rate);
+    } else {
+        float* const buffers[] = {m.mixLeft.data(), m.mixRight.data(), m.sendLeft.data(), m.sendRight.data()};
+        RampDry(m, buffers, 4, n, playing, ctx.rate);
+    }
+    if (ctx.reverbOn) {
+        ReverbParameters p;
+        p.size = m.reverbParams[0].load(std::memory_order_relaxed);
+        p.decay = m.reverbParams[1].load(std::memory_order_relaxed);
+        p.damping = m.reverbParams[2].load(std::memory_order_relaxed);
+        p.preDelay = m.reverbParams[3].load(std::memory_order_relaxed);
+        p.diffusion = m.reverbParams[4].load(std::memory_order_relaxed);
+        p.modulation = m.reverbParams[5].load(std::memory_order_relaxed);
+        SetReverbParameters(*m.reverb, p, ctx.rate);
+        ProcessReverb(*m.reverb, m.sendLeft.data(), m.sendRight.data(), m.wetLeft.data(), m.wetRight.data(), n);
+        float peak = 0.0f;
+        for (int i = 0; i < n; ++i) {
+            const float wl = m.wetLeft[i], wr = m.wetRight[i];
+            peak = std::max(peak, std::max(std::fabs(wl), std::fabs(wr)));
+            if (ctx.spatial) {
+                // The wet pair enters the field from the two sides (±90°).
+                m.fieldW[i] += wl + wr;
+                m.fieldY[i] += wl - wr;
+            } else {
+                m.mixLeft[i] += wl;
+                m.mixRight[i] += wr;
+            }
+        }
+        m.tailLevel = peak;
+    } else {
+        m.tailLevel = 0.0f;
+    }
+}
+
+ChunkContext MakeContext(RenderCache& cache, int64_t position, int frames, bool spatial) {
+    MixerState& m = cache.mixer;
+    ChunkContext ctx;
+    ctx.rate = cache.sampleRate;
+    ctx.position = position;
+    ctx.frames = frames;
+    ctx.spatial = spatial;
+    ctx.deconfliction = m.deconfliction.load(std::memory_order_relaxed);
+    ctx.reverbOn = m.reverbEnabled.load(std::memory_order_relaxed);
+    ctx.master = m.masterGain.load(std::memory_order_relaxed);
+    for (int g = 0; g < kGroupCount; ++g) {
+        ctx.groupGain[g] = m.groupGain[g].load(std::memory_order_relaxed);
+        ctx.groupSend[g] = m.reverbSend[g].load(std::memory_order_relaxed);
+    }
+    ctx.solo = m.soloBlock.load(std::memory_order_relaxed);
+    return ctx;
+}
+
+void UpdateMeters(MixerState& m, const float* left, const float* right, int frames) {
+    float pl = 0.0f, pr = 0.0f;
+    for (int i = 0; i < frames; ++i) {
+        pl = std::max(pl, std::fabs(left[i]));
+        pr = std::max(pr, std::fabs(right[i]));
+    }
+    m.meterLeft.store(pl, std::memory_order_relaxed);
+    m.meterRight.store(pr, std::memory_order_relaxed);
+}
+
+void CallReference(RenderCache& cache, float* left, float* right, int frames, int64_t position) {
+    MixerState& m = cache.mixer;
+    if (!m.referenceAudio) return;
+    const double seconds = static_cast<double>(position) / cache.sampleRate -
+                           m.videoStartTime.load(std::memory_order_relaxed);
+    m.referenceAudio(m.referenceAudioUser, left, right, frames, seconds, cache.sampleRate);
+}
+
+// One stereo buffer of at most kMixFrames frames.
+void MixStereoChunk(RenderCache& cache, float* left, float* right, int n) {
+    MixerState& m = cache.mixer;
+    std::fill(left, left + n, 0.0f);
+    std::fill(right, right + n, 0.0f);
+    const int rate = cache.sampleRate;
+    if (rate < 1) return;
+    if (m.useAlternativeRenderer.load(std::memory_order_relaxed)) {
+        if (cache.mutex.try_lock()) {
+            if (m.alternativeRenderer) m.alternativeRenderer(m.alternativeRendererUser, left, right, n);
+            cache.mutex.unlock();
+        }
+        return;
+    }
+    MixPreview(cache, left, right, n, rate);
+
+    const bool playing = m.playing.load(std::memory_order_acquire);
+    const int64_t position = m.playPosition.load(std::memory_order_acquire);
+    const bool rampActive = m.outputLevel > kSilentLevel;
+    if (playing || rampActive || m.tailLevel > kSilentLevel) {
+        std::fill(m.sendLeft.begin(), m.sendLeft.begin() + n, 0.0f);
+        std::fill(m.sendRight.begin(), m.sendRight.begin() + n, 0.0f);
+        std::fill(m.mixLeft.begin(), m.mixLeft.begin() + n, 0.0f);
+        std::fill(m.mixRight.begin(), m.mixRight.begin() + n, 0.0f);
+        m.buffersMixed.fetch_add(1, std::memory_order_relaxed);
+        if (!TryLockCache(cache)) {
+            m.dropouts.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            if (m.clearHistories.exchange(false, std::memory_order_acq_rel)) ClearHistories(cache);
+            const ChunkContext ctx = MakeContext(cache, position, n, false);
+            MixTimelineLocked(cache, ctx, playing, playing || rampActive);
+            for (int i = 0; i < n; ++i) {
+                left[i] += m.mixLeft[i];
+                right[i] += m.mixRight[i];
+            }
+            for (int i = 0; i < n; ++i) {
+                left[i] = SoftLimit(left[i]);
+                right[i] = SoftLimit(right[i]);
+            }
+            UpdateMeters(m, left, right, n);
+            // The video's sound comes last, after the limiter and the meters.
+            CallReference(cache, left, right, n, position);
+            cache.mutex.unlock();
+            if (playing) AdvancePosition(m, position, n);
+            return;
+        }
+    } else {
+        m.outputLevelShown.store(m.outputLevel, std::memory_order_relaxed);
+    }
+    // No timeline sound in this buffer: the preview alone, through the same
+    // limiter, so its level never jumps when playback starts or stops.
+    for (int i = 0; i < n; ++i) {
+        left[i] = SoftLimit(left[i]);
+        right[i] = SoftLimit(right[i]);
+    }
+    // The position follows the clock even when the cache was busy, so a dropout
+    // costs a gap and never the sync with the picture.
+    if (playing) AdvancePosition(m, position, n);
+}
+
+// One spatial buffer: field -> speakers (or ears) on the routed channels.
+void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int outOffset) {
+    MixerState& m = cache.mixer;
+    const int rate = cache.sampleRate;
+    float* stereoL = m.stereoLeft.data();
+    float* stereoR = m.stereoRight.data();
+    std::fill(stereoL, stereoL + n, 0.0f);
+    std::fill(stereoR, stereoR + n, 0.0f);
+    if (rate < 1) return;
+    MixPreview(cache, stereoL, stereoR, n, rate);
+
+    const bool binaural = m.monitorBinaural.load(std::memory_order_relaxed);
+    const int layout = std::clamp(m.monitorLayout.load(std::memory_order_relaxed), 0, kMonitorLayoutCount - 1);
+    const SpeakerDecoder& decoder = m.decoders[layout];
+    const int speakers = binaural ? 2 : decoder.speakerCount;
+    float* spk = m.speakers.data();
+    for (int s = 0; s < speakers; ++s) std::fill(spk + s * kMixFrames, spk + s * kMixFrames + n, 0.0f);
+
+    const bool playing = m.playing.load(std::memory_order_acquire);
+    const int64_t position = m.playPosition.load(std::memory_order_acquire);
+    const bool rampActive = m.outputLevel > kSilentLevel;
+    bool locked = false;
+    if (playing || rampActive || m.tailLevel > kSilentLevel) {
+        for (std::vector<float>* b : {&m.sendLeft, &m.sendRight, &m.fieldW, &m.fieldY, &m.fieldZ, &m.fieldX})
+            std::fill(b->begin(), b->begin() + n, 0.0f);
+        m.buffersMixed.fetch_add(1, std::memory_order_relaxed);
+        if (!TryLockCache(cache)) {
+            m.dropouts.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            locked = true;
+            if (m.clearHistories.exchange(false, std::memory_order_acq_rel)) ClearHistories(cache);
+            const ChunkContext ctx = MakeContext(cache, position, n, true);
+            MixTimelineLocked(cache, ctx, playing, playing || rampActive);
+            if (binaural) {
+                if (m.binauralRate != rate) {
+                    InitBinauralDecoder(*m.binaural, rate);
+                    m.binauralRate = rate;
+                }
+                ProcessBinaural(*m.binaural, m.fieldW.data(), m.fieldY.data(), m.fieldZ.data(), m.fieldX.data(), spk,
+                                spk + kMixFrames, n);
+            } else {
+                float frame[kMaxSpeakers];
+                for (int i = 0; i < n; ++i) {
+                    DecodeFrame(decoder, m.fieldW[i], m.fieldY[i], m.fieldZ[i], m.fieldX[i], frame);
+                    for (int s = 0; s < speakers; ++s) spk[s * kMixFrames + i] = frame[s];
+                }
+            }
+        }
+    }
+    // The preview and the video's sound stay plain stereo on the left and right
+    // speakers (or ears).
+    for (int i = 0; i < n; ++i) {
+        spk[i] += stereoL[i];
+        spk[kMixFrames + i] += stereoR[i];
+    }
+    for (int s = 0; s < speakers; ++s)
+        for (int i = 0; i < n; ++i) spk[s * kMixFrames + i] = SoftLimit(spk[s * kMixFrames + i]);
+    if (locked) {
+        UpdateMeters(m, spk, spk + kMixFrames, n);
+        CallReference(cache, spk, spk + kMixFrames, n, position);
+        cache.mutex.unlock();
+    }
+    if (playing) AdvancePosition(m, position, n);
+
+    // Speakers to device channels through the routing.
+    for (int s = 0; s < speakers; ++s) {
+        int channel = m.channelOfSpeaker[s].load(std::memory_order_relaxed);
+        if (channel < 0 || channel >= channels) continue;  // the device lacks this output
+        const float* src = spk + s * kMixFrames;
+        for (int i = 0; i < n; ++i) out[static_cast<size_t>(outOffset + i) * channels + channel] += src[i];
+    }
+}
+
+}  // namespace
+
+BlockFades ComputeBlockFades(const RenderBlock& b) {
+    const float d = std::max(0.0f, b.duration);
+    const float floorIn = b.isClip ? 0.0015f : 0.015f;
+    float fadeIn = b.fadeIn > 0.0f ? b.fadeIn : 0.04f;
+    float fadeOut = b.fadeOut > 0.0f ? b.fadeOut : 0.05f;
+    fadeIn = std::clamp(fadeIn, floorIn, std::max(floorIn, 0.45f * d));
+    fadeOut = std::clamp(fadeOut, 0.015f, std::max(0.015f, 0.45f * d));
+    if (fadeIn + fadeOut > 0.9f * d) {
+        const float scale = 0.9f * d / (fadeIn + fadeOut);
+        fadeIn *= scale;
+        fadeOut *= scale;
+    }
+    return {fadeIn, fadeOut};
+}
+
+float FadeInGain(float tau, float fadeIn) {
+    if (tau >= fadeIn) return 1.0f;
+    if (tau <= 0.0f || fadeIn <= 0.0f) return 0.0f;
+    const float x = tau / fadeIn;
+    const float q = x * (1.0f - x);
+    const float s = x + (1.0f + 1.4196f * q) * q;
+    return s * s;
+}
+
+float FadeOutGain(float tau, float duration, float fadeOut) {
+    if (fadeOut <= 0.0f) return tau < duration ? 1.0f : 0.0f;
+    const float r = (duration - tau) / fadeOut;
+    if (r >= 1.0f) return 1.0f;
+    if (r <= 0.0f) return 0.0f;
+    const float r2 = r * r;
+    return r2 * r2;
+}
+
+float ReadCurve(const float* curve, int points, float position) {
+    if (points <= 0) return 1.0f;
+    if (points == 1) return curve[0];
+    const float p = std::clamp(position, 0.0f, 1.0f) * static_cast<float>(points - 1);
+    const int i = std::min(static_cast<int>(p), points - 2);
+    const float frac = p - static_cast<float>(i);
+    return curve[i] + (curve[i + 1] - curve[i]) * frac;
+}
+
+float ShapeGain(const RenderBlock& b, float position, bool deconfliction) {
+    float gain = 1.0f;
+    if (b.followsIntensity) {
+        const float v = std::clamp(ReadCurve(b.intensity.data(), kCurvePoints, position) * b.intensityScale, 0.0f, 1.0f);
+        gain = b.noFloor ? v : 0.3f + 0.7f * v;
+    } else if (b.hasIntGain) {
+        gain = ReadCurve(b.intGain.data(), kIntGainPoints, position);
+    }
+    if (b.hasFillGain) gain *= ReadCurve(b.fillGain.data(), kFillGainPoints, position);
+    if (b.hasDeconGain && deconfliction) gain *= ReadCurve(b.deconGain.data(), kDeconGainPoints, position);
+    return gain;
+}
+
+void MixStereo(RenderCache& cache, float* left, float* right, int frames) {
+    for (int done = 0; done < frames;) {
+        const int n = std::min(kMixFrames, frames - done);
+        MixStereoChunk(cache, left + done, right + done, n);
+        done += n;
+    }
+}
+
+void MixMultichannel(RenderCache& cache, float* interleaved, int frames, int channels) {
+    if (frames <= 0 || channels <= 0) return;
+    std::fill(interleaved, interleaved + static_cast<size_t>(frames) * channels, 0.0f);
+    MixerState& m = cache.mixer;
+    if (SpatialMonitoringActive(cache)) {
+        for (int done = 0; done < frames;) {
+            const int n = std::min(kMixFrames, frames - done);
+            MixSpatialChunk(cache, interleaved, n, channels, done);
+            done += n;
+        }
+        return;
+    }
+    // Plain stereo on the two routed channels; frames past the mixer's buffer stay
+    // silent rather than be rendered into memory the callback would have to find.
+    const int n = std::min(frames, kMixFrames);
+    MixStereoChunk(cache, m.stereoLeft.data(), m.stereoRight.data(), n);
+    MonitorRouting routing;
+    routing.speakerCount = 2;
+    routing.channelOfSpeaker[0] = m.channelOfSpeaker[0].load(std::memory_order_relaxed);
+    routing.channelOfSpeaker[1] = m.channelOfSpeaker[1].load(std::memory_order_relaxed);
+    int left = 0, right = 1;
+    StereoOutputChannels(m.routingSet.load(std::memory_order_relaxed) ? &routing : nullptr, channels, &left, &right);
+    for (int i = 0; i < n; ++i) {
+        interleaved[static_cast<size_t>(i) * channels + left] += m.stereoLeft[i];
+        interleaved[static_cast<size_t>(i) * channels + right] += m.stereoRight[i];
+    }
+}
+
+bool SpatialMonitoringActive(const RenderCache& cache) {
+    return cache.mixer.monitorBinaural.load(std::memory_order_relaxed) ||
+           cache.mixer.monitorLayout.load(std::memory_order_relaxed) > kMonitorStereo;
+}
+
+void StartPlayback(RenderCache& cache, double seconds) {
+    SeekPlayback(cache, seconds);
+    cache.mixer.playing.store(true, std::memory_order_release);
+}
+
+void StopPlayback(RenderCache& cache) { cache.mixer.playing.store(false, std::memory_order_release); }
+
+void SeekPlayback(RenderCache& cache, double seconds) {
+    const double samples = std::max(0.0, seconds) * cache.sampleRate;
+    cache.mixer.playPosition.store(static_cast<int64_t>(samples), std::memory_order_release);
+}
+
+void ResetPlaybackAfterRebuild(RenderCache& cache, double transportSeconds) {
+    SeekPlayback(cache, transportSeconds);
+    cache.mixer.clearHistories.store(true, std::memory_order_release);
+    cache.ready.store(true, std::memory_order_release);
+}
+
+void SetMixGains(RenderCache& cache, float master, const float groupGains[kGroupCount]) {
+    cache.mixer.masterGain.store(master, std::memory_order_relaxed);
+    for (int g = 0; g < kGroupCount; ++g) cache.mixer.groupGain[g].store(groupGains[g], std::memory_order_relaxed);
+}
+
+void SetReverbSettings(RenderCache& cache, const ReverbSettings& reverb) {
+    MixerState& m = cache.mixer;
+    const float values[6] = {reverb.size, reverb.decay, reverb.damping, reverb.preDelay, reverb.diffusion,
+                             reverb.modulation};
+    for (int i = 0; i < 6; ++i) m.reverbParams[i].store(values[i], std::memory_order_relaxed);
+    for (int g = 0; g < kGroupCount; ++g) m.reverbSend[g].store(reverb.groupSends[g], std::memory_order_relaxed);
+    m.reverbEnabled.store(reverb.enabled, std::memory_order_release);
+}
+
+void SetMonitoring(RenderCache& cache, const Preferences& prefs) {
+    MixerState& m = cache.mixer;
+    const int layout = std::clamp(prefs.monitorLayout, 0, kMonitorLayoutCount - 1);
+    const MonitorRouting routing = ResolveMonitorRouting(prefs, layout);
+    for (int s = 0; s < kMaxSpeakers; ++s) m.channelOfSpeaker[s].store(routing.channelOfSpeaker[s], std::memory_order_relaxed);
+    m.routingSet.store(prefs.channelMaps.count(ChannelMapKey(layout)) > 0, std::memory_order_relaxed);
+    m.monitorLayout.store(layout, std::memory_order_relaxed);
+    m.monitorBinaural.store(prefs.monitorBinaural, std::memory_order_release);
+}
+
+void SetReferenceAudio(RenderCache& cache, ReferenceAudioFn fn, void* user) {
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    cache.mixer.referenceAudio = fn;
+    cache.mixer.referenceAudioUser = user;
+}
+
+void SetAlternativeRenderer(RenderCache& cache, AlternativeRendererFn fn, void* user) {
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    cache.mixer.alternativeRenderer = fn;
+    cache.mixer.alternativeRendererUser = user;
+}
+
+void StartPreview(RenderCache& cache, std::vector<float> samples, int sampleRate, float gain) {
+    PreviewSlot& p = cache.mixer.preview;
+    const int projectRate = std::max(1, cache.sampleRate.load());
+    const int rate = std::max(1, sampleRate);
+    {
+        std::lock_guard<std::mutex> lock(p.lock);
+        p.samples.swap(samples);
+        p.sampleRate = rate;
+        p.gain = gain;
+        p.position = 0;
+        p.end = static_cast<int64_t>(static_cast<double>(p.samples.size()) * projectRate / rate);
+    }
+    // `samples` now holds the previous preview and is freed here, off the audio thread.
+}
+
+void StopPreview(RenderCache& cache) {
+    std::lock_guard<std::mutex> lock(cache.mixer.preview.lock);
+    cache.mixer.preview.position = cache.mixer.preview.end;
+}
+
+bool PreviewPlaying(RenderCache& cache) {
+    std::lock_guard<std::mutex> lock(cache.mixer.preview.lock);
+    return cache.mixer.preview.position < cache.mixer.preview.end;
+}
+
+std::string AudioDiagnosticsPath() {
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/Morvane_audio_diag.log";
+}
+
+bool WriteAudioDiagnostics(RenderCache& cache, int64_t nowNs) {
+    MixerState& m = cache.mixer;
+    const uint64_t buffers = m.buffersMixed.load(std::memory_order_relaxed);
+    const uint64_t dropouts = m.dropouts.load(std::memory_order_relaxed);
+    const uint64_t restores = m.restores.load(std::memory_order_relaxed);
+    if (!m.diagStarted) {
+        m.diagStarted = true;
+        m.diagStartNs = m.diagLastNs = nowNs;
+        m.diagBuffers = buffers;
+        m.diagDropouts = dropouts;
+        m.diagRestores = restores;
+        return false;
+    }
+    if (nowNs - m.diagLastNs < 1000000000LL) return false;
+    const uint64_t b = buffers - m.diagBuffers;
+    const uint64_t o = dropouts - m.diagDropouts;
+    const uint64_t r = restores - m.diagRestores;
+    m.diagLastNs = nowNs;
+    m.diagBuffers = buffers;
+    m.diagDropouts = dropouts;
+    m.diagRestores = restores;
+    if (b == 0 && o == 0) return false;
+    FILE* file = std::fopen(AudioDiagnosticsPath().c_str(), "a");
+    if (!file) return false;
+    std::fprintf(file,
+                 "t=%.2fs buffers=%llu dropouts=%llu (%.2f%%) restores=%llu evictPass[last=%.2fms max=%.2fms] "
+                 "pendingRestores=%llu\n",
+                 static_cast<double>(nowNs - m.diagStartNs) / 1e9, static_cast<unsigned long long>(b),
+                 static_cast<unsigned long long>(o), 100.0 * static_cast<double>(o) / static_cast<double>(b + o),
+                 static_cast<unsigned long long>(r), static_cast<double>(m.lastEvictMs.load()),
+                 static_cast<double>(m.maxEvictMs.load()),
+                 static_cast<unsigned long long>(m.pendingRestores.load()));
+    std::fclose(file);
+    return true;
+}
+
+}  // namespace morvane

@@ -1,0 +1,220 @@
+#include "audio/render_cache.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <unordered_map>
+
+namespace morvane {
+
+MixerState::MixerState() {
+    for (auto& g : groupGain) g.store(1.0f);
+    const ReverbParameters defaults;
+    const float params[6] = {defaults.size,      defaults.decay,     defaults.damping,
+                             defaults.preDelay,  defaults.diffusion, defaults.modulation};
+    for (int i = 0; i < 6; ++i) reverbParams[i].store(params[i]);
+    for (auto& s : reverbSend) s.store(0.0f);
+    for (int i = 0; i < kMaxSpeakers; ++i) channelOfSpeaker[i].store(i);
+    reverb = std::make_unique<Reverb>();
+    binaural = std::make_unique<BinauralDecoder>();
+    for (std::vector<float>* b : {&sendLeft, &sendRight, &wetLeft, &wetRight, &fieldW, &fieldY, &fieldZ,
+                                  &fieldX, &stereoLeft, &stereoRight, &mixLeft, &mixRight})
+        b->assign(kMixFrames, 0.0f);
+    speakers.assign(static_cast<size_t>(kMaxSpeakers) * kMixFrames, 0.0f);
+    for (int i = 0; i < kMonitorLayoutCount; ++i) decoders[i] = MakeSpeakerDecoder(i);
+}
+
+void ResetCache(RenderCache& cache, int sampleRate, size_t reserveBlocks) {
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    cache.sampleRate = sampleRate;
+    cache.blocks.clear();
+    cache.blockSerial.clear();
+    cache.blockFlags.clear();
+    cache.blocks.reserve(reserveBlocks);
+    cache.blockSerial.reserve(reserveBlocks);
+    cache.blockFlags.reserve(reserveBlocks);
+}
+
+int AppendBlock(RenderCache& cache, RenderBlock block) {
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    if (block.envelope.size() != static_cast<size_t>(kEnvelopePoints)) block.envelope.resize(kEnvelopePoints, 0.0f);
+    cache.blocks.push_back(std::move(block));
+    cache.blockSerial.push_back(cache.nextSerial++);
+    cache.blockFlags.push_back(0u);
+    return static_cast<int>(cache.blocks.size()) - 1;
+}
+
+int RemoveEventBlocks(RenderCache& cache, int eventIndex) {
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    size_t kept = 0;
+    const size_t count = cache.blocks.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (cache.blocks[i].eventIndex == eventIndex) continue;
+        if (kept != i) {
+            cache.blocks[kept] = std::move(cache.blocks[i]);
+            if (i < cache.blockSerial.size()) cache.blockSerial[kept] = cache.blockSerial[i];
+            if (i < cache.blockFlags.size()) cache.blockFlags[kept] = cache.blockFlags[i];
+        }
+        ++kept;
+    }
+    cache.blocks.resize(kept);
+    cache.blockSerial.resize(kept);
+    cache.blockFlags.resize(kept);
+    return static_cast<int>(count - kept);
+}
+
+void FinalizeCache(RenderCache& cache, bool resetGains) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+        if (resetGains)
+            for (RenderBlock& b : cache.blocks) b.gain = b.baseGain;
+
+        // Sum of squared gains per event, over unmuted blocks.
+        std::unordered_map<int, double> power;
+        for (const RenderBlock& b : cache.blocks)
+            if (!b.muted) power[b.eventIndex] += static_cast<double>(b.gain) * b.gain;
+        for (RenderBlock& b : cache.blocks) {
+            const auto found = power.find(b.eventIndex);
+            if (found != power.end() && found->second > 1.0)
+                b.gain = static_cast<float>(b.gain / std::sqrt(found->second));
+        }
+
+        bool any = false;
+        float earliest = 0.0f, latest = 0.0f;
+        for (RenderBlock& b : cache.blocks) {
+            float peak = 0.001f;
+            for (float v : b.envelope) peak = std::max(peak, v);
+            b.peak = peak;
+            if (b.muted) continue;
+            const float start = b.start;
+            const float end = b.start + b.duration;
+            if (!any || start < earliest) earliest = start;
+            if (!any || end > latest) latest = end;
+            any = true;
+        }
+        cache.timelineStart = any ? earliest : 0.0f;
+        cache.timelineEnd = any ? latest : 0.0f;
+    }
+    if (!resetGains) {
+        cache.generation.fetch_add(1, std::memory_order_acq_rel);
+        cache.ready.store(true, std::memory_order_release);
+    }
+}
+
+bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, int eventCount,
+                         std::atomic<bool>& deferredRebuild) {
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    std::vector<char> referenced(results.size(), 0);
+    for (size_t i = 0; i < cache.blocks.size(); ++i) {
+        const RenderBlock& b = cache.blocks[i];
+        const bool good = b.layerIndex >= 0 && static_cast<size_t>(b.layerIndex) < results.size() &&
+                          LayerIdentity(results[b.layerIndex]) == b.identity && b.eventIndex >= 0 &&
+                          b.eventIndex < eventCount;
+        if (!good) {
+            std::fprintf(stderr, "[Cache] Integrity check failed at block %d, deferring rebuild\n", static_cast<int>(i));
+            deferredRebuild.store(true, std::memory_order_release);
+            return false;
+        }
+        referenced[b.layerIndex] = 1;
+    }
+    const int orphans = static_cast<int>(std::count(referenced.begin(), referenced.end(), 0));
+    if (orphans > 0) {
+        std::fprintf(stderr, "[Cache] %d orphaned results, deferring rebuild\n", orphans);
+        deferredRebuild.store(true, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
+void RepointBlocks(RenderCache& cache, const std::vector<Layer>& results) {
+    std::unordered_multimap<std::string, int> byIdentity;
+    for (size_t i = 0; i < results.size(); ++i) byIdentity.emplace(LayerIdentity(results[i]), static_cast<int>(i));
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    for (RenderBlock& b : cache.blocks) {
+        if (b.layerIndex >= 0 && static_cast<size_t>(b.layerIndex) < results.size() &&
+            LayerIdentity(results[b.layerIndex]) == b.identity)
+            continue;  // still in place
+        // Among layers with the same identity prefer the one of the block's event.
+        int chosen = -1;
+        const auto range = byIdentity.equal_range(b.identity);
+        for (auto it = range.first; it != range.second; ++it) {
+            if (results[it->second].eventIdx == b.eventIndex) { chosen = it->second; break; }
+            if (chosen < 0) chosen = it->second;
+        }
+        if (chosen >= 0) b.layerIndex = chosen;
+    }
+}
+
+// ---- Decoded-segment cache ----
+
+namespace {
+
+std::mutex& SegmentMutex() {
+    static std::mutex m;
+    return m;
+}
+std::unordered_map<std::string, std::shared_ptr<const DecodedSegment>>& Segments() {
+    static std::unordered_map<std::string, std::shared_ptr<const DecodedSegment>> map;
+    return map;
+}
+std::unordered_map<uint64_t, int>& IdentityNumbers() {
+    static std::unordered_map<uint64_t, int> map;
+    return map;
+}
+
+uint64_t Fnv1a(const std::string& text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+}  // namespace
+
+int FileIdentityNumber(const std::string& path) {
+    std::lock_guard<std::mutex> lock(SegmentMutex());
+    const auto found = IdentityNumbers().find(Fnv1a(path));
+    return found == IdentityNumbers().end() ? 0 : found->second;
+}
+
+void BumpFileIdentity(const std::string& path) {
+    std::lock_guard<std::mutex> lock(SegmentMutex());
+    ++IdentityNumbers()[Fnv1a(path)];
+}
+
+std::string SegmentCacheKey(const std::string& path, double offset, double duration, int sampleRate,
+                            int channels, int channelOrderFallback) {
+    char text[160];
+    std::snprintf(text, sizeof text, "|%.3f|%.3f|%d|%d|f%d|o%d|i%d", offset, duration, sampleRate, channels, 2,
+                  channelOrderFallback, FileIdentityNumber(path));
+    return path + text;
+}
+
+std::shared_ptr<const DecodedSegment> FindSegment(const std::string& key) {
+    std::lock_guard<std::mutex> lock(SegmentMutex());
+    const auto found = Segments().find(key);
+    return found == Segments().end() ? nullptr : found->second;
+}
+
+void StoreSegment(const std::string& key, std::shared_ptr<const DecodedSegment> segment) {
+    std::lock_guard<std::mutex> lock(SegmentMutex());
+    Segments()[key] = std::move(segment);
+}
+
+void ClearSegmentCache() {
+    std::unordered_map<std::string, std::shared_ptr<const DecodedSegment>> old;
+    {
+        std::lock_guard<std::mutex> lock(SegmentMutex());
+        old.swap(Segments());
+    }
+    // The decoded audio is freed here, outside the lock.
+}
+
+size_t SegmentCacheSize() {
+    std::lock_guard<std::mutex> lock(SegmentMutex());
+    return Segments().size();
+}
+
+}  // namespace morvane

@@ -1,0 +1,246 @@
+#pragma once
+// The store of rendered layer audio that playback, export and variations read
+// (`RenderCache`), the playback mixer's state that lives with it, and the
+// process-wide cache of decoded source segments.
+//
+// Threads: the render worker adds, removes and re-points blocks under the cache's
+// recursive mutex; the audio callback only ever tries that mutex and treats a
+// failed try as a dropout, so a rebuild can never stall playback and playback can
+// never read a block that is being removed. Everything the audio thread writes to
+// is allocated when the cache is made.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/ambisonics.h"
+#include "audio/reverb.h"
+#include "library/channel_map.h"
+#include "model/timeline.h"
+
+namespace morvane {
+
+inline constexpr int kEnvelopePoints = 2048;
+inline constexpr int kMixFrames = 4096;  // the mixer's fixed buffer length
+
+// The rendered samples of one block: one buffer per channel at the cache's rate.
+struct BlockAudio {
+    std::vector<std::vector<float>> channels;
+    int64_t Frames() const { return channels.empty() ? 0 : static_cast<int64_t>(channels[0].size()); }
+};
+
+constexpr std::array<int, kChannelRoleCount> UnknownRoles() {
+    std::array<int, kChannelRoleCount> roles{};
+    for (int& r : roles) r = kRoleUnknown;
+    return roles;
+}
+
+// One rendered layer.
+struct RenderBlock {
+    int32_t layerIndex = -1;   // index of the layer in the results
+    std::string identity;      // the layer's identity token (its first field) when rendered
+    int32_t eventIndex = -1;
+    int32_t group = 0;         // mix group 0..2
+
+    // Placement as rendered (seconds).
+    float start = 0.0f;
+    float duration = 0.0f;
+    float fadeIn = -1.0f;   // negative: none stored
+    float fadeOut = -1.0f;
+    float sourceOffset = 0.0f;
+    float deconOffset = 0.0f;
+    bool isClip = false;     // Clip layers keep their own short fade-ins
+
+    float gain = 1.0f;      // current gain (after per-event normalisation)
+    float baseGain = 1.0f;  // the gain the render gave it
+    bool muted = false;
+    bool disabled = false;
+    std::vector<float> envelope;  // kEnvelopePoints values
+    float peak = 0.001f;
+    std::shared_ptr<const BlockAudio> audio;
+
+    // How the channels enter the sound field.
+    bool stereoPair = false;   // a two-channel source placed at ±30°
+    bool ambisonic = false;    // the channels are W, Y, Z, X already
+    // Role per channel for multichannel sources; unknown roles reach the field
+    // through W and the stereo mix through both sides.
+    std::array<int, kChannelRoleCount> roles = UnknownRoles();
+    int spatialMode = -1;      // -1 no spread, else 0..2 (see ComputeSpread)
+    float spatialAmount = -1.0f;
+    float azimuth = 0.0f;      // radians, positive to the left
+    float elevation = 0.0f;
+
+    // Shape gain.
+    bool followsIntensity = false;  // the event's intensity curve shapes this layer
+    bool noFloor = false;           // the intensity curve is used without the 0.3 floor
+    float intensityScale = 1.0f;
+    std::array<float, kCurvePoints> intensity = FilledCurve<kCurvePoints>(1.0f);
+    bool hasIntGain = false;
+    std::array<float, kIntGainPoints> intGain = FilledCurve<kIntGainPoints>(1.0f);
+    bool hasFillGain = false;
+    std::array<float, kFillGainPoints> fillGain = FilledCurve<kFillGainPoints>(1.0f);
+    bool hasDeconGain = false;
+    std::array<float, kDeconGainPoints> deconGain = FilledCurve<kDeconGainPoints>(1.0f);
+
+    float reverbSend = -1.0f;  // the event's own send; negative: the group's send
+
+    // Audio-thread state: the side components' high-pass filters.
+    std::array<SideHighPass, 2> sideFilter{};
+    int sideFilterRate = 0;
+};
+
+// The identity token of a layer: its first field, copied when a block is made.
+inline const std::string& LayerIdentity(const Layer& layer) { return layer.name; }
+
+// A function the video code supplies that adds its reference sound to two buffers
+// (frames, video time in seconds, output rate). Runs on the audio thread.
+using ReferenceAudioFn = void (*)(void* user, float* left, float* right, int frames, double videoTime,
+                                  int outputRate);
+// A separate stereo renderer that replaces the timeline mix when switched on.
+using AlternativeRendererFn = void (*)(void* user, float* left, float* right, int frames);
+
+// Preview of a single sound from the panels; plays whether or not the timeline plays.
+struct PreviewSlot {
+    std::mutex lock;  // the audio thread only tries it
+    std::vector<float> samples;
+    int sampleRate = 48000;
+    int64_t position = 0;  // in project-rate frames
+    int64_t end = 0;       // in project-rate frames
+    float gain = 1.0f;
+};
+
+// The playback mixer's state (see mixer.h).
+struct MixerState {
+    MixerState();
+
+    std::atomic<int64_t> playPosition{0};  // samples at the project rate
+    std::atomic<bool> playing{false};
+    float outputLevel = 0.0f;               // audio thread; ramps 0..1
+    std::atomic<float> outputLevelShown{0.0f};
+    std::atomic<float> masterGain{1.0f};
+    std::array<std::atomic<float>, kGroupCount> groupGain{};
+    std::atomic<int> soloBlock{-1};
+    std::atomic<bool> deconfliction{true};
+    std::atomic<double> videoStartTime{0.0};
+
+    // Reverb: the parameter block, the switch, the sends per group.
+    std::atomic<bool> reverbEnabled{false};
+    std::array<std::atomic<float>, 6> reverbParams{};  // size, decay, damping, preDelay, diffusion, modulation
+    std::array<std::atomic<float>, kGroupCount> reverbSend{};
+    std::unique_ptr<Reverb> reverb;
+    std::vector<float> sendLeft, sendRight, wetLeft, wetRight;
+
+    // Monitoring: layout, headphones, routing of speakers to device channels.
+    std::atomic<int> monitorLayout{0};
+    std::atomic<bool> monitorBinaural{false};
+    std::atomic<bool> routingSet{false};
+    std::array<std::atomic<int>, kMaxSpeakers> channelOfSpeaker{};
+    std::array<SpeakerDecoder, kMonitorLayoutCount> decoders;
+    std::unique_ptr<BinauralDecoder> binaural;
+    int binauralRate = 0;
+    std::vector<float> fieldW, fieldY, fieldZ, fieldX;  // the sound field of one buffer
+    std::vector<float> stereoLeft, stereoRight;          // the stereo mix for multichannel output
+    std::vector<float> mixLeft, mixRight;                // the timeline's dry mix of one buffer
+    float tailLevel = 0.0f;                              // audio thread: peak of the last wet buffer
+    std::vector<float> speakers;                         // kMaxSpeakers × kMixFrames decoded output
+
+    // Set by other threads; the audio thread clears its histories at the next buffer.
+    std::atomic<bool> clearHistories{false};
+
+    std::atomic<float> meterLeft{0.0f}, meterRight{0.0f};  // peak after the limiter
+
+    PreviewSlot preview;
+
+    // Hooks, read by the audio thread under the cache mutex; set them under it.
+    ReferenceAudioFn referenceAudio = nullptr;
+    void* referenceAudioUser = nullptr;
+    AlternativeRendererFn alternativeRenderer = nullptr;
+    void* alternativeRendererUser = nullptr;
+    std::atomic<bool> useAlternativeRenderer{false};
+
+    // Diagnostics counters.
+    std::atomic<uint64_t> buffersMixed{0};
+    std::atomic<uint64_t> dropouts{0};
+    std::atomic<uint64_t> restores{0};
+    std::atomic<uint64_t> pendingRestores{0};
+    std::atomic<float> lastEvictMs{0.0f};
+    std::atomic<float> maxEvictMs{0.0f};
+    // The diagnostics log's own state (user-interface thread).
+    bool diagStarted = false;
+    int64_t diagStartNs = 0, diagLastNs = 0;
+    uint64_t diagBuffers = 0, diagDropouts = 0, diagRestores = 0;
+};
+
+struct RenderCache {
+    std::recursive_mutex mutex;
+    std::vector<RenderBlock> blocks;
+    // Two per-block lists kept in step with `blocks`: the serial number the block
+    // got when it was added (survives compaction, so a block can be told apart
+    // from the one that took its place) and its state bits (kBlockFlag...).
+    std::vector<uint32_t> blockSerial;
+    std::vector<uint32_t> blockFlags;
+    uint32_t nextSerial = 1;
+    std::atomic<int> sampleRate{48000};  // the project rate the blocks were rendered at
+    std::atomic<bool> ready{false};
+    std::atomic<uint32_t> generation{0};
+    std::atomic<bool> normalize{true};  // loudness normalisation switch of the render
+    float timelineStart = 0.0f, timelineEnd = 0.0f;  // unmuted blocks, for the overview
+
+    MixerState mixer;
+};
+
+inline constexpr uint32_t kBlockFlagEvicted = 1u;  // samples released, to be restored
+
+// Empties the cache for a new sample rate, keeping room for `reserveBlocks`.
+void ResetCache(RenderCache& cache, int sampleRate, size_t reserveBlocks);
+
+// Adds a block (and its parallel entries) under the mutex. Returns its index.
+int AppendBlock(RenderCache& cache, RenderBlock block);
+
+// Removes every block of `eventIndex` in one in-place pass, keeping the order of
+// the others and both parallel lists in step. Returns how many were removed.
+int RemoveEventBlocks(RenderCache& cache, int eventIndex);
+
+// Per-event normalisation: with `resetGains` every block first goes back to its
+// base gain; then the blocks of each event are scaled so that the sum of their
+// squared gains (unmuted blocks) does not exceed 1; peaks and the timeline extent
+// are refreshed. Without `resetGains` the generation advances and ready is set.
+void FinalizeCache(RenderCache& cache, bool resetGains);
+
+// True when every block points at a layer carrying its identity and an existing
+// event, and every layer has a block. Otherwise writes the "[Cache]" line to
+// stderr, sets `deferredRebuild` and returns false.
+bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, int eventCount,
+                         std::atomic<bool>& deferredRebuild);
+
+// Points each block at the current index of the layer with its identity (the
+// build's passes may reorder the results). Blocks whose layer is gone keep theirs.
+void RepointBlocks(RenderCache& cache, const std::vector<Layer>& results);
+
+// ---- Decoded-segment cache (process-wide, own mutex) ----
+
+struct DecodedSegment {
+    int sampleRate = 0;
+    std::vector<std::vector<float>> channels;
+};
+
+// The file's identity number: a per-path counter, looked up by the FNV-1a hash of
+// the path, that changes when the file is replaced.
+int FileIdentityNumber(const std::string& path);
+// Marks the file at `path` as replaced, so its old decoded pieces are never reused.
+void BumpFileIdentity(const std::string& path);
+
+// path + "|%.3f|%.3f|%d|%d|f%d|o%d|i%d" (offset, duration, rate, channels, the
+// sample format 2, the channel-order fallback, the identity number).
+std::string SegmentCacheKey(const std::string& path, double offset, double duration, int sampleRate,
+                            int channels, int channelOrderFallback);
+
+std::shared_ptr<const DecodedSegment> FindSegment(const std::string& key);
+void StoreSegment(const std::string& key, std::shared_ptr<const DecodedSegment> segment);
+void ClearSegmentCache();
+size_t SegmentCacheSize();
+
+}  // namespace morvane

@@ -1,0 +1,348 @@
+#include "audio/mixer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "audio/allocation_counter.h"
+#include "audio/audio_output.h"
+#include "model/preferences.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+constexpr int kRate = 48000;
+
+// A block of `seconds` of constant `value` (mono) starting at `start`.
+RenderBlock ConstantBlock(float start, float seconds, float value, int channels = 1) {
+    RenderBlock b;
+    b.start = start;
+    b.duration = seconds;
+    auto audio = std::make_shared<BlockAudio>();
+    audio->channels.assign(channels, std::vector<float>(static_cast<size_t>(seconds * kRate) + 1, value));
+    b.audio = audio;
+    b.envelope.assign(kEnvelopePoints, value);
+    return b;
+}
+
+RenderBlock SineBlock(float start, float seconds, float freq, float amplitude) {
+    RenderBlock b = ConstantBlock(start, seconds, 0.0f);
+    auto audio = std::make_shared<BlockAudio>();
+    audio->channels.assign(1, std::vector<float>(static_cast<size_t>(seconds * kRate) + 1));
+    for (size_t i = 0; i < audio->channels[0].size(); ++i)
+        audio->channels[0][i] = amplitude * std::sin(2.0 * 3.14159265358979 * freq * i / kRate);
+    b.audio = audio;
+    return b;
+}
+
+// Renders `seconds` of the mix from time 0 and returns the left channel.
+std::vector<float> Render(RenderCache& cache, double seconds, std::vector<float>* right = nullptr) {
+    const int total = static_cast<int>(seconds * kRate);
+    std::vector<float> left(total), r(total);
+    for (int done = 0; done < total; done += 512) {
+        const int n = std::min(512, total - done);
+        MixStereo(cache, left.data() + done, r.data() + done, n);
+    }
+    if (right) *right = r;
+    return left;
+}
+
+float ValueAt(const std::vector<float>& v, double seconds) { return v[static_cast<size_t>(seconds * kRate)]; }
+
+TEST(Mixer, FadesFollowTheirLimitsAndShapes) {
+    RenderBlock b = ConstantBlock(0, 2.0f, 1.0f);
+    BlockFades f = ComputeBlockFades(b);  // nothing stored
+    EXPECT_FLOAT_EQ(f.fadeIn, 0.04f);
+    EXPECT_FLOAT_EQ(f.fadeOut, 0.05f);
+    b.fadeIn = 0.001f;
+    f = ComputeBlockFades(b);
+    EXPECT_FLOAT_EQ(f.fadeIn, 0.015f);
+    b.isClip = true;  // Clips keep short attacks
+    EXPECT_FLOAT_EQ(ComputeBlockFades(b).fadeIn, 0.0015f);
+    b.isClip = false;
+    b.fadeIn = 5.0f;
+    EXPECT_FLOAT_EQ(ComputeBlockFades(b).fadeIn, 0.9f);  // 45 % of the block
+
+    // A 20 ms block: both fades together take 18 ms.
+    b = ConstantBlock(0, 0.02f, 1.0f);
+    f = ComputeBlockFades(b);
+    EXPECT_NEAR(f.fadeIn + f.fadeOut, 0.018f, 1e-6f);
+
+    // Fade-in rises from silence to unity without overshooting much; fade-out is r^4.
+    EXPECT_FLOAT_EQ(FadeInGain(0.0f, 0.1f), 0.0f);
+    EXPECT_FLOAT_EQ(FadeInGain(0.1f, 0.1f), 1.0f);
+    float previous = 0.0f;
+    for (int i = 1; i <= 100; ++i) {
+        const float g = FadeInGain(0.001f * i, 0.1f);
+        EXPECT_LE(g, 1.01f);
+        if (i <= 85) {
+            EXPECT_GT(g, previous);
+        }
+        previous = g;
+    }
+    EXPECT_NEAR(FadeOutGain(1.95f, 2.0f, 0.1f), 0.0625f, 1e-5f);  // r = 0.5
+    EXPECT_FLOAT_EQ(FadeOutGain(1.0f, 2.0f, 0.1f), 1.0f);
+    EXPECT_FLOAT_EQ(FadeOutGain(2.0f, 2.0f, 0.1f), 0.0f);
+
+    // Soft limiter: untouched below 0.84, never above -1 dBFS.
+    EXPECT_FLOAT_EQ(SoftLimit(0.5f), 0.5f);
+    EXPECT_FLOAT_EQ(SoftLimit(-0.84f), -0.84f);
+    EXPECT_NEAR(SoftLimit(1.5f), 0.891f, 1e-3f);
+    EXPECT_NEAR(SoftLimit(-100.0f), -0.891f, 1e-3f);
+    EXPECT_LT(SoftLimit(1e9f), 0.8911f);
+}
+
+TEST(Mixer, BlocksSoundWithTheirGainsCurvesAndFades) {
+    RenderCache cache;
+    RenderBlock plain = ConstantBlock(0.5f, 1.0f, 0.5f);
+    plain.group = 1;
+    AppendBlock(cache, plain);
+    const float groups[3] = {1.0f, 0.5f, 1.0f};
+    SetMixGains(cache, 0.8f, groups);
+    StartPlayback(cache, 0.0);
+    std::vector<float> right;
+    std::vector<float> left = Render(cache, 2.0, &right);
+
+    EXPECT_EQ(ValueAt(left, 0.25), 0.0f);  // before the block
+    EXPECT_NEAR(ValueAt(left, 1.0), 0.5f * 0.5f * 0.8f, 1e-4f);  // block x group x master
+    EXPECT_NEAR(ValueAt(right, 1.0), ValueAt(left, 1.0), 1e-6f);  // mono to both sides
+    EXPECT_LT(ValueAt(left, 0.5 + 0.01), ValueAt(left, 1.0) * 0.9f);  // still fading in
+    EXPECT_LT(ValueAt(left, 1.5 - 0.01), ValueAt(left, 1.0) * 0.1f);  // near the end of the fade-out
+    EXPECT_EQ(ValueAt(left, 1.75), 0.0f);
+    // No step anywhere: a click is a jump between neighbouring samples.
+    for (size_t i = 1; i < left.size(); ++i) ASSERT_LT(std::fabs(left[i] - left[i - 1]), 0.01f) << i;
+
+    // The intensity curve shapes a layer that follows it, with its 0.3 floor.
+    RenderCache shaped;
+    RenderBlock b = ConstantBlock(0.0f, 2.0f, 0.5f);
+    b.followsIntensity = true;
+    for (int i = 0; i < kCurvePoints; ++i) b.intensity[i] = i < kCurvePoints / 2 ? 0.0f : 1.0f;
+    AppendBlock(shaped, b);
+    b.start = 3.0f;
+    b.noFloor = true;
+    AppendBlock(shaped, b);
+    StartPlayback(shaped, 0.0);
+    left = Render(shaped, 5.0);
+    EXPECT_NEAR(ValueAt(left, 0.5), 0.5f * 0.3f, 1e-4f);
+    EXPECT_NEAR(ValueAt(left, 1.5), 0.5f, 1e-4f);
+    EXPECT_NEAR(ValueAt(left, 3.5), 0.0f, 1e-6f);
+
+    // Fill and deconfliction curves multiply in; the latter only while deconfliction is on.
+    RenderCache curves;
+    b = ConstantBlock(0.0f, 1.0f, 0.5f);
+    b.hasFillGain = true;
+    b.fillGain.fill(0.5f);
+    b.hasDeconGain = true;
+    b.deconGain.fill(0.5f);
+    b.deconOffset = 1.0f;
+    AppendBlock(curves, b);
+    StartPlayback(curves, 0.0);
+    left = Render(curves, 2.5);
+    EXPECT_NEAR(ValueAt(left, 1.5), 0.5f * 0.25f, 1e-4f);  // moved by its deconfliction offset
+    curves.mixer.deconfliction = false;
+    StartPlayback(curves, 0.0);
+    left = Render(curves, 2.5);
+    EXPECT_NEAR(ValueAt(left, 0.5), 0.5f * 0.5f, 1e-4f);
+    EXPECT_EQ(ValueAt(left, 1.5), 0.0f);
+}
+
+TEST(Mixer, SoloMuteStopAndLimiter) {
+    RenderCache cache;
+    AppendBlock(cache, ConstantBlock(0.0f, 4.0f, 0.2f));
+    RenderBlock muted = ConstantBlock(0.0f, 4.0f, 0.3f);
+    muted.muted = true;
+    AppendBlock(cache, muted);
+    StartPlayback(cache, 0.0);
+    EXPECT_NEAR(ValueAt(Render(cache, 1.0), 0.5), 0.2f, 1e-4f);
+
+    cache.mixer.soloBlock = 1;  // a soloed block plays even when muted, alone
+    StartPlayback(cache, 0.0);
+    EXPECT_NEAR(ValueAt(Render(cache, 1.0), 0.5), 0.3f, 1e-4f);
+    cache.mixer.soloBlock = -1;
+
+    // Three loud blocks together stay under -1 dBFS.
+    RenderCache loud;
+    for (int i = 0; i < 3; ++i) AppendBlock(loud, ConstantBlock(0.0f, 2.0f, 0.5f));
+    StartPlayback(loud, 0.0);
+    std::vector<float> left = Render(loud, 1.0);
+    EXPECT_NEAR(ValueAt(left, 0.5), 0.84f + 0.051f * std::tanh((1.5f - 0.84f) * 10.0f), 1e-4f);
+    for (float v : left) ASSERT_LE(v, 0.8911f);
+
+    // Stopping: the output falls to silence within about 6 ms, without a step.
+    RenderCache stopping;
+    AppendBlock(stopping, ConstantBlock(0.0f, 10.0f, 0.5f));
+    StartPlayback(stopping, 0.0);
+    std::vector<float> l(512), r(512);
+    for (int i = 0; i < 20; ++i) MixStereo(stopping, l.data(), r.data(), 512);
+    StopPlayback(stopping);
+    const int64_t stoppedAt = stopping.mixer.playPosition.load();
+    MixStereo(stopping, l.data(), r.data(), 512);
+    EXPECT_NEAR(l[0], 0.5f, 0.01f);
+    for (int i = 1; i < 512; ++i) ASSERT_LE(l[i], l[i - 1] + 1e-6f);
+    EXPECT_EQ(l[300], 0.0f);  // 288 frames = 6 ms
+    EXPECT_EQ(stopping.mixer.playPosition.load(), stoppedAt);
+    MixStereo(stopping, l.data(), r.data(), 512);
+    for (float v : l) ASSERT_EQ(v, 0.0f);
+}
+
+TEST(Mixer, ReverbTailOutlivesTheStopAndClearsAfterARebuild) {
+    RenderCache cache;
+    RenderBlock b = ConstantBlock(0.0f, 1.0f, 0.0f);
+    b.audio = SineBlock(0.0f, 1.0f, 500.0f, 0.5f).audio;
+    b.reverbSend = 1.0f;
+    AppendBlock(cache, b);
+    ReverbSettings rv;
+    rv.enabled = true;
+    rv.decay = 0.5f;
+    SetReverbSettings(cache, rv);
+    StartPlayback(cache, 0.5);
+    std::vector<float> l(512), r(512);
+    for (int i = 0; i < 40; ++i) MixStereo(cache, l.data(), r.data(), 512);
+    StopPlayback(cache);
+    for (int i = 0; i < 4; ++i) MixStereo(cache, l.data(), r.data(), 512);
+    float tail = 0.0f;
+    for (float v : l) tail = std::max(tail, std::fabs(v));
+    EXPECT_GT(tail, 1e-3f);  // the dry sound is gone, the room still rings
+
+    ResetPlaybackAfterRebuild(cache, 0.0);
+    MixStereo(cache, l.data(), r.data(), 512);
+    for (float v : l) ASSERT_EQ(v, 0.0f);
+}
+
+TEST(Mixer, BusyCacheCountsADropoutAndNeverWaits) {
+    RenderCache cache;
+    AppendBlock(cache, ConstantBlock(0.0f, 4.0f, 0.4f));
+    StartPreview(cache, std::vector<float>(2400, 0.1f), 24000, 1.0f);  // 0.1 s
+    StartPlayback(cache, 1.0);
+    std::vector<float> l(512), r(512);
+    {
+        std::unique_lock<std::recursive_mutex> rebuild(cache.mutex);  // a rebuild replacing blocks
+        std::thread audio([&] { MixStereo(cache, l.data(), r.data(), 512); });
+        audio.join();
+    }
+    EXPECT_EQ(cache.mixer.dropouts.load(), 1u);
+    EXPECT_EQ(cache.mixer.buffersMixed.load(), 1u);
+    EXPECT_FLOAT_EQ(l[100], 0.1f);  // the preview alone
+    EXPECT_EQ(cache.mixer.playPosition.load(), 48000 + 512);  // the clock runs on
+
+    // The preview plays its length at the project rate and ends.
+    StopPlayback(cache);
+    for (int i = 0; i < 10; ++i) MixStereo(cache, l.data(), r.data(), 512);
+    EXPECT_FALSE(PreviewPlaying(cache));
+}
+
+TEST(Mixer, MixingNeverAllocatesOnTheAudioThread) {
+    RenderCache cache;
+    for (int i = 0; i < 50; ++i) {
+        RenderBlock b = ConstantBlock(0.1f * i, 1.5f, 0.01f, 1 + i % 2);
+        b.spatialMode = i % 3;
+        b.spatialAmount = 0.8f;
+        b.followsIntensity = i % 2;
+        b.reverbSend = 0.3f;
+        AppendBlock(cache, b);
+    }
+    ReverbSettings rv;
+    rv.enabled = true;
+    SetReverbSettings(cache, rv);
+    StartPreview(cache, std::vector<float>(48000, 0.01f), 44100, 1.0f);
+    StartPlayback(cache, 0.0);
+    std::vector<float> l(512), r(512), multi(512 * 12), device(2 * 1200);
+    // The device callback converting a 48 kHz project for a 44.1 kHz device.
+    AudioOutput output;
+    output.ConfigureWithoutDevice([&](float* a, float* b, int n) { MixStereo(cache, a, b, n); }, nullptr, 48000,
+                                  44100, 2);
+    test::ResetCountedAllocations();
+    std::thread audio([&] {
+        test::CountAllocationsHere counting;
+        for (int i = 0; i < 600; ++i) MixStereo(cache, l.data(), r.data(), 512);
+        for (int i = 0; i < 1000; ++i) output.Render(device.data(), i % 2 ? 512 : 1200);
+        cache.mixer.monitorLayout = kMonitor714;
+        for (int i = 0; i < 200; ++i) MixMultichannel(cache, multi.data(), 512, 12);
+        cache.mixer.monitorBinaural = true;
+        for (int i = 0; i < 200; ++i) MixMultichannel(cache, multi.data(), 512, 2);
+    });
+    audio.join();
+    EXPECT_EQ(test::CountedAllocations(), 0u);
+}
+
+TEST(Mixer, MultichannelOutputFollowsTheRouting) {
+    RenderCache cache;
+    RenderBlock b = ConstantBlock(0.0f, 2.0f, 0.25f, 2);
+    b.stereoPair = true;
+    b.audio = std::make_shared<BlockAudio>(BlockAudio{{std::vector<float>(kRate * 2, 0.25f), std::vector<float>(kRate * 2, 0.0f)}});
+    AppendBlock(cache, b);
+    Preferences prefs;
+    prefs.channelMaps["stereo"] = {3, 2};
+    SetMonitoring(cache, prefs);
+    StartPlayback(cache, 0.5);
+    std::vector<float> out(512 * 4);
+    MixMultichannel(cache, out.data(), 512, 4);
+    EXPECT_NEAR(out[400 * 4 + 3], 0.25f, 1e-4f);  // left on channel 3 (after the 6 ms start ramp)
+    EXPECT_EQ(out[400 * 4 + 2], 0.0f);             // right (silent) on channel 2
+    EXPECT_EQ(out[400 * 4 + 0], 0.0f);
+
+    // 5.1 monitoring: the left channel of the pair is loudest on the L speaker.
+    prefs.monitorLayout = kMonitor51;
+    prefs.channelMaps.clear();
+    SetMonitoring(cache, prefs);
+    std::vector<float> six(512 * 6);
+    double energy[6] = {};
+    for (int k = 0; k < 8; ++k) {
+        MixMultichannel(cache, six.data(), 512, 6);
+        for (int i = 0; i < 512; ++i)
+            for (int c = 0; c < 6; ++c) energy[c] += six[i * 6 + c] * six[i * 6 + c];
+    }
+    for (int c = 1; c < 6; ++c) EXPECT_GT(energy[0], energy[c]) << c;
+    EXPECT_EQ(energy[3], 0.0);
+}
+
+TEST(Mixer, RateConverterKeepsTimeAcrossCallbacks) {
+    // A 48 kHz project on a 44.1 kHz device: the timeline advances exactly as fast
+    // as the device plays, and a steady tone stays a steady tone.
+    RenderCache cache;
+    AppendBlock(cache, SineBlock(0.0f, 40.0f, 1000.0f, 0.5f));
+    StartPlayback(cache, 0.0);
+    AudioOutput out;
+    out.ConfigureWithoutDevice([&](float* l, float* r, int n) { MixStereo(cache, l, r, n); }, nullptr, 48000,
+                               44100, 2);
+    std::vector<float> buffer(2 * 1024);
+    const int sizes[] = {512, 441, 1024, 7, 0, 300};
+    int64_t deviceFrames = 0;
+    std::vector<float> tail;
+    for (int i = 0; i < 3000; ++i) {  // about half a minute of device time
+        const int n = sizes[i % 6];
+        out.Render(buffer.data(), n);
+        deviceFrames += n;
+        if (i >= 2990)
+            for (int k = 0; k < n; ++k) tail.push_back(buffer[2 * k]);
+    }
+    const double expected = deviceFrames * 48000.0 / 44100.0;
+    EXPECT_NEAR(static_cast<double>(cache.mixer.playPosition.load()), expected, 3.0);
+    EXPECT_NEAR(static_cast<double>(out.ProjectFramesRendered()), expected, 3.0);
+    // Phase continuity: a 1 kHz tone at 44.1 kHz never jumps by more than one step.
+    const float maxStep = 0.5f * 2.0f * 3.14159265f * 1000.0f / 44100.0f * 1.05f;
+    for (size_t i = 1; i < tail.size(); ++i) ASSERT_LT(std::fabs(tail[i] - tail[i - 1]), maxStep) << i;
+}
+
+TEST(Mixer, DiagnosticsLogOncePerSecond) {
+    test::ScopedHome home;
+    RenderCache cache;
+    EXPECT_FALSE(WriteAudioDiagnostics(cache, 1'000'000'000));  // first call only starts
+    cache.mixer.buffersMixed = 90;
+    cache.mixer.dropouts = 10;
+    EXPECT_FALSE(WriteAudioDiagnostics(cache, 1'500'000'000));  // less than a second
+    EXPECT_TRUE(WriteAudioDiagnostics(cache, 2'250'000'000));
+    EXPECT_FALSE(WriteAudioDiagnostics(cache, 3'500'000'000));  // nothing happened since
+    const std::string text = test::ReadFile(home.dir.path / "Morvane_audio_diag.log");
+    EXPECT_EQ(text,
+              "t=1.25s buffers=90 dropouts=10 (10.00%) restores=0 evictPass[last=0.00ms max=0.00ms] "
+              "pendingRestores=0\n");
+}
+
+}  // namespace
+}  // namespace morvane
