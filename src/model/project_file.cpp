@@ -140,16 +140,6 @@ bool ReadFully(int fd, char* buffer, size_t size) {
     return true;
 }
 
-bool WriteFully(int fd, const char* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t put = ::write(fd, data + done, size - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += static_cast<size_t>(put);
-    }
-    return true;
-}
 
 // Byte comparison of two files of equal size. Sound libraries are full of different
 // files with the same name and the same length, so neither name nor size proves that a
@@ -176,12 +166,6 @@ bool SameContent(const std::string& a, const std::string& b, uint64_t size) {
     return same;
 }
 
-void SyncFolder(const std::string& folder) {
-    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
 
 // Copies source (already open as in) to dest through a temporary file in dest's folder,
 // forced to disk before the rename, so a collected file is either whole or absent. The
@@ -544,44 +528,13 @@ std::string FormatDocument(const Project& p, const PathMap& paths, const std::st
 // Writes bytes to path + ".tmp", forces them to disk and renames the file over path, so
 // the project file is at every moment either the previous or the new complete document.
 bool WriteProjectFileAtomically(const std::string& path, const std::string& bytes) {
-    std::string target = path;
-    std::error_code ec;
-    if (fs::is_symlink(fs::symlink_status(path, ec))) {
-        // Replace the file the link points at, not the link.
-        fs::path resolved = fs::canonical(path, ec);
-        if (!ec) target = resolved.string();
-    }
-    const std::string temporary = ProjectTempPath(target);
-    mode_t mode = 0644;
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) mode = old.st_mode & 07777;
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        std::printf("[Project] Could not write %s: %s\n", temporary.c_str(), std::strerror(errno));
-        return false;
-    }
-    bool ok = WriteFully(fd, bytes.data(), bytes.size());
-    int error = ok ? 0 : (errno ? errno : EIO);
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        std::printf("[Project] Could not write %s: %s\n", temporary.c_str(), std::strerror(error));
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        std::printf("[Project] Rename failed: %s\n", std::strerror(errno));
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    SyncFolder(fs::path(target).parent_path().string());
-    return true;
+    const AtomicWriteResult result = ReplaceFileAtomically(path, bytes, ".tmp", 0644);
+    if (result.ok) return true;
+    if (result.renameFailed)
+        std::printf("[Project] Rename failed: %s\n", std::strerror(result.error));
+    else
+        std::printf("[Project] Could not write %s: %s\n", result.temporary.c_str(), std::strerror(result.error));
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -15,6 +15,28 @@ namespace morvane {
 
 namespace fs = std::filesystem;
 
+bool WriteFully(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void SyncFolderOf(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    const char* folder = parent.empty() ? "." : parent.c_str();
+    int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 namespace {
 
 // An environment folder counts only when it is set, not empty and absolute: a
@@ -56,32 +78,10 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // A temporary file beside `path`, so the final rename stays on one file system.
 int MakeTemporaryBeside(const std::string& path, std::string& temporaryPath) {
     temporaryPath = path + ".tmp-XXXXXX";
     return ::mkstemp(temporaryPath.data());
-}
-
-void SyncFolderOf(const std::string& path) {
-    const fs::path parent = fs::path(path).parent_path();
-    const char* folder = parent.empty() ? "." : parent.c_str();
-    int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 // Moves the finished temporary file to `destination` unless something is already
@@ -120,7 +120,7 @@ int CopyFileKeepingExisting(const std::string& from, const std::string& to) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) ok = false;
         if (n <= 0) break;
-        if (!WriteAll(out, buffer, static_cast<size_t>(n))) {
+        if (!WriteFully(out, buffer, static_cast<size_t>(n))) {
             ok = false;
             break;
         }
@@ -271,29 +271,62 @@ TreeCopyResult CopyTreeKeepingExisting(const std::string& from, const std::strin
     return result;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    if (path.empty()) return false;
+AtomicWriteResult ReplaceFileAtomically(const std::string& path, const std::string& bytes,
+                                        const std::string& temporarySuffix, unsigned newFileMode) {
+    AtomicWriteResult result;
+    if (path.empty()) {
+        result.error = ENOENT;
+        return result;
+    }
     std::string target = path;
     std::error_code ec;
     if (fs::is_symlink(fs::symlink_status(path, ec))) {
         fs::path resolved = fs::canonical(path, ec);
         if (!ec) target = resolved.string();
     }
-    std::string temporary;
-    int fd = MakeTemporaryBeside(target, temporary);
-    if (fd < 0) return false;
-    // Keep the permissions of the file being replaced; a new file stays private.
+    // Keep the permissions of the file being replaced; a new file gets newFileMode.
+    mode_t mode = static_cast<mode_t>(newFileMode);
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
-    bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) ok = false;
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) mode = old.st_mode & 07777;
+    int fd = -1;
+    if (temporarySuffix.empty()) {
+        fd = MakeTemporaryBeside(target, result.temporary);
+        if (fd >= 0) ::fchmod(fd, mode);
+    } else {
+        result.temporary = target + temporarySuffix;
+        fd = ::open(result.temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    }
+    if (fd < 0) {
+        result.error = errno;
+        return result;
+    }
+    bool ok = WriteFully(fd, bytes.data(), bytes.size());
+    if (!ok) result.error = errno ? errno : EIO;
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        result.error = errno;
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        result.error = errno;
+    }
+    if (ok && ::rename(result.temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        result.renameFailed = true;
+        result.error = errno;
+    }
     if (!ok) {
-        ::unlink(temporary.c_str());
-        return false;
+        ::unlink(result.temporary.c_str());
+        return result;
     }
     SyncFolderOf(target);
-    return true;
+    result.ok = true;
+    return result;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
+    // A new file stays private to the user.
+    return ReplaceFileAtomically(path, bytes, "", 0600).ok;
 }
 
 }  // namespace morvane

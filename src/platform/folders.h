@@ -70,4 +70,24 @@ TreeCopyResult CopyTreeKeepingExisting(const std::string& from, const std::strin
 // Returns false (and leaves the old file untouched) on any failure.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes);
 
+// How an atomic replacement went, for callers that report the failing step.
+struct AtomicWriteResult {
+    bool ok = false;
+    bool renameFailed = false;  // the temporary was written but could not replace the file
+    int error = 0;              // the system's error number of the failing step
+    std::string temporary;      // the temporary file that was used (removed on failure)
+};
+
+// WriteFileAtomically with a fixed temporary name (the target's path + temporarySuffix,
+// or a unique name when the suffix is empty). A new file gets newFileMode; an existing
+// file keeps its permissions.
+AtomicWriteResult ReplaceFileAtomically(const std::string& path, const std::string& bytes,
+                                        const std::string& temporarySuffix, unsigned newFileMode);
+
+// write(2) until every byte is out, retrying interrupted calls.
+bool WriteFully(int fd, const char* data, size_t size);
+
+// Forces the folder holding `path` to disk, so a rename into it survives a power cut.
+void SyncFolderOf(const std::string& path);
+
 }  // namespace morvane
