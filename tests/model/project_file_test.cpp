@@ -336,8 +336,13 @@ TEST(ProjectFile, KilledSaveLeavesACompleteProject) {
             }
         }
         ::close(started[1]);
+        // Every fourth kill waits for the second save to start, so that at least one
+        // save has completed and a new version must be on disk, however slow the machine.
         char ready = 0;
         ASSERT_EQ(::read(started[0], &ready, 1), 1);
+        if (kills % 4 == 3) {
+            ASSERT_EQ(::read(started[0], &ready, 1), 1);
+        }
         ::usleep(static_cast<useconds_t>(delay(random)));
         ::kill(child, SIGKILL);
         int status = 0;
