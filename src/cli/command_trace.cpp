@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <chrono>
 #include <thread>
@@ -21,6 +22,22 @@
 #include "trace/video.h"
 
 namespace morvane::cli {
+
+// A project file that does not exist yet is started here, so reading a first reel or
+// importing a first session needs no other step. Any other load failure stops the command.
+static bool OpenOrStartProject(const char* command, const std::string& path, Project& target, bool* started) {
+    std::error_code ec;
+    *started = !std::filesystem::exists(path, ec);
+    if (*started) return true;
+    const LoadProjectResult loaded = LoadProject(path, target);
+    if (!loaded.ok) {
+        std::fprintf(stderr, "morvane-cli %s: cannot open the project %s: %s\n", command, path.c_str(),
+                     loaded.error.c_str());
+        return false;
+    }
+    if (!loaded.warning.empty()) std::fprintf(stderr, "morvane-cli %s: %s\n", command, loaded.warning.c_str());
+    return true;
+}
 
 namespace {
 
@@ -76,19 +93,18 @@ int RunTrace(int argc, char** argv) {
         return 2;
     }
     Project target;
-    if (!project.empty()) {
-        const LoadProjectResult loaded = LoadProject(project, target);
-        if (!loaded.ok) {
-            std::fprintf(stderr, "morvane-cli trace: cannot open the project %s: %s\n", project.c_str(),
-                         loaded.error.c_str());
-            return 1;
-        }
-    }
+    bool startedProject = false;
+    if (!project.empty() && !OpenOrStartProject("trace", project, target, &startedProject)) return 1;
 
     VideoState state;
     if (!LoadVideo(state, video)) {
         std::fprintf(stderr, "morvane-cli trace: Couldn't decode this video — use an H.264 .mp4 proxy.\n");
         return 1;
+    }
+    if (startedProject) {
+        // A new project takes the picture's rate and length.
+        if (state.fps > 0.0f) target.timeline.settings.fps = state.fps;
+        if (state.duration > 0.0f) target.timeline.settings.totalDuration = state.duration;
     }
     // With a project, its frame rate, timecode start and video start count; alone, the video's.
     state.startTime = project.empty() ? 0.0f : target.videoStartTime;
@@ -179,12 +195,8 @@ int RunImportMarkers(int argc, char** argv) {
         return 2;
     }
     Project target;
-    const LoadProjectResult loaded = LoadProject(project, target);
-    if (!loaded.ok) {
-        std::fprintf(stderr, "morvane-cli import-markers: cannot open the project %s: %s\n", project.c_str(),
-                     loaded.error.c_str());
-        return 1;
-    }
+    bool startedProject = false;
+    if (!OpenOrStartProject("import-markers", project, target, &startedProject)) return 1;
     std::FILE* probe = std::fopen(session.c_str(), "rb");
     if (!probe) {
         std::fprintf(stderr, "morvane-cli import-markers: cannot read %s\n", session.c_str());
