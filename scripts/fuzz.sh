@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 scripts/install-deps.sh
-scripts/build.sh fuzz
+MORVANE_TARGETS=fuzz_all scripts/build.sh fuzz
 export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 scratch="$(mktemp -d)"
