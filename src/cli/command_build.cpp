@@ -16,16 +16,6 @@ namespace morvane::cli {
 
 namespace {
 
-int Usage() {
-    int count = 0;
-    const Command* commands = AllCommands(&count);
-    for (int i = 0; i < count; ++i)
-        if (std::strcmp(commands[i].name, "build") == 0) {
-            std::fprintf(stderr, "usage: morvane-cli build %s\n", commands[i].usage);
-            break;
-        }
-    return 2;
-}
 
 bool ParseNumber(const char* text, double* out) {
     char* end = nullptr;
@@ -68,15 +58,15 @@ int RunBuild(int argc, char** argv) {
             ++i;
         } else if (arg[0] == '-' && arg.size() > 1) {
             std::fprintf(stderr, "morvane-cli build: unknown or incomplete option '%s'\n", arg.c_str());
-            return Usage();
+            return UsageError("build");
         } else if (path.empty()) {
             path = arg;
         } else {
             std::fprintf(stderr, "morvane-cli build: more than one project given\n");
-            return Usage();
+            return UsageError("build");
         }
     }
-    if (path.empty()) return Usage();
+    if (path.empty()) return UsageError("build");
 
     Project project;
     const LoadProjectResult loaded = LoadProject(path, project);

@@ -11,16 +11,6 @@ namespace morvane::cli {
 
 namespace {
 
-int Usage() {
-    int count = 0;
-    const Command* commands = AllCommands(&count);
-    for (int i = 0; i < count; ++i)
-        if (std::strcmp(commands[i].name, "info") == 0) {
-            std::fprintf(stderr, "usage: morvane-cli info %s\n", commands[i].usage);
-            break;
-        }
-    return 2;
-}
 
 void PrintSummary(const std::string& path, const Project& project, const LoadProjectResult& result) {
     const TimelineState& t = project.timeline;
@@ -58,15 +48,15 @@ int RunInfo(int argc, char** argv) {
             dump = true;
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "morvane-cli info: unknown option '%s'\n", arg);
-            return Usage();
+            return UsageError("info");
         } else if (path.empty()) {
             path = arg;
         } else {
             std::fprintf(stderr, "morvane-cli info: more than one project given\n");
-            return Usage();
+            return UsageError("info");
         }
     }
-    if (path.empty()) return Usage();
+    if (path.empty()) return UsageError("info");
 
     Project project;
     LoadProjectResult result = LoadProject(path, project);

@@ -18,6 +18,9 @@ const Command* AllCommands(int* count);
 bool WantsHelp(const Command& command, int argc, char** argv);
 void PrintUsage(const Command& command);
 
+// Prints the usage line of the named command to stderr and returns 2 (bad usage).
+int UsageError(const char* commandName);
+
 int RunDemo(int argc, char** argv);
 int RunScan(int argc, char** argv);
 int RunLibrary(int argc, char** argv);

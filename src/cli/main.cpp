@@ -28,6 +28,15 @@ void PrintUsage(const Command& command) {
     std::printf("usage: morvane-cli %s %s\n  %s\n", command.name, command.usage, command.summary);
 }
 
+int UsageError(const char* commandName) {
+    int count = 0;
+    const Command* commands = AllCommands(&count);
+    for (int i = 0; i < count; ++i)
+        if (std::strcmp(commands[i].name, commandName) == 0)
+            std::fprintf(stderr, "usage: morvane-cli %s %s\n", commands[i].name, commands[i].usage);
+    return 2;
+}
+
 bool WantsHelp(const Command& command, int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

@@ -305,14 +305,7 @@ void ParseLibraryIndex(std::string_view text, Library& library, bool registerIde
             RegisterFileId(entry.fileId, entry.path, entry.contentHash, entry.fileSize);
         library.entries.push_back(std::move(entry));
     }
-    if (library.disableGrouping) {
-        for (LibraryEntry& entry : library.entries) {
-            entry.groupId = 0;
-            entry.groupChannel = -1;
-        }
-    } else {
-        GroupMultiMono(library);
-    }
+    RegroupMultiMono(library);
 }
 
 bool SaveLibraryIndex(const Library& library, const std::string& indexPath) {

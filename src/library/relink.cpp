@@ -72,14 +72,7 @@ void ApplyRelink(LibrarySet& set, const std::string& oldPath, const std::string&
             changed = true;
         }
         if (!changed) continue;
-        if (library.disableGrouping) {
-            for (LibraryEntry& entry : library.entries) {
-                entry.groupId = 0;
-                entry.groupChannel = -1;
-            }
-        } else {
-            GroupMultiMono(library);
-        }
+        RegroupMultiMono(library);
         MakeLibrarySummary(library);
         const std::string indexPath = LibraryIndexPath(set, library.name);
         if (!indexPath.empty() && !SaveLibraryIndex(library, indexPath))

@@ -80,6 +80,17 @@ std::optional<std::pair<int, std::string>> MonoChannelSuffix(const std::string& 
     return std::nullopt;
 }
 
+void RegroupMultiMono(Library& library) {
+    if (!library.disableGrouping) {
+        GroupMultiMono(library);
+        return;
+    }
+    for (LibraryEntry& entry : library.entries) {
+        entry.groupId = 0;
+        entry.groupChannel = -1;
+    }
+}
+
 void GroupMultiMono(Library& library) {
     std::map<std::string, std::vector<std::pair<size_t, int>>> groups;
     for (size_t i = 0; i < library.entries.size(); ++i) {
@@ -256,14 +267,7 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
     state.doneCount.store(total);
     state.progress.store(1.0f);
     library.scanned = NowSeconds();
-    if (library.disableGrouping) {
-        for (LibraryEntry& entry : library.entries) {
-            entry.groupId = 0;
-            entry.groupChannel = -1;
-        }
-    } else {
-        GroupMultiMono(library);
-    }
+    RegroupMultiMono(library);
     MakeLibrarySummary(library);
     if (!library.entries.empty()) {
         if (!indexPath.empty() && !(EnsureIndexFolder(indexPath) && SaveLibraryIndex(library, indexPath)))

@@ -91,4 +91,8 @@ std::optional<std::pair<int, std::string>> MonoChannelSuffix(const std::string& 
 // Recomputes groupId and groupChannel of every entry.
 void GroupMultiMono(Library& library);
 
+// Groups the library's multi-mono sets again, or ungroups every file when the library
+// asks for no grouping. Called whenever the entries change.
+void RegroupMultiMono(Library& library);
+
 }  // namespace morvane
