@@ -808,10 +808,12 @@ std::vector<FileRef> CollectFileRefs(const Project& project) {
             add(layer.alloyEnv.fileId, layer.alloyEnv.filepath);
         }
     }
+    // Only the ids the event writer writes: a pinned id without its pinned file, or an id
+    // beyond the pinned files, is not saved and must not leave a table entry behind.
     for (const Event& e : t.events) {
-        add(e.pinnedFileId, e.hasPinnedFile ? e.pinnedFile : std::string());
-        for (size_t i = 0; i < e.pinnedFileIds.size(); ++i)
-            add(e.pinnedFileIds[i], i < e.pinnedFiles.size() ? e.pinnedFiles[i] : std::string());
+        if (e.hasPinnedFile && !e.pinnedFile.empty()) add(e.pinnedFileId, e.pinnedFile);
+        const size_t pinned = std::min(e.pinnedFileIds.size(), e.pinnedFiles.size());
+        for (size_t i = 0; i < pinned; ++i) add(e.pinnedFileIds[i], e.pinnedFiles[i]);
     }
     // Banned ids run parallel to the banned paths when both lists are kept together.
     for (size_t i = 0; i < t.bannedFileIds.size(); ++i)
