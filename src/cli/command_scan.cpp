@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli/commands.h"
+#include "cli/progress.h"
 #include "library/libraries.h"
 #include "library/scan.h"
 
@@ -20,22 +21,13 @@ volatile std::sig_atomic_t gInterrupted = 0;
 
 void OnInterrupt(int) { gInterrupted = 1; }
 
-void ShowProgress(ScanState& state, bool terminal, double seconds, int* lastTenth) {
+void ShowScanProgress(ScanState& state, ProgressLine& line, double seconds) {
     const int done = state.doneCount.load();
     const int total = state.totalCount.load();
     const double rate = seconds > 0.0 ? done / seconds : 0.0;
-    if (terminal) {
-        const float fraction = total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 0.0f;
-        const int filled = static_cast<int>(fraction * 30.0f);
-        std::fprintf(stderr, "\rScanning [%-30.*s] %d / %d files  %.0f files/s ", filled,
-                     "##############################", done, total, rate);
-        std::fflush(stderr);
-    } else if (total > 0 && done * 10 / total > *lastTenth) {
-        // Plain lines for logs: one every tenth of the files.
-        *lastTenth = done * 10 / total;
-        std::printf("Scanning: %d / %d files (%.0f files/s)\n", done, total, rate);
-        std::fflush(stdout);
-    }
+    char detail[96];
+    std::snprintf(detail, sizeof detail, "%d / %d files  %.0f files/s", done, total, rate);
+    ShowProgress(line, total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 0.0f, detail);
 }
 
 }  // namespace
@@ -73,7 +65,7 @@ int RunScan(int argc, char** argv) {
     LibrarySet set;
     ScanState state;
     state.maxScanThreads = threads;
-    const bool terminal = isatty(STDERR_FILENO) != 0;
+    ProgressLine progress{"Scanning", isatty(STDERR_FILENO) != 0};
     gInterrupted = 0;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
@@ -83,7 +75,6 @@ int RunScan(int argc, char** argv) {
 
     const auto start = std::chrono::steady_clock::now();
     StartScan(state, set, folder, true, -1, deep);
-    int lastTenth = 0;
     bool cancelled = false;
     while (state.running.load()) {
         if (gInterrupted && !cancelled) {
@@ -91,13 +82,13 @@ int RunScan(int argc, char** argv) {
             CancelScan(state);  // the scan still saves what it finished
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        ShowProgress(state, terminal, seconds, &lastTenth);
+        ShowScanProgress(state, progress, seconds);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     WaitForScan(state);
     sigaction(SIGINT, &previous, nullptr);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (terminal) std::fprintf(stderr, "\n");
+    EndProgress(progress);
 
     const std::string error = ScanErrorText(state);
     if (!error.empty()) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
+#include "cli/progress.h"
 #include "model/preferences.h"
 #include "model/recipes.h"
 #include "model/project_file.h"
@@ -38,25 +39,6 @@ static bool OpenOrStartProject(const char* command, const std::string& path, Pro
     if (!loaded.warning.empty()) std::fprintf(stderr, "morvane-cli %s: %s\n", command, loaded.warning.c_str());
     return true;
 }
-
-namespace {
-
-void DrawProgress(float fraction, bool terminal, int* lastShown) {
-    const int percent = static_cast<int>(fraction * 100.0f);
-    if (terminal) {
-        const int filled = static_cast<int>(fraction * 30.0f);
-        std::fprintf(stderr, "\rReading light and motion… [%-30.*s] %3d%%", filled,
-                     "##############################", percent);
-        std::fflush(stderr);
-    } else if (percent / 25 > *lastShown / 25) {
-        // Plain lines for logs: one every quarter.
-        std::printf("Reading light and motion… %d%%\n", percent / 25 * 25);
-        std::fflush(stdout);
-    }
-    *lastShown = percent;
-}
-
-}  // namespace
 
 int RunTrace(int argc, char** argv) {
     std::string video, project;
@@ -117,15 +99,14 @@ int RunTrace(int argc, char** argv) {
     bool filesWritten = false;
     StartTraceAnalysis(analysis, state, params, model,
                        [&](TraceAnalysis& done) { filesWritten = WriteTraceFiles(base, done, params, source); });
-    const bool terminal = isatty(fileno(stderr)) != 0;
-    int lastShown = -1;
+    ProgressLine progress{"Reading light and motion…", isatty(fileno(stderr)) != 0};
     while (analysis.running) {
-        DrawProgress(analysis.progress, terminal, &lastShown);
+        ShowProgress(progress, analysis.progress, "");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     JoinTraceAnalysis(analysis);
-    DrawProgress(1.0f, terminal, &lastShown);
-    if (terminal) std::fprintf(stderr, "\n");
+    ShowProgress(progress, 1.0f, "");
+    EndProgress(progress);
 
     if (filesWritten) std::printf("[Trace] wrote %s.mvtrace and %s.mvtrace.csv\n", base.c_str(), base.c_str());
     else std::printf("[Trace] could not write the trace files at %s\n", base.c_str());
