@@ -22,11 +22,18 @@ run_one() {  # run_one BINARY SECONDS SCRATCH
   local corpora=("$scratch/$what")
   [ -d "$seeds" ] && corpora+=("$seeds")
   if "$bin" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=20 -print_final_stats=1 \
-        "${corpora[@]}" >"$log" 2>&1; then
+        -artifact_prefix="$scratch/$what-" "${corpora[@]}" >"$log" 2>&1; then
     execs="$(grep -m1 'stat::number_of_executed_units' "$log" | awk '{print $2}')"
     echo "fuzz $what: ok, ${execs:-?} executions in ${seconds}s"
   else
-    echo "fuzz $what: FAILED"; tail -n 60 "$log"; return 1
+    echo "fuzz $what: FAILED"; grep -m1 'INFO: Seed:' "$log"; tail -n 60 "$log"
+    # The input itself, so a finding on a machine that is gone can be replayed here.
+    for input in "$scratch/$what"-*; do
+      [ -f "$input" ] || continue
+      echo "failing input $(basename "$input") ($(stat -c %s "$input") bytes, base64):"
+      head -c 8192 "$input" | base64 -w 0; echo
+    done
+    return 1
   fi
 }
 export -f run_one

@@ -69,6 +69,20 @@ AlloyPart ReadAlloyPart(const JsonValue& object, const std::string& projectFolde
 
 void WriteEventMembersAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth);
 
+// A bed layer weight of 0.5 in a file means "not set" (what older builds stored). A set
+// weight that would be written as 0.5 (six significant digits) is written a step lower
+// instead, so saving and reopening never turns a chosen weight into "not set".
+std::vector<float> BedWeightsForWriting(const std::vector<float>& weights) {
+    std::vector<float> out = weights;
+    for (float& weight : out) {
+        if (weight < 0.0f) continue;
+        std::string text;
+        JsonAppendNumber(text, weight, 6);
+        if (text == "0.5") weight = 0.499999f;
+    }
+    return out;
+}
+
 void WriteEventAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth) {
     w.beginObject();
     WriteEventMembersAt(w, e, paths, bounceDepth);
@@ -126,7 +140,7 @@ void WriteEventMembersAt(JsonWriter& w, const Event& e, const PathMap& paths, in
             std::vector<int> loops(e.bedLayerLoop.begin(), e.bedLayerLoop.end());
             w.writeIntArray("bedLayerLoop", loops);
         }
-        if (!e.bedLayerWeight.empty()) w.writeFloatArray("bedLayerWeight", e.bedLayerWeight);
+        if (!e.bedLayerWeight.empty()) w.writeFloatArray("bedLayerWeight", BedWeightsForWriting(e.bedLayerWeight));
     }
 
     if (e.shape == EventShape::Clip) {

@@ -214,6 +214,25 @@ TEST(Timeline, CurvesAndBedListsReadTolerantly) {
     EXPECT_FLOAT_EQ(curve[0], 0.5f);  // a number no float can hold is not a point
 }
 
+TEST(Timeline, ChosenBedWeightNearHalfStaysChosenAfterReopening) {
+    // 0.5 in a file means "not set"; a chosen weight that prints as 0.5 must not become that.
+    Event bed;
+    bed.shape = EventShape::Bed;
+    bed.pinnedFiles = {"/lib/a.wav", "/lib/b.wav", "/lib/c.wav", "/lib/d.wav"};
+    bed.bedLayerWeight = {0.5f, 0.4999999f, 0.7f, -1.0f};
+    JsonWriter first;
+    WriteEventJson(first, bed, {});
+    Event again = ReadEvent(first.out);
+    ASSERT_EQ(again.bedLayerWeight.size(), 4u);
+    EXPECT_NEAR(again.bedLayerWeight[0], 0.5f, 1e-5f);
+    EXPECT_NEAR(again.bedLayerWeight[1], 0.5f, 1e-5f);
+    EXPECT_FLOAT_EQ(again.bedLayerWeight[2], 0.7f);
+    EXPECT_FLOAT_EQ(again.bedLayerWeight[3], -1.0f);
+    JsonWriter second;
+    WriteEventJson(second, again, {});
+    EXPECT_EQ(first.out, second.out);
+}
+
 TEST(Timeline, EventWritesOnlyMeaningfulKeys) {
     JsonWriter w;
     WriteEventJson(w, Event{}, {});
