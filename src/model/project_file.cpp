@@ -692,8 +692,10 @@ void ReadDocument(const JsonValue& root, const std::string& folder, bool legacy,
         if (item.IsObject()) fileRefs.push_back(ReadFileRef(item, folder));
 
     t.linkedGroups.clear();
-    for (const JsonValue& item : JsonMember(root, "linkedGroups").items)
-        if (!JsonAsText(item).empty()) t.linkedGroups.push_back(CutText(JsonAsText(item), kNameMaxBytes));
+    for (const JsonValue& item : JsonMember(root, "linkedGroups").items) {
+        std::string name = CutText(JsonAsText(item), kNameMaxBytes);
+        if (!name.empty()) t.linkedGroups.push_back(std::move(name));
+    }
 
     t.userShapes.clear();
     for (const JsonValue& item : JsonMember(root, "userShapes").items)

@@ -18,8 +18,12 @@ const char* EventShapeName(EventShape shape) {
 std::string CutText(std::string_view text, size_t maxBytes) {
     if (text.size() <= maxBytes) return std::string(text);
     size_t cut = maxBytes;
-    // Back off over continuation bytes so the last character stays whole.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    // Back off over continuation bytes so the last character stays whole. A character has
+    // at most three of them; a longer run is not UTF-8, and backing off over it could cut
+    // a whole name down to nothing.
+    size_t backedOff = 0;
+    while (cut > 0 && backedOff < 3 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut, ++backedOff;
+    if ((static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) cut = maxBytes;
     return std::string(text.substr(0, cut));
 }
 

@@ -214,6 +214,15 @@ TEST(Timeline, CurvesAndBedListsReadTolerantly) {
     EXPECT_FLOAT_EQ(curve[0], 0.5f);  // a number no float can hold is not a point
 }
 
+TEST(Timeline, CuttingNamesKeepsCharactersWholeAndNeverEmptiesBrokenText) {
+    EXPECT_EQ(CutText("abc\xC3\xA9z", 4), "abc");      // never half of "é"
+    EXPECT_EQ(CutText("ab\xE2\x82\xAC", 4), "ab");    // nor part of "€"
+    EXPECT_EQ(CutText("short", 63), "short");
+    // A run of stray continuation bytes is not a character to keep whole.
+    std::string broken(100, '\xBB');
+    EXPECT_EQ(CutText(broken, 63), broken.substr(0, 63));
+}
+
 TEST(Timeline, ChosenBedWeightNearHalfStaysChosenAfterReopening) {
     // 0.5 in a file means "not set"; a chosen weight that prints as 0.5 must not become that.
     Event bed;

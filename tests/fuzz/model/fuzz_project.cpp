@@ -4,6 +4,8 @@
 // beyond what the document holds.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -31,6 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Project again;
     if (!LoadProjectFromText(first, kProjectFolder, again).ok) std::abort();
     std::string second = FormatProjectDocument(again, kProjectFolder);
-    if (first != second) std::abort();
+    if (first != second) {
+        // Say where the two documents part, so a finding in a log can be understood without
+        // the machine it came from.
+        size_t at = 0;
+        while (at < first.size() && at < second.size() && first[at] == second[at]) ++at;
+        size_t from = first.rfind('\n', at) == std::string::npos ? 0 : first.rfind('\n', at) + 1;
+        std::fprintf(stderr, "second write differs at byte %zu:\n first: %.200s\nsecond: %.200s\n", at,
+                     first.c_str() + from, second.c_str() + std::min(from, second.size()));
+        std::abort();
+    }
     return 0;
 }
