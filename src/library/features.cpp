@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cfloat>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -14,20 +16,35 @@
 
 #include "library/ucs.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace morvane {
 
 struct AnalysisContext {
+    // Spectrum of one analysis block.
     float* input = nullptr;
     fftwf_complex* output = nullptr;
     fftwf_plan plan = nullptr;
+    // The pitch step's lag correlation: a product of two block spectra turned back
+    // into lags.
+    fftwf_complex* lagSpectrum = nullptr;
+    float* lagOutput = nullptr;
+    fftwf_plan lagPlan = nullptr;
+
     std::vector<float> window;
     std::vector<float> frames;  // interleaved read buffer, grown to the widest file seen
+    std::vector<float> mono, magnitude, previous, pitchBuffer, centred;
+    std::vector<double> blockRms, cumulative, energyPrefix, difference, normalised;
 };
 
 namespace {
 
-constexpr int kBins = kFeatureBlock / 2;  // bins 0..1023; the Nyquist bin is not used
+constexpr int kBins = kFeatureBlock / 2;     // bins 0..1023; the Nyquist bin is not used
+constexpr int kPitchWindow = kFeatureBlock / 2;  // YIN difference window W, in lags
 constexpr double kPi = 3.14159265358979323846;
+constexpr double kLn2 = 0.69314718055994530942;
 
 // FFTW's planner is not thread-safe; only plan creation and destruction need the lock.
 std::mutex& PlannerMutex() {
@@ -40,9 +57,12 @@ void DestroyContext(AnalysisContext* context) {
     {
         std::lock_guard<std::mutex> lock(PlannerMutex());
         if (context->plan != nullptr) fftwf_destroy_plan(context->plan);
+        if (context->lagPlan != nullptr) fftwf_destroy_plan(context->lagPlan);
     }
     fftwf_free(context->input);
     fftwf_free(context->output);
+    fftwf_free(context->lagSpectrum);
+    fftwf_free(context->lagOutput);
     delete context;
 }
 
@@ -51,39 +71,72 @@ int BinOf(double frequency, double binWidth) {
     return std::clamp(bin, 0, kBins - 1);
 }
 
-struct PitchResult {
-    bool kept = false;
-    double confidence = 0.0;
-    double frequency = 0.0;
-};
+// The YIN difference d(tau) = sum over j < W of (x[j] - x[j+tau])^2 for tau = 0..W-1,
+// written as energy(0..W) + energy(tau..tau+W) - 2 * correlation(tau). The energies
+// come from a running sum of squares; the correlation of the first W samples with
+// the whole block comes from one spectrum product, since with W = half the block no
+// lag wraps around. The block mean is taken out first: d is blind to it, and a
+// large offset would otherwise drown the small differences in rounding.
+void DifferenceFunction(const float* x, AnalysisContext& context) {
+    const size_t n = kFeatureBlock;
+    double mean = 0.0;
+    for (size_t i = 0; i < n; ++i) mean += x[i];
+    mean /= static_cast<double>(n);
+    float* centred = context.centred.data();
+    double* prefix = context.energyPrefix.data();
+    prefix[0] = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        centred[i] = static_cast<float>(x[i] - mean);
+        prefix[i + 1] = prefix[i] + static_cast<double>(centred[i]) * centred[i];
+    }
+
+    // Spectrum of the first W samples (zero-padded), kept in lagSpectrum for now.
+    std::copy(centred, centred + kPitchWindow, context.input);
+    std::fill(context.input + kPitchWindow, context.input + n, 0.0f);
+    fftwf_execute(context.plan);
+    std::memcpy(context.lagSpectrum, context.output, sizeof(fftwf_complex) * (kBins + 1));
+    // Spectrum of the whole block; conj(first) * whole gives the correlation.
+    std::copy(centred, centred + n, context.input);
+    fftwf_execute(context.plan);
+    for (int k = 0; k <= kBins; ++k) {
+        const double ar = context.lagSpectrum[k][0], ai = context.lagSpectrum[k][1];
+        const double br = context.output[k][0], bi = context.output[k][1];
+        context.lagSpectrum[k][0] = static_cast<float>(ar * br + ai * bi);
+        context.lagSpectrum[k][1] = static_cast<float>(ar * bi - ai * br);
+    }
+    fftwf_execute(context.lagPlan);  // unnormalised: n times the correlation
+
+    double* d = context.difference.data();
+    const double headEnergy = prefix[kPitchWindow];
+    for (int tau = 0; tau < kPitchWindow; ++tau) {
+        const double correlation = static_cast<double>(context.lagOutput[tau]) / static_cast<double>(n);
+        const double energy = prefix[tau + kPitchWindow] - prefix[tau];
+        // A sum of squares is never negative; rounding near a perfect match can be.
+        d[tau] = std::max(0.0, headEnergy + energy - 2.0 * correlation);
+    }
+}
 
 // YIN over one block: difference function, cumulative-mean normalisation, absolute
 // threshold 0.15 followed down to the local minimum, parabolic refinement.
-PitchResult EstimatePitch(const std::vector<float>& x, int sampleRate) {
-    constexpr int W = kFeatureBlock / 2;
-    PitchResult result;
+PitchEstimate EstimatePitch(const float* x, int sampleRate, AnalysisContext& context) {
+    constexpr int W = kPitchWindow;
+    PitchEstimate result;
     const int minLag = std::max(2, sampleRate / 10000);
     const int maxLag = std::min(sampleRate / 30, W - 1);
     if (minLag > maxLag) return result;
-    std::vector<double> d(W, 0.0), dn(W, 1.0);
-    for (int tau = 1; tau < W; ++tau) {
-        double sum = 0.0;
-        for (int j = 0; j < W; ++j) {
-            const double diff = static_cast<double>(x[static_cast<size_t>(j)]) -
-                                x[static_cast<size_t>(j + tau)];
-            sum += diff * diff;
-        }
-        d[static_cast<size_t>(tau)] = sum;
-    }
+    DifferenceFunction(x, context);
+    const double* d = context.difference.data();
+    double* dn = context.normalised.data();
+    dn[0] = 1.0;
     double running = 0.0;
     for (int tau = 1; tau < W; ++tau) {
-        running += d[static_cast<size_t>(tau)];
-        dn[static_cast<size_t>(tau)] = running > 0.0 ? d[static_cast<size_t>(tau)] * tau / running : 1.0;
+        running += d[tau];
+        dn[tau] = running > 0.0 ? d[tau] * tau / running : 1.0;
     }
     int lag = -1;
     for (int tau = minLag; tau <= maxLag; ++tau) {
-        if (dn[static_cast<size_t>(tau)] < 0.15) {
-            while (tau + 1 <= maxLag && dn[static_cast<size_t>(tau + 1)] < dn[static_cast<size_t>(tau)]) ++tau;
+        if (dn[tau] < 0.15) {
+            while (tau + 1 <= maxLag && dn[tau + 1] < dn[tau]) ++tau;
             lag = tau;
             break;
         }
@@ -92,22 +145,271 @@ PitchResult EstimatePitch(const std::vector<float>& x, int sampleRate) {
     if (lag < 0) {
         lag = minLag;
         for (int tau = minLag; tau <= maxLag; ++tau)
-            if (dn[static_cast<size_t>(tau)] < dn[static_cast<size_t>(lag)]) lag = tau;
-        rejected = dn[static_cast<size_t>(lag)] > 0.5;
+            if (dn[tau] < dn[lag]) lag = tau;
+        rejected = dn[lag] > 0.5;
     }
-    const double d0 = dn[static_cast<size_t>(lag)];
+    const double d0 = dn[lag];
     result.kept = true;
     result.confidence = std::clamp(1.0 - d0, 0.0, 1.0);
     if (rejected) return result;
     double refined = lag;
     if (lag - 1 >= 1 && lag + 1 <= W - 1) {
-        const double dm = dn[static_cast<size_t>(lag - 1)];
-        const double dp = dn[static_cast<size_t>(lag + 1)];
+        const double dm = dn[lag - 1];
+        const double dp = dn[lag + 1];
         const double denominator = 2.0 * (2.0 * d0 - dp - dm);
         if (std::fabs(denominator) > 1e-9) refined = lag + (dp - dm) / denominator;
     }
     if (refined > 0.0) result.frequency = sampleRate / refined;
     return result;
+}
+
+// The loudest sample of a block and where it is (the first of equals).
+struct BlockPeak {
+    double value = 0.0;
+    int at = 0;
+};
+
+#if defined(__SSE2__)
+// Zeroes NaN and infinity in four samples: |x| <= FLT_MAX is false for both.
+inline __m128 FiniteOrZero(__m128 x, __m128 absMask, __m128 largest) {
+    return _mm_and_ps(x, _mm_cmple_ps(_mm_and_ps(x, absMask), largest));
+}
+
+inline float HorizontalMax(__m128 v) {
+    v = _mm_max_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+    v = _mm_max_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_cvtss_f32(v);
+}
+#endif
+
+// Mixes `count` interleaved frames to mono as the mean of the channels. Float files
+// may hold NaN or infinity; such a frame counts as silence. The peak is the largest
+// unrounded mean (the first of equals), so that near-equal peaks of a mix keep their
+// order whatever rounding the mono samples had.
+BlockPeak MixToMono(const float* frames, int count, int channels, float* mono) {
+    BlockPeak peak;
+    if (channels <= 2) {
+        float largest = 0.0f;
+        int i = 0;
+#if defined(__SSE2__)
+        const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const __m128 finiteLimit = _mm_set1_ps(FLT_MAX);
+        const __m128 half = _mm_set1_ps(0.5f);
+        __m128 largest4 = _mm_setzero_ps();
+        for (; i + 4 <= count; i += 4) {
+            __m128 x;
+            if (channels == 1) {
+                x = _mm_loadu_ps(frames + i);
+            } else {
+                // Halving first cannot overflow, and the sum rounds once, as the
+                // exact mean would.
+                const __m128 low = _mm_loadu_ps(frames + 2 * i);       // a0 b0 a1 b1
+                const __m128 high = _mm_loadu_ps(frames + 2 * i + 4);  // a2 b2 a3 b3
+                const __m128 a = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
+                const __m128 b = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
+                x = _mm_add_ps(_mm_mul_ps(a, half), _mm_mul_ps(b, half));
+            }
+            x = FiniteOrZero(x, absMask, finiteLimit);
+            _mm_storeu_ps(mono + i, x);
+            largest4 = _mm_max_ps(largest4, _mm_and_ps(x, absMask));
+        }
+        largest = HorizontalMax(largest4);
+#endif
+        for (; i < count; ++i) {
+            float x = channels == 1 ? frames[i] : frames[2 * i] * 0.5f + frames[2 * i + 1] * 0.5f;
+            if (!std::isfinite(x)) x = 0.0f;
+            mono[i] = x;
+            largest = std::max(largest, std::fabs(x));
+        }
+        if (largest <= 0.0f) return peak;
+        // Rounding to float keeps order, so the largest exact mean is among the
+        // samples that round to the largest float.
+        for (int j = 0; j < count; ++j) {
+            if (std::fabs(mono[j]) != largest) continue;
+            const double exact = channels == 1 ? std::fabs(mono[j])
+                                               : std::fabs((static_cast<double>(frames[2 * j]) + frames[2 * j + 1]) / 2);
+            if (exact > peak.value) {
+                peak.value = exact;
+                peak.at = j;
+            }
+            if (channels == 1) break;
+        }
+        return peak;
+    }
+    for (int i = 0; i < count; ++i) {
+        const float* frame = frames + static_cast<size_t>(i) * static_cast<size_t>(channels);
+        double sum = 0.0;
+        for (int c = 0; c < channels; ++c) sum += frame[c];
+        double x = sum / channels;
+        if (!std::isfinite(x)) x = 0.0;
+        mono[i] = static_cast<float>(x);
+        if (std::fabs(x) > peak.value) {
+            peak.value = std::fabs(x);
+            peak.at = i;
+        }
+    }
+    return peak;
+}
+
+// ln(m) summed over many magnitudes without a logarithm per bin: each float is split
+// into its binary exponent (summed as an integer) and its mantissa in [1, 2)
+// (multiplied up). Two products of at most 512 mantissas each stay below 2^512.
+struct LogSum {
+    double product[2] = {1.0, 1.0};
+    int64_t exponents = 0;
+
+    void Add(float m, int lane) {
+        uint32_t bits;
+        std::memcpy(&bits, &m, sizeof bits);
+        exponents += static_cast<int64_t>((bits >> 23) & 0xFFu) - 127;
+        bits = (bits & 0x007FFFFFu) | 0x3F800000u;
+        float mantissa;
+        std::memcpy(&mantissa, &bits, sizeof mantissa);
+        product[lane] *= mantissa;
+    }
+    double Value() const { return std::log(product[0]) + std::log(product[1]) + static_cast<double>(exponents) * kLn2; }
+};
+
+
+// Time-domain sums of one mono block: squares, squares weighted by the block-local
+// position, and sign changes (the first sample is compared with `nonNegativeBefore`).
+struct BlockSums {
+    double squares = 0.0;
+    double weighted = 0.0;
+    int crossings = 0;
+    bool lastNonNegative = true;
+};
+
+BlockSums TimeDomainSums(const float* mono, int count, bool nonNegativeBefore) {
+    // Two interleaved partial sums so that the additions do not wait on each other.
+    double squaresEven = 0.0, squaresOdd = 0.0, weightedEven = 0.0, weightedOdd = 0.0;
+    double position = 0.0;
+    int i = 0;
+    for (; i + 2 <= count; i += 2, position += 2.0) {
+        const double a = mono[i], b = mono[i + 1];
+        const double squareA = a * a, squareB = b * b;
+        squaresEven += squareA;
+        squaresOdd += squareB;
+        weightedEven += position * squareA;
+        weightedOdd += (position + 1.0) * squareB;
+    }
+    if (i < count) {
+        const double a = mono[i];
+        squaresEven += a * a;
+        weightedEven += position * a * a;
+    }
+    BlockSums sums;
+    sums.squares = squaresEven + squaresOdd;
+    sums.weighted = weightedEven + weightedOdd;
+    // A crossing is a sign change between neighbours; comparing each sample with the
+    // one before it leaves no dependency from one sample to the next.
+    int crossings = (mono[0] >= 0.0f) != nonNegativeBefore;
+    int j = 1;
+#if defined(__SSE2__)
+    const __m128 zero = _mm_setzero_ps();
+    __m128i changes = _mm_setzero_si128();
+    for (; j + 4 <= count; j += 4) {
+        const __m128 now = _mm_cmpge_ps(_mm_loadu_ps(mono + j), zero);
+        const __m128 before = _mm_cmpge_ps(_mm_loadu_ps(mono + j - 1), zero);
+        changes = _mm_sub_epi32(changes, _mm_castps_si128(_mm_xor_ps(now, before)));  // mask is -1
+    }
+    alignas(16) int32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), changes);
+    crossings += lanes[0] + lanes[1] + lanes[2] + lanes[3];
+#endif
+    for (; j < count; ++j) crossings += (mono[j] >= 0.0f) != (mono[j - 1] >= 0.0f);
+    sums.crossings = crossings;
+    sums.lastNonNegative = mono[count - 1] >= 0.0f;
+    return sums;
+}
+
+void ApplyWindow(const float* mono, const float* window, float* out) {
+#if defined(__SSE2__)
+    for (int i = 0; i < kFeatureBlock; i += 4)
+        _mm_storeu_ps(out + i, _mm_mul_ps(_mm_loadu_ps(mono + i), _mm_loadu_ps(window + i)));
+#else
+    for (int i = 0; i < kFeatureBlock; ++i) out[i] = mono[i] * window[i];
+#endif
+}
+
+// |X[k]| for bins 0..1023, capped at the largest float so that absurd sample values
+// in a float file cannot turn the sums into infinity or NaN.
+void Magnitudes(const fftwf_complex* spectrum, float* magnitude) {
+#if defined(__SSE2__)
+    const __m128 cap = _mm_set1_ps(FLT_MAX);
+    for (int k = 0; k < kBins; k += 4) {
+        const __m128 low = _mm_loadu_ps(&spectrum[k][0]);       // re0 im0 re1 im1
+        const __m128 high = _mm_loadu_ps(&spectrum[k + 2][0]);  // re2 im2 re3 im3
+        const __m128 re = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 im = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 power = _mm_add_ps(_mm_mul_ps(re, re), _mm_mul_ps(im, im));
+        _mm_storeu_ps(magnitude + k, _mm_min_ps(_mm_sqrt_ps(power), cap));
+    }
+#else
+    for (int k = 0; k < kBins; ++k) {
+        const double re = spectrum[k][0], im = spectrum[k][1];
+        magnitude[k] = static_cast<float>(std::min<double>(std::sqrt(re * re + im * im), FLT_MAX));
+    }
+#endif
+}
+
+// The per-block spectral sums, in one pass over the magnitudes.
+struct SpectrumSums {
+    double weighted = 0.0;      // sum of k * m[k], bins 1..1023
+    double flux = 0.0;          // sum of (m[k] - previous[k])^2, bins 0..1023
+    double qualifiedSum = 0.0;  // sum of m[k] > 1e-12, bins 1..1023
+    double logSum = 0.0;        // sum of ln m[k] over the same bins
+    int qualified = 0;
+    int strongest = 0;          // first largest bin from lowestPitchBin on
+};
+
+// `cumulative[k]` receives the sum of m[0..k-1] (k = 0..1024), so that every band
+// is a difference of two entries.
+SpectrumSums SumSpectrum(const float* magnitude, const float* previous, int lowestPitchBin, double* cumulative) {
+    SpectrumSums sums;
+    double running = magnitude[0];
+    cumulative[0] = 0.0;
+    cumulative[1] = running;
+    const double change0 = static_cast<double>(magnitude[0]) - previous[0];
+    double fluxEven = change0 * change0, fluxOdd = 0.0;
+    double weightedEven = 0.0, weightedOdd = 0.0;
+    double qualifiedEven = 0.0, qualifiedOdd = 0.0;
+    LogSum logs;
+    int qualified = 0;
+    int strongest = lowestPitchBin;
+    float strongestMagnitude = lowestPitchBin == 0 ? magnitude[0] : -1.0f;
+
+    auto bin = [&](int k, double& weighted, double& flux, double& qualifiedSum, int lane) {
+        const float m = magnitude[k];
+        running += m;
+        cumulative[k + 1] = running;
+        weighted += static_cast<double>(k) * m;
+        const double change = static_cast<double>(m) - previous[k];
+        flux += change * change;
+        if (m > 1e-12f) {
+            logs.Add(m, lane);
+            qualifiedSum += m;
+            ++qualified;
+        }
+        if (m > strongestMagnitude && k >= lowestPitchBin) {
+            strongestMagnitude = m;
+            strongest = k;
+        }
+    };
+    int k = 1;
+    for (; k + 2 <= kBins; k += 2) {
+        bin(k, weightedOdd, fluxOdd, qualifiedOdd, 1);
+        bin(k + 1, weightedEven, fluxEven, qualifiedEven, 0);
+    }
+    if (k < kBins) bin(k, weightedOdd, fluxOdd, qualifiedOdd, 1);
+
+    sums.weighted = weightedEven + weightedOdd;
+    sums.flux = fluxEven + fluxOdd;
+    sums.qualifiedSum = qualifiedEven + qualifiedOdd;
+    sums.logSum = qualified > 0 ? logs.Value() : 0.0;
+    sums.qualified = qualified;
+    sums.strongest = strongest;
+    return sums;
 }
 
 }  // namespace
@@ -118,28 +420,47 @@ AnalysisContextPtr MakeAnalysisContext() {
     AnalysisContextPtr context(new AnalysisContext);
     context->input = static_cast<float*>(fftwf_malloc(sizeof(float) * kFeatureBlock));
     context->output = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * (kBins + 1)));
-    if (context->input == nullptr || context->output == nullptr) return nullptr;
+    context->lagSpectrum = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * (kBins + 1)));
+    context->lagOutput = static_cast<float*>(fftwf_malloc(sizeof(float) * kFeatureBlock));
+    if (context->input == nullptr || context->output == nullptr || context->lagSpectrum == nullptr ||
+        context->lagOutput == nullptr)
+        return nullptr;
     {
         std::lock_guard<std::mutex> lock(PlannerMutex());
         context->plan = fftwf_plan_dft_r2c_1d(kFeatureBlock, context->input, context->output, FFTW_ESTIMATE);
+        context->lagPlan =
+            fftwf_plan_dft_c2r_1d(kFeatureBlock, context->lagSpectrum, context->lagOutput, FFTW_ESTIMATE);
     }
-    if (context->plan == nullptr) return nullptr;
+    if (context->plan == nullptr || context->lagPlan == nullptr) return nullptr;
     context->window.resize(kFeatureBlock);
     for (int i = 0; i < kFeatureBlock; ++i)
         context->window[static_cast<size_t>(i)] =
             static_cast<float>(0.5 * (1.0 - std::cos(2.0 * kPi * i / kFeatureBlock)));
+    context->mono.assign(kFeatureBlock, 0.0f);
+    context->magnitude.assign(kBins, 0.0f);
+    context->previous.assign(kBins, 0.0f);
+    context->pitchBuffer.assign(kFeatureBlock, 0.0f);
+    context->centred.assign(kFeatureBlock, 0.0f);
+    context->cumulative.assign(kBins + 1, 0.0);
+    context->energyPrefix.assign(kFeatureBlock + 1, 0.0);
+    context->difference.assign(kPitchWindow, 0.0);
+    context->normalised.assign(kPitchWindow, 1.0);
     return context;
 }
 
+PitchEstimate EstimateBlockPitch(const float* block, int sampleRate, AnalysisContext* context) {
+    AnalysisContextPtr holder;
+    if (context == nullptr && !(holder = MakeAnalysisContext())) return {};
+    return EstimatePitch(block, sampleRate, context != nullptr ? *context : *holder);
+}
+
 bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, int channels,
-                     AnalysisContext* context, LibraryEntry& entry) {
+                     AnalysisContext* givenContext, LibraryEntry& entry) {
     if (sampleRate < 1 || channels < 1 || frames < 1) return false;
-    AnalysisContextPtr privateContext;
-    if (context == nullptr) {
-        privateContext = MakeAnalysisContext();
-        context = privateContext.get();
-        if (context == nullptr) return false;
-    }
+    AnalysisContextPtr holder;
+    if (givenContext == nullptr && !(holder = MakeAnalysisContext())) return false;
+    AnalysisContext& context = givenContext != nullptr ? *givenContext : *holder;
+
     const int64_t analysed = std::min<int64_t>(static_cast<int64_t>(sampleRate) * 30, frames);
     const double binWidth = static_cast<double>(sampleRate) / kFeatureBlock;
     static const double kBandEdges[6] = {20, 150, 750, 2000, 6000, 16000};
@@ -148,11 +469,15 @@ bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, in
     const int highBin = BinOf(2000, binWidth);
     const int lowestPitchBin = BinOf(50, binWidth);
 
-    context->frames.resize(static_cast<size_t>(kFeatureBlock) * static_cast<size_t>(channels));
-    std::vector<float> mono(kFeatureBlock);
-    std::vector<float> magnitude(kBins), previous(kBins);
-    std::vector<float> pitchBuffer;
-    std::vector<double> blockRms;
+    const size_t frameValues = static_cast<size_t>(kFeatureBlock) * static_cast<size_t>(channels);
+    if (context.frames.size() < frameValues) context.frames.resize(frameValues);
+    float* mono = context.mono.data();
+    float* magnitude = context.magnitude.data();
+    float* previous = context.previous.data();
+    const float* window = context.window.data();
+    std::vector<double>& blockRms = context.blockRms;
+    blockRms.clear();
+    bool havePitchBuffer = false;
 
     double peak = 0.0, sumSquares = 0.0, sumWeighted = 0.0;
     int64_t peakIndex = 0, crossings = 0, samples = 0;
@@ -171,91 +496,65 @@ bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, in
     int blockIndex = 0;
     while (samples < analysed) {
         const int64_t want = std::min<int64_t>(kFeatureBlock, analysed - samples);
-        const int64_t got = read(context->frames.data(), want);
+        const int64_t got = read(context.frames.data(), want);
         if (got <= 0) break;
         const int count = static_cast<int>(std::min<int64_t>(got, want));
-        double blockSquares = 0.0;
-        for (int i = 0; i < count; ++i) {
-            double sum = 0.0;
-            const float* frame = context->frames.data() + static_cast<size_t>(i) * static_cast<size_t>(channels);
-            for (int c = 0; c < channels; ++c) sum += frame[c];
-            double x = sum / channels;
-            if (!std::isfinite(x)) x = 0.0;  // float files may hold NaN or infinity
-            mono[static_cast<size_t>(i)] = static_cast<float>(x);
-            const int64_t n = samples + i;
-            const double magnitudeX = std::fabs(x);
-            if (magnitudeX > peak) {
-                peak = magnitudeX;
-                peakIndex = n;
-            }
-            sumSquares += x * x;
-            sumWeighted += static_cast<double>(n) * x * x;
-            blockSquares += x * x;
-            const bool nonNegative = x >= 0.0;
-            if (n > 0 && nonNegative != lastNonNegative) ++crossings;
-            lastNonNegative = nonNegative;
+        const BlockPeak blockPeak = MixToMono(context.frames.data(), count, channels, mono);
+
+        const BlockSums sums = TimeDomainSums(mono, count, samples == 0 ? mono[0] >= 0.0f : lastNonNegative);
+        lastNonNegative = sums.lastNonNegative;
+        crossings += sums.crossings;
+        const double blockSquares = sums.squares;
+        if (blockPeak.value > peak) {
+            peak = blockPeak.value;
+            peakIndex = samples + blockPeak.at;
         }
+        sumSquares += blockSquares;
+        sumWeighted += sums.weighted + static_cast<double>(samples) * blockSquares;
         samples += count;
         const double rms = std::sqrt(blockSquares / count);
         blockRms.push_back(rms);
         largestRms = std::max(largestRms, rms);
 
         if (count == kFeatureBlock) {
-            for (int i = 0; i < kFeatureBlock; ++i)
-                context->input[i] = mono[static_cast<size_t>(i)] * context->window[static_cast<size_t>(i)];
-            fftwf_execute(context->plan);
-            for (int k = 0; k < kBins; ++k) {
-                const double re = context->output[k][0], im = context->output[k][1];
-                magnitude[static_cast<size_t>(k)] = static_cast<float>(std::sqrt(re * re + im * im));
-            }
-            for (int b = 0; b < 5; ++b)
-                for (int k = edges[b]; k < edges[b + 1]; ++k) bands[b] += magnitude[static_cast<size_t>(k)];
-            double total = 0.0;  // bins 1..1023, shared by centroid, flatness and harmonicity
-            double logSum = 0.0, magSum = 0.0;
-            int qualified = 0;
-            for (int k = 1; k < kBins; ++k) {
-                const double m = magnitude[static_cast<size_t>(k)];
-                total += m;
-                centroidWeighted += k * binWidth * m;
-                if (m > 1e-12) {
-                    logSum += std::log(static_cast<float>(m));  // float log: this runs for every bin
-                    magSum += m;
-                    ++qualified;
-                }
-            }
-            centroidMagnitude += total;
-            fullSum += total + magnitude[0];
-            for (int k = highBin; k < kBins; ++k) highSum += magnitude[static_cast<size_t>(k)];
+            ApplyWindow(mono, window, context.input);
+            fftwf_execute(context.plan);
+            Magnitudes(context.output, magnitude);
+            const SpectrumSums spectrum = SumSpectrum(magnitude, previous, lowestPitchBin, context.cumulative.data());
+            const double* cumulative = context.cumulative.data();
+            for (int b = 0; b < 5; ++b) bands[b] += cumulative[edges[b + 1]] - cumulative[edges[b]];
+            highSum += cumulative[kBins] - cumulative[highBin];
+            const double blockTotal = cumulative[kBins] - cumulative[1];  // bins 1..1023
+            centroidMagnitude += blockTotal;
+            centroidWeighted += spectrum.weighted * binWidth;
+            fullSum += cumulative[kBins];
             if (fullBlocks > 0) {
-                double flux = 0.0;
-                for (int k = 0; k < kBins; ++k) {
-                    const double diff = magnitude[static_cast<size_t>(k)] - previous[static_cast<size_t>(k)];
-                    flux += diff * diff;
-                }
-                fluxSum += std::sqrt(flux);
+                fluxSum += std::sqrt(spectrum.flux);
                 ++fluxCount;
             }
-            if (qualified > 0 && magSum / qualified > 0.0) {
-                flatLogSum += logSum / qualified;
-                flatMeanSum += magSum / qualified;
+            if (spectrum.qualified > 0 && spectrum.qualifiedSum / spectrum.qualified > 0.0) {
+                flatLogSum += spectrum.logSum / spectrum.qualified;
+                flatMeanSum += spectrum.qualifiedSum / spectrum.qualified;
                 ++flatCount;
             }
-            int strongest = lowestPitchBin;
-            for (int k = lowestPitchBin; k < kBins; ++k)
-                if (magnitude[static_cast<size_t>(k)] > magnitude[static_cast<size_t>(strongest)]) strongest = k;
-            if (strongest >= 1 && magnitude[static_cast<size_t>(strongest)] > 1e-10) {
+            const int strongest = spectrum.strongest;
+            if (strongest >= 1 && magnitude[strongest] > 1e-10f) {
                 double harmonic = 0.0;
                 for (int h = 1; h <= 8 && h * strongest < kBins; ++h)
                     for (int k = h * strongest - 2; k <= h * strongest + 2; ++k)
-                        if (k >= 1 && k < kBins) harmonic += magnitude[static_cast<size_t>(k)];
-                if (total > 0.0) {
-                    harmonicSum += harmonic / total;
+                        if (k >= 1 && k < kBins) harmonic += magnitude[k];
+                if (blockTotal > 0.0) {
+                    harmonicSum += harmonic / blockTotal;
                     ++harmonicCount;
                 }
             }
-            if (pitchBuffer.empty() && blockIndex >= 1 && rms > 0.5 * largestRms && rms > 0.01)
-                pitchBuffer = mono;
-            previous.swap(magnitude);
+            if (!havePitchBuffer && blockIndex >= 1 && rms > 0.5 * largestRms && rms > 0.01) {
+                std::copy(mono, mono + kFeatureBlock, context.pitchBuffer.data());
+                havePitchBuffer = true;
+            }
+            std::swap(context.magnitude, context.previous);
+            magnitude = context.magnitude.data();
+            previous = context.previous.data();
             ++fullBlocks;
         }
         ++blockIndex;
@@ -293,8 +592,8 @@ bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, in
     }
     if (harmonicCount > 0) entry.harmonicity = static_cast<float>(std::clamp(harmonicSum / harmonicCount, 0.0, 1.0));
 
-    if (!pitchBuffer.empty()) {
-        const PitchResult pitch = EstimatePitch(pitchBuffer, sampleRate);
+    if (havePitchBuffer) {
+        const PitchEstimate pitch = EstimatePitch(context.pitchBuffer.data(), sampleRate, context);
         if (pitch.kept) {
             entry.pitchConfidence = static_cast<float>(pitch.confidence);
             if (pitch.frequency > 20.0 && pitch.frequency < 10000.0 && pitch.confidence > 0.3) {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -305,6 +308,77 @@ TEST(Scan, CancelAndRescanWhileTheInterfaceAppliesResults) {
     ASSERT_NE(library, nullptr);
     EXPECT_EQ(library->entries.size(), 24u);
     for (const LibraryEntry& entry : library->entries) EXPECT_FALSE(entry.fileId.empty());
+}
+
+// Four workers on two cores: the checkpoint at 500 files is written while workers
+// go on, the interface thread queues a second folder, cancels past the checkpoint
+// and keeps applying results. Run under the thread sanitizer this checks the
+// checkpoint writer, the queue hand-over and the cancellation path.
+TEST(Scan, ManyWorkersCheckpointQueueAndCancelWhileTheInterfaceApplies) {
+    TempDir big, small, index;
+    SoundParams sound;
+    sound.frames = 2100;  // one full analysis block each
+    constexpr int kFiles = 540;
+    for (int i = 0; i < kFiles; ++i) {
+        sound.frequency = 200.0 + i;
+        char name[32];
+        std::snprintf(name, sizeof name, "s%03d.wav", i);
+        ASSERT_TRUE(test::WriteSound(big / name, sound));
+    }
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(test::WriteSound(small / ("q" + std::to_string(i) + ".wav"), sound));
+    LibrarySet set;
+    set.indexFolder = index.path.string();
+    ScanState state;
+    state.maxScanThreads = 4;
+    std::atomic<int> filesReported{0};
+    state.onFileDone = [&filesReported](int) { filesReported.fetch_add(1); };
+    const std::string bigName = LibraryNameOfFolder(big.path.string());
+    const std::string smallName = LibraryNameOfFolder(small.path.string());
+
+    ASSERT_TRUE(StartScan(state, set, big.path.string(), true, -1, false));
+    QueueScan(state, set, small.path.string());
+    bool cancelled = false;
+    for (int frame = 0; frame < 200000; ++frame) {
+        ApplyFinishedScans(state, set);
+        (void)state.progress.load();
+        (void)ScanStatusText(state);
+        if (!cancelled && state.doneCount.load() >= 510) {
+            CancelScan(state);
+            cancelled = true;
+        }
+        bool haveSmall = false;
+        {
+            std::lock_guard<std::mutex> lock(set.mutex);
+            haveSmall = Find(set, smallName) != nullptr;
+        }
+        if (cancelled && haveSmall && !state.running.load()) break;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    WaitForScan(state);
+    ApplyFinishedScans(state, set);
+    WaitForBackfill(state);
+    ASSERT_TRUE(cancelled);
+
+    // The cancelled scan handed over what it finished, and saved it.
+    const Library* cut = Find(set, bigName);
+    ASSERT_NE(cut, nullptr);
+    const size_t kept = cut->entries.size();
+    EXPECT_GE(kept, 510u);
+    EXPECT_LE(kept, static_cast<size_t>(kFiles));
+    Library saved;
+    ASSERT_TRUE(LoadLibraryIndex(LibraryIndexPath(set, bigName), saved));
+    EXPECT_EQ(saved.entries.size(), kept);
+    const Library* queued = Find(set, smallName);
+    ASSERT_NE(queued, nullptr);
+    EXPECT_EQ(queued->entries.size(), 6u);
+    EXPECT_GE(filesReported.load(), static_cast<int>(kept) + 6);
+
+    // The rescan re-uses every file the cancelled scan finished and analyses the rest.
+    state.onFileDone = nullptr;
+    ScanAndApply(state, set, big.path.string());
+    EXPECT_EQ(state.reusedCount.load(), static_cast<int>(kept));
+    EXPECT_EQ(state.analysedCount.load(), kFiles - static_cast<int>(kept));
+    EXPECT_EQ(Find(set, bigName)->entries.size(), static_cast<size_t>(kFiles));
 }
 
 LibraryEntry Mono(const std::string& path, float duration = 1.0f, float rate = 48000.0f, int channels = 1) {
