@@ -4,5 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-MORVANE_TARGETS=morvane-cli scripts/build.sh release
+# The command-line tool (which makes the demo content) and the desktop app that opens the result.
+MORVANE_TARGETS="morvane-cli morvane" scripts/build.sh release
 exec build/release/src/morvane-cli demo "$@"

@@ -138,8 +138,12 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
     const int rate = ChooseStreamRate(*device, projectRate);
     int channels = ChooseStreamChannels(*device, wantedChannels);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        // Scratch memory is sized before the stream can call back.
+        // Scratch memory is sized, and the shape the callback reads is set, before
+        // the stream can call back: some back ends start their thread on opening.
         Prepare(projectRate, rate, channels);
+        projectRate_ = projectRate;
+        deviceRate_ = rate;
+        channels_ = channels;
         RtAudio::StreamParameters params;
         params.deviceId = device->id;
         params.nChannels = static_cast<unsigned int>(channels);
@@ -171,9 +175,6 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
         if (opened) {
             deviceId_ = device->id;
             deviceName_ = device->name;
-            projectRate_ = projectRate;
-            deviceRate_ = rate;
-            channels_ = channels;
             open_.store(true, std::memory_order_release);
             std::printf("[Audio] opened \"%s\": %d Hz, %d channels, %u-frame buffers\n", device->name.c_str(), rate,
                         channels, frames);

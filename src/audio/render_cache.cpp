@@ -1,8 +1,11 @@
 #include "audio/render_cache.h"
 
+#include "build/event_build.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <unordered_map>
 
 namespace morvane {
@@ -38,9 +41,10 @@ void ResetCache(RenderCache& cache, int sampleRate, size_t reserveBlocks) {
 int AppendBlock(RenderCache& cache, RenderBlock block) {
     std::lock_guard<std::recursive_mutex> lock(cache.mutex);
     if (block.envelope.size() != static_cast<size_t>(kEnvelopePoints)) block.envelope.resize(kEnvelopePoints, 0.0f);
+    const bool evicted = !block.audio && block.spillOffset >= 0;
     cache.blocks.push_back(std::move(block));
     cache.blockSerial.push_back(cache.nextSerial++);
-    cache.blockFlags.push_back(0u);
+    cache.blockFlags.push_back(evicted ? kBlockFlagEvicted : 0u);
     return static_cast<int>(cache.blocks.size()) - 1;
 }
 
@@ -117,7 +121,11 @@ bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, 
         }
         referenced[b.layerIndex] = 1;
     }
-    const int orphans = static_cast<int>(std::count(referenced.begin(), referenced.end(), 0));
+    // A layer that has neither a file nor a sketch ("(no match)") never gets a block;
+    // counting it would ask for a refresh that cannot help, every frame, for ever.
+    int orphans = 0;
+    for (size_t i = 0; i < results.size(); ++i)
+        if (!referenced[i] && !(results[i].filepath.empty() && !IsPlaceholderLayer(results[i]))) ++orphans;
     if (orphans > 0) {
         std::fprintf(stderr, "[Cache] %d orphaned results, deferring rebuild\n", orphans);
         deferredRebuild.store(true, std::memory_order_release);
@@ -157,6 +165,20 @@ std::unordered_map<std::string, std::shared_ptr<const DecodedSegment>>& Segments
     static std::unordered_map<std::string, std::shared_ptr<const DecodedSegment>> map;
     return map;
 }
+// Oldest first, with their sizes, so the cache can stay within its byte budget.
+std::deque<std::pair<std::string, size_t>>& SegmentOrder() {
+    static std::deque<std::pair<std::string, size_t>> order;
+    return order;
+}
+size_t segmentBytes = 0;
+size_t segmentBudget = size_t{256} << 20;
+
+size_t SegmentBytes(const DecodedSegment& segment) {
+    size_t bytes = 0;
+    for (const auto& channel : segment.channels) bytes += channel.size() * sizeof(float);
+    return bytes;
+}
+
 std::unordered_map<uint64_t, int>& IdentityNumbers() {
     static std::unordered_map<uint64_t, int> map;
     return map;
@@ -199,8 +221,36 @@ std::shared_ptr<const DecodedSegment> FindSegment(const std::string& key) {
 }
 
 void StoreSegment(const std::string& key, std::shared_ptr<const DecodedSegment> segment) {
+    std::vector<std::shared_ptr<const DecodedSegment>> dropped;  // freed outside the lock
     std::lock_guard<std::mutex> lock(SegmentMutex());
-    Segments()[key] = std::move(segment);
+    const size_t bytes = segment ? SegmentBytes(*segment) : 0;
+    auto& map = Segments();
+    auto& order = SegmentOrder();
+    if (map.count(key) == 0) {
+        order.emplace_back(key, bytes);
+        segmentBytes += bytes;
+    }
+    map[key] = std::move(segment);
+    // Oldest pieces go first; the newest always stays, however large.
+    while (segmentBytes > segmentBudget && order.size() > 1) {
+        const auto found = map.find(order.front().first);
+        if (found != map.end()) {
+            dropped.push_back(std::move(found->second));
+            map.erase(found);
+        }
+        segmentBytes -= order.front().second;
+        order.pop_front();
+    }
+}
+
+void SetSegmentCacheBudget(size_t bytes) {
+    std::lock_guard<std::mutex> lock(SegmentMutex());
+    segmentBudget = bytes;
+}
+
+size_t SegmentCacheBytes() {
+    std::lock_guard<std::mutex> lock(SegmentMutex());
+    return segmentBytes;
 }
 
 void ClearSegmentCache() {
@@ -208,6 +258,8 @@ void ClearSegmentCache() {
     {
         std::lock_guard<std::mutex> lock(SegmentMutex());
         old.swap(Segments());
+        SegmentOrder().clear();
+        segmentBytes = 0;
     }
     // The decoded audio is freed here, outside the lock.
 }

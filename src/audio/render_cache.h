@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "audio/ambisonics.h"
+#include "audio/pitch_detect.h"
 #include "audio/reverb.h"
 #include "library/channel_map.h"
 #include "model/timeline.h"
@@ -86,6 +87,20 @@ struct RenderBlock {
     std::array<float, kDeconGainPoints> deconGain = FilledCurve<kDeconGainPoints>(1.0f);
 
     float reverbSend = -1.0f;  // the event's own send; negative: the group's send
+
+    // What the render found out about the layer (the layer record has no room for
+    // these): its file could not be read, it plays as a silent placeholder, the
+    // pitch detected for scale tuning and the tuning shift that followed.
+    bool missingFile = false;
+    bool placeholder = false;
+    DetectedPitch pitch;
+    float tuningShift = 0.0f;
+
+    // Where the samples were written when the block was evicted (block_eviction.h);
+    // -1 until then. A block whose `audio` is null with a spill offset is evicted.
+    int64_t spillOffset = -1;
+    int64_t spillFrames = 0;
+    int spillChannels = 0;
 
     // Audio-thread state: the side components' high-pass filters.
     std::array<SideHighPass, 2> sideFilter{};
@@ -174,6 +189,8 @@ struct MixerState {
     uint64_t diagBuffers = 0, diagDropouts = 0, diagRestores = 0;
 };
 
+struct BlockSpill;  // block_eviction.h
+
 struct RenderCache {
     std::recursive_mutex mutex;
     std::vector<RenderBlock> blocks;
@@ -188,6 +205,10 @@ struct RenderCache {
     std::atomic<uint32_t> generation{0};
     std::atomic<bool> normalize{true};  // loudness normalisation switch of the render
     float timelineStart = 0.0f, timelineEnd = 0.0f;  // unmuted blocks, for the overview
+    // Bytes of block audio kept in memory at most (0: no limit); blocks far from the
+    // play position beyond it are written to a spill file and read back on approach.
+    std::atomic<int64_t> memoryBudget{0};
+    std::shared_ptr<BlockSpill> spill;  // made on the first eviction
 
     MixerState mixer;
 };
@@ -211,7 +232,8 @@ int RemoveEventBlocks(RenderCache& cache, int eventIndex);
 void FinalizeCache(RenderCache& cache, bool resetGains);
 
 // True when every block points at a layer carrying its identity and an existing
-// event, and every layer has a block. Otherwise writes the "[Cache]" line to
+// event, and every layer that can be rendered (it has a file or is a sketch) has
+// a block. Otherwise writes the "[Cache]" line to
 // stderr, sets `deferredRebuild` and returns false.
 bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, int eventCount,
                          std::atomic<bool>& deferredRebuild);
@@ -225,6 +247,8 @@ void RepointBlocks(RenderCache& cache, const std::vector<Layer>& results);
 struct DecodedSegment {
     int sampleRate = 0;
     std::vector<std::vector<float>> channels;
+    std::vector<int> roles;  // speaker role per channel for files of more than two channels
+    bool ambisonic = false;  // the channels are W, Y, Z, X
 };
 
 // The file's identity number: a per-path counter, looked up by the FNV-1a hash of
@@ -242,5 +266,9 @@ std::shared_ptr<const DecodedSegment> FindSegment(const std::string& key);
 void StoreSegment(const std::string& key, std::shared_ptr<const DecodedSegment> segment);
 void ClearSegmentCache();
 size_t SegmentCacheSize();
+// The decoded pieces are kept within a byte budget (256 MiB unless set), oldest
+// dropped first; a dropped piece is simply decoded again when next needed.
+void SetSegmentCacheBudget(size_t bytes);
+size_t SegmentCacheBytes();
 
 }  // namespace morvane

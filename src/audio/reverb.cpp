@@ -226,6 +226,11 @@ void ClearReverb(Reverb& reverb) {
     reverb.lineDamp.fill(0.0f);
     reverb.outDamp.fill(0.0f);
     reverb.preDelayWrite = reverb.diffuserWrite = reverb.lineWrite = 0;
+    // The modulation restarts from its first phase, so the same material played
+    // again after a reset comes out the same (an offline render twice, a bounce).
+    reverb.oscCos = 1.0;
+    reverb.oscSin = 0.0;
+    reverb.oscRenormalise = 0;
 }
 
 }  // namespace morvane

@@ -29,5 +29,11 @@ int RunInfo(int argc, char** argv);
 int RunTrace(int argc, char** argv);
 int RunImportMarkers(int argc, char** argv);
 int RunBuild(int argc, char** argv);
+int RunExport(int argc, char** argv);
+int RunVariations(int argc, char** argv);
+int RunBounce(int argc, char** argv);
+int RunRevertBounce(int argc, char** argv);
+int RunRender(int argc, char** argv);
+int RunPlay(int argc, char** argv);
 
 }  // namespace morvane::cli

@@ -8,7 +8,7 @@
 namespace morvane::cli {
 
 static const Command kCommands[] = {
-    {"demo", "[--force]",
+    {"demo", "[--out DIR] [--force]",
      "Install the demo content and run Morvane's main job on it", RunDemo},
     {"scan", "FOLDER [--deep] [--threads N]", "Index a folder of sound files into a library", RunScan},
     {"library", "list | show NAME [--json]", "List the libraries, or show the files of one", RunLibrary},
@@ -17,6 +17,12 @@ static const Command kCommands[] = {
     {"trace", "VIDEO [--project P] [--import] [--sensitivity S]", "Read the picture of a video and propose events", RunTrace},
     {"import-markers", "SESSION.txt --project P [--fps F]", "Import Pro Tools session text markers into a project", RunImportMarkers},
     {"build", "PROJECT [--event N] [--range START END] [--salt S] [--seed S] [--dry-run]", "Choose sounds for the events and place their layers", RunBuild},
+    {"export", "PROJECT --out DIR [--mix] [--stems] [--tracks] [--clips] [--reverb-stem] [--lufs -14|-16|-18|-23] [--layout stereo|5.1|7.1.4|ambix] [--range IN OUT]", "Render the built timeline and write it as Broadcast WAV files", RunExport},
+    {"variations", "PROJECT --events I,J --count N --out DIR", "Write numbered takes of events, each drawn anew", RunVariations},
+    {"bounce", "PROJECT --events I,J", "Freeze events into one audio clip that replaces them", RunBounce},
+    {"revert-bounce", "PROJECT --event I", "Put back the events a bounced clip was made from", RunRevertBounce},
+    {"render", "PROJECT --out FILE.wav [--range START END]", "Render the built timeline through the mixer into a 24-bit WAV file", RunRender},
+    {"play", "PROJECT [--from T]", "Play the built timeline through the audio device (Ctrl-C stops)", RunPlay},
 };
 
 const Command* AllCommands(int* count) {

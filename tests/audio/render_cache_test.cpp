@@ -23,6 +23,7 @@ RenderBlock Block(int layer, const std::string& identity, int event, float gain)
 Layer NamedLayer(const std::string& name, int event) {
     Layer l;
     l.name = name;
+    l.filepath = "/sounds/" + name + ".wav";
     l.eventIdx = event;
     return l;
 }

@@ -1,0 +1,142 @@
+// morvane-cli bounce / revert-bounce: freeze events into one clip, and put them back.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "build/event_build.h"
+#include "build/passes.h"
+#include "cli/commands.h"
+#include "export/bounce.h"
+#include "library/libraries.h"
+#include "model/preferences.h"
+#include "model/project_file.h"
+
+namespace morvane::cli {
+
+namespace {
+
+// "3,5,8" -> {3, 5, 8}; false for anything that is not a list of event numbers.
+bool ParseEventList(const std::string& text, std::vector<int>* events) {
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        char* end = nullptr;
+        const long value = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || value < 0 || value > 1000000) return false;
+        events->push_back(static_cast<int>(value));
+        at = comma + 1;
+    }
+    return !events->empty();
+}
+
+std::vector<LibraryRoot> ProjectRoots(const Project& project, const std::vector<Library>& libraries) {
+    std::vector<LibraryRoot> roots;
+    for (const Library& library : libraries) {
+        bool wanted = project.libraryPaths.empty();
+        for (const std::string& folder : project.libraryPaths) wanted = wanted || folder == library.folder;
+        if (wanted) roots.push_back(LibraryRoot{&library, {}});
+    }
+    return roots;
+}
+
+// PROJECT --events|--event LIST; returns 0 when parsed, else the exit code.
+int ParseArguments(const char* command, const char* eventOption, int argc, char** argv, std::string* path,
+                   std::vector<int>* events) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == eventOption && i + 1 < argc) {
+            if (!ParseEventList(argv[++i], events)) {
+                std::fprintf(stderr, "morvane-cli %s: %s takes event numbers, not '%s'\n", command, eventOption, argv[i]);
+                return UsageError(command);
+            }
+        } else if (arg[0] == '-' && arg.size() > 1) {
+            std::fprintf(stderr, "morvane-cli %s: unknown or incomplete option '%s'\n", command, arg.c_str());
+            return UsageError(command);
+        } else if (path->empty()) {
+            *path = arg;
+        } else {
+            std::fprintf(stderr, "morvane-cli %s: more than one project given\n", command);
+            return UsageError(command);
+        }
+    }
+    if (path->empty() || events->empty()) return UsageError(command);
+    return 0;
+}
+
+int LoadWithEvents(const char* command, const std::string& path, const std::vector<int>& events, Project& project) {
+    const LoadProjectResult loaded = LoadProject(path, project);
+    if (!loaded.ok) {
+        std::fprintf(stderr, "morvane-cli %s: %s\n", command, loaded.error.c_str());
+        return 1;
+    }
+    for (int index : events)
+        if (index >= static_cast<int>(project.timeline.events.size())) {
+            std::fprintf(stderr, "morvane-cli %s: the project has no event %d (it has %zu)\n", command, index,
+                         project.timeline.events.size());
+            return 1;
+        }
+    return 0;
+}
+
+}  // namespace
+
+int RunBounce(int argc, char** argv) {
+    std::string path;
+    std::vector<int> events;
+    if (const int code = ParseArguments("bounce", "--events", argc, argv, &path, &events)) return code;
+    Project project;
+    if (const int code = LoadWithEvents("bounce", path, events, project)) return code;
+    LoadPreferences();
+    LibrarySet libraries;
+    LoadAllLibraries(libraries);
+    BounceContext context;
+    context.libraries = &libraries;
+    context.channelOrderFallback = Prefs().channelOrderFallback;
+    const BounceResult result = BounceSelection(project, path, events, context);
+    if (!result.ok) {
+        std::fprintf(stderr, "morvane-cli bounce: %s\n", result.statusText.c_str());
+        return 1;
+    }
+    if (!SaveProject(path, project)) {
+        std::fprintf(stderr, "morvane-cli bounce: could not save %s (the bounced file %s stays)\n", path.c_str(),
+                     result.path.c_str());
+        return 1;
+    }
+    std::printf("%s: event %d plays %s\n", result.statusText.c_str(), result.clipEvent, result.path.c_str());
+    return 0;
+}
+
+int RunRevertBounce(int argc, char** argv) {
+    std::string path;
+    std::vector<int> events;
+    if (const int code = ParseArguments("revert-bounce", "--event", argc, argv, &path, &events)) return code;
+    if (events.size() != 1) {
+        std::fprintf(stderr, "morvane-cli revert-bounce: give one event\n");
+        return UsageError("revert-bounce");
+    }
+    Project project;
+    if (const int code = LoadWithEvents("revert-bounce", path, events, project)) return code;
+    const RevertResult result = RevertBounce(project, events[0]);
+    if (!result.ok) {
+        std::fprintf(stderr, "morvane-cli revert-bounce: event %d: %s\n", events[0], result.statusText.c_str());
+        return 1;
+    }
+    // The restored events are built again, so the timeline plays them at once.
+    LoadPreferences();
+    LibrarySet libraries;
+    LoadAllLibraries(libraries);
+    const std::vector<LibraryRoot> roots = ProjectRoots(project, libraries.libraries);
+    for (int index : result.restoredEvents) BuildEvents(project, roots, index, -1.0f, -1.0f, 0);
+    RunPostBuildPasses(project, MakeBandLookup(roots), Prefs().protectSilence, Prefs().destructiveEQ);
+    if (!SaveProject(path, project)) {
+        std::fprintf(stderr, "morvane-cli revert-bounce: could not save %s\n", path.c_str());
+        return 1;
+    }
+    std::printf("%s\n", result.statusText.c_str());
+    return 0;
+}
+
+}  // namespace morvane::cli

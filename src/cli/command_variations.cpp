@@ -1,0 +1,138 @@
+// morvane-cli variations: several takes of the chosen events, each rebuilt with its
+// own random draw, written as numbered WAV files.
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/progress.h"
+#include "export/variations.h"
+#include "library/libraries.h"
+#include "model/preferences.h"
+#include "model/project_file.h"
+
+namespace morvane::cli {
+
+namespace {
+
+std::atomic<bool> gVariationsCancel{false};
+void OnInterrupt(int) { gVariationsCancel.store(true); }
+
+// "3,5,8" -> {3, 5, 8}; false for anything that is not a list of event numbers.
+bool ParseEventList(const std::string& text, std::vector<int>* events) {
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        char* end = nullptr;
+        const long value = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || value < 0 || value > 1000000) return false;
+        events->push_back(static_cast<int>(value));
+        at = comma + 1;
+    }
+    return !events->empty();
+}
+
+// The project's own libraries (by folder) when it names any, else every library.
+std::vector<LibraryRoot> ProjectRoots(const Project& project, const std::vector<Library>& libraries) {
+    std::vector<LibraryRoot> roots;
+    for (const Library& library : libraries) {
+        bool wanted = project.libraryPaths.empty();
+        for (const std::string& folder : project.libraryPaths) wanted = wanted || folder == library.folder;
+        if (wanted) roots.push_back(LibraryRoot{&library, {}});
+    }
+    return roots;
+}
+
+}  // namespace
+
+int RunVariations(int argc, char** argv) {
+    std::string path, out;
+    std::vector<int> events;
+    int count = -1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--events" && i + 1 < argc) {
+            if (!ParseEventList(argv[++i], &events)) {
+                std::fprintf(stderr, "morvane-cli variations: --events takes event numbers like 0,3,4, not '%s'\n",
+                             argv[i]);
+                return UsageError("variations");
+            }
+        } else if (arg == "--count" && i + 1 < argc) {
+            char* end = nullptr;
+            const long value = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || value < 1 || value > 100) {
+                std::fprintf(stderr, "morvane-cli variations: --count takes 1 to 100, not '%s'\n", argv[i]);
+                return UsageError("variations");
+            }
+            count = static_cast<int>(value);
+        } else if (arg == "--out" && i + 1 < argc) {
+            out = argv[++i];
+        } else if (arg[0] == '-' && arg.size() > 1) {
+            std::fprintf(stderr, "morvane-cli variations: unknown or incomplete option '%s'\n", arg.c_str());
+            return UsageError("variations");
+        } else if (path.empty()) {
+            path = arg;
+        } else {
+            std::fprintf(stderr, "morvane-cli variations: more than one project given\n");
+            return UsageError("variations");
+        }
+    }
+    if (path.empty() || out.empty() || events.empty()) return UsageError("variations");
+    while (out.size() > 1 && out.back() == '/') out.pop_back();
+
+    Project project;
+    const LoadProjectResult loaded = LoadProject(path, project);
+    if (!loaded.ok) {
+        std::fprintf(stderr, "morvane-cli variations: %s\n", loaded.error.c_str());
+        return 1;
+    }
+    for (int index : events) {
+        if (index >= static_cast<int>(project.timeline.events.size())) {
+            std::fprintf(stderr, "morvane-cli variations: the project has no event %d (it has %zu)\n", index,
+                         project.timeline.events.size());
+            return 1;
+        }
+    }
+    LoadPreferences();
+    LibrarySet libraries;
+    LoadAllLibraries(libraries);
+    VariationSettings settings = VariationSettingsFromPreferences(Prefs());
+    if (count > 0) settings.count = count;
+
+    VariationContext context;
+    context.roots = ProjectRoots(project, libraries.libraries);
+    context.libraries = &libraries;
+    context.channelOrderFallback = Prefs().channelOrderFallback;
+    context.cancel = &gVariationsCancel;
+    ProgressLine line{"Rendering variations", isatty(STDERR_FILENO) != 0};
+    context.status = [](const std::string& text) { std::printf("%s\n", text.c_str()); };
+    context.progress = [&](int done, int total) {
+        ShowProgress(line, static_cast<float>(done) / static_cast<float>(total),
+                     std::to_string(done) + " / " + std::to_string(total));
+    };
+    gVariationsCancel.store(false);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGINT, &action, &previous);
+    const VariationsResult result = ExportVariations(project, events, out, settings, context);
+    sigaction(SIGINT, &previous, nullptr);
+    EndProgress(line);
+    for (const std::string& file : result.written) std::printf("  %s\n", file.c_str());
+    std::printf("%s\n", result.statusText.c_str());
+    if (result.files == 0 || result.cancelled) {
+        std::fprintf(stderr, "morvane-cli variations: %s\n",
+                     result.cancelled ? "cancelled; the takes written so far are kept" : result.statusText.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace morvane::cli

@@ -1,0 +1,64 @@
+#pragma once
+// The WAV part of an export: the mixdown, stems per group, tracks per track slot
+// and clips per layer, plus the wet reverb stem, rendered from a snapshot through
+// the playback mixer and written as Broadcast WAV files placed on the receiving
+// timeline by their bext time reference.
+//
+// Each kind is all or nothing: a kind that is cancelled, whose folder cannot be
+// made, or one of whose files cannot be written removes every file and folder it
+// made (the rollback guard), and the export goes on with the next kind.
+#include <atomic>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "export/export_snapshot.h"
+
+namespace morvane {
+
+enum ExportKind : int { kExportMix = 0, kExportStems = 1, kExportTracks = 2, kExportClips = 3 };
+
+// Who watches an export: the kind being written ("Exporting mix…"), the fraction
+// of that kind done, and the cancel request (may be null).
+struct ExportObserver {
+    std::function<void(int kind, const std::string& status)> kindStarted;
+    std::function<void(float fraction)> progress;
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+struct WavExportResult {
+    int files = 0;                     // files written and kept
+    std::vector<std::string> written;  // their paths
+    int failedKinds = 0;               // kinds rolled back after a failure
+    bool cancelled = false;
+};
+
+// Runs every selected kind, in the order mix, stems, tracks, clips.
+WavExportResult RunWavExport(const ExportSnapshot& snapshot, const ExportObserver& observer);
+
+// The stretch exported: the work area when workAreaIn >= 0 and workAreaOut >
+// workAreaIn, else 0 .. the timeline's duration.
+struct ExportRange {
+    double start = 0.0;
+    double end = 0.0;
+};
+ExportRange ComputeExportRange(float workAreaIn, float workAreaOut, float timelineDuration);
+
+// The loudness target of "exportWavLUFSIndex" 1..4; 0 (no normalisation) otherwise.
+float ExportLoudnessTarget(int lufsIndex);
+
+// "Exporting mix…", "Exporting stems…", "Exporting tracks…", "Exporting clips…".
+const char* ExportKindStatus(int kind);
+
+// A name usable as one file name: "/", "\" and ":" become "_"; `fallback` when empty.
+std::string ExportFileStem(const std::string& name, const char* fallback);
+
+// Hands out clip file stems: the first "Door_Slam", then "Door_Slam_2", "Door_Slam_3",
+// skipping any stem already given out.
+struct ClipNamer {
+    std::map<std::string, int> uses;
+    std::string Next(const std::string& layerName);
+};
+
+}  // namespace morvane

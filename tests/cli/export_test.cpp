@@ -1,0 +1,177 @@
+// morvane-cli export, variations, bounce and revert-bounce, run as a user would:
+// scan a folder of sounds, build a project, then write its files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "library/sound_fixtures.h"
+#include "model/project_file.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs morvane-cli without a shell; stdout and stderr go to files in `dir`.
+CliRun Cli(const std::vector<std::string>& args, const std::string& dir) {
+    CliRun run;
+    const std::string outPath = dir + "/cli-out.txt", errPath = dir + "/cli-err.txt";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        FILE* out = std::fopen(outPath.c_str(), "wb");
+        FILE* err = std::fopen(errPath.c_str(), "wb");
+        if (out) ::dup2(fileno(out), 1);
+        if (err) ::dup2(fileno(err), 2);
+        std::vector<char*> argv{const_cast<char*>(MORVANE_CLI)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(MORVANE_CLI, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = test::ReadFile(outPath);
+    run.err = test::ReadFile(errPath);
+    return run;
+}
+
+std::string Probe(const std::string& path, const std::string& entry) {
+    std::string out;
+    FILE* pipe = ::popen(("ffprobe -v error -show_entries " + entry + " -of default=nw=1:nk=1 '" + path + "'").c_str(), "r");
+    char buffer[256];
+    size_t got;
+    while (pipe && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
+    if (pipe) ::pclose(pipe);
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+// A scanned folder of tones and a project with three events, built.
+struct CliProject {
+    test::ScopedHome home;
+    std::string dir = home.dir / "work";
+    std::string project = dir + "/Reel 2.mvproj";
+
+    CliProject() {
+        fs::create_directories(dir + "/sounds");
+        for (int i = 0; i < 12; ++i) {
+            test::SoundParams p;
+            p.frames = 24000 + 6000 * i;
+            p.frequency = 300.0 + 50.0 * i;
+            test::WriteSound(dir + "/sounds/IMPTMetl_Hit " + std::to_string(i) + ".wav", p);
+        }
+        Project pr;
+        pr.timeline.settings.totalDuration = 8.0f;
+        pr.timeline.settings.startTC = 3600.0f;
+        for (float t : {1.5f, 3.0f, 5.0f}) {
+            Event ev;
+            ev.time = t;
+            ev.duration = 1.0f;
+            ev.keywords = "metal hit";
+            pr.timeline.events.push_back(ev);
+        }
+        SaveProject(project, pr);
+    }
+};
+
+TEST(CliExport, ScanBuildExportAndTheFilesLandAtTheirTimecode) {
+    CliProject c;
+    ASSERT_EQ(Cli({"scan", c.dir + "/sounds"}, c.dir).code, 0);
+    // Not built yet: one line, no files.
+    CliRun r = Cli({"export", c.project, "--out", c.dir + "/out"}, c.dir);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("build the timeline first"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(c.dir + "/out"));
+
+    ASSERT_EQ(Cli({"build", c.project, "--seed", "5"}, c.dir).code, 0);
+    r = Cli({"export", c.project, "--out", c.dir + "/out", "--mix", "--stems", "--clips", "--range", "1", "4"}, c.dir);
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    EXPECT_NE(r.out.find("Exporting mix…"), std::string::npos);
+    EXPECT_NE(r.out.find("Exporting clips…"), std::string::npos);
+    EXPECT_NE(r.out.find("[Export] Export complete — "), std::string::npos) << r.out;
+    const std::string mix = c.dir + "/out/Reel 2.wav";
+    EXPECT_EQ(Probe(mix, "format_tags=time_reference"), std::to_string(3601ull * 48000));
+    EXPECT_EQ(Probe(mix, "stream=duration"), "3.000000");
+    EXPECT_FALSE(fs::exists(c.dir + "/out/Tracks"));
+    int clips = 0;
+    for (const auto& entry : fs::directory_iterator(c.dir + "/out/Clips")) {
+        ++clips;
+        const uint64_t reference = std::stoull(Probe(entry.path().string(), "format_tags=time_reference"));
+        EXPECT_GE(reference, 3601ull * 48000) << entry.path();  // inside the range, past its start
+        EXPECT_LT(reference, 3604ull * 48000) << entry.path();
+    }
+    EXPECT_GT(clips, 0);
+
+    // Surround: the layout's mask and no "fact" chunk, as ffprobe reads it.
+    r = Cli({"export", c.project, "--out", c.dir + "/surround", "--mix", "--layout", "5.1", "--lufs", "-23"}, c.dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Probe(c.dir + "/surround/Reel 2.wav", "stream=channel_layout"), "5.1");
+    EXPECT_NE(r.out.find("[ExportWAV] 5.1 mixdown written to"), std::string::npos);
+
+    // Bad usage is exit 2 with the usage line; a folder under a file is a handled failure.
+    EXPECT_EQ(Cli({"export", c.project, "--out", c.dir + "/x", "--lufs", "-20"}, c.dir).code, 2);
+    EXPECT_EQ(Cli({"export", c.project, "--out", c.dir + "/x", "--layout", "quad"}, c.dir).code, 2);
+    EXPECT_EQ(Cli({"export", c.project}, c.dir).code, 2);
+    test::WriteFile(c.dir + "/plain", "x");
+    r = Cli({"export", c.project, "--out", c.dir + "/plain/out", "--mix"}, c.dir);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Export FAILED"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("[Export] Rollback: removed 0 files"), std::string::npos);
+}
+
+TEST(CliExport, VariationsBounceAndRevert) {
+    CliProject c;
+    ASSERT_EQ(Cli({"scan", c.dir + "/sounds"}, c.dir).code, 0);
+    ASSERT_EQ(Cli({"build", c.project, "--seed", "5"}, c.dir).code, 0);
+    Project before;
+    ASSERT_TRUE(LoadProject(c.project, before).ok);
+
+    CliRun r = Cli({"variations", c.project, "--events", "0,2", "--count", "3", "--out", c.dir + "/takes"}, c.dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Rendering 3 variations…"), std::string::npos);
+    EXPECT_NE(r.out.find("Exported 3 variations"), std::string::npos) << r.out;
+    for (const char* n : {"01", "02", "03"})
+        EXPECT_TRUE(fs::exists(c.dir + "/takes/Variations/Metal Hit_" + std::string(n) + ".wav")) << n;
+    EXPECT_EQ(Cli({"variations", c.project, "--events", "0,x", "--count", "3", "--out", c.dir}, c.dir).code, 2);
+    EXPECT_EQ(Cli({"variations", c.project, "--events", "9", "--count", "3", "--out", c.dir}, c.dir).code, 1);
+
+    r = Cli({"bounce", c.project, "--events", "0,1"}, c.dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(c.dir + "/Bounce/Metal Hit.wav"));
+    Project bounced;
+    ASSERT_TRUE(LoadProject(c.project, bounced).ok);
+    ASSERT_EQ(bounced.timeline.events.size(), 2u);
+    EXPECT_EQ(bounced.timeline.events[0].shape, EventShape::Clip);
+    EXPECT_EQ(bounced.timeline.events[0].bounceSource.size(), 2u);
+
+    r = Cli({"revert-bounce", c.project, "--event", "1"}, c.dir);
+    EXPECT_EQ(r.code, 1);  // not a bounced clip
+    r = Cli({"revert-bounce", c.project, "--event", "0"}, c.dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    Project after;
+    ASSERT_TRUE(LoadProject(c.project, after).ok);
+    ASSERT_EQ(after.timeline.events.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(after.timeline.events[i].time, before.timeline.events[i].time);
+        EXPECT_EQ(after.timeline.events[i].shape, before.timeline.events[i].shape);
+        EXPECT_TRUE(after.timeline.events[i].bounceSource.empty());
+    }
+    bool everyEventBuilt[3] = {false, false, false};
+    for (const Layer& l : after.timeline.results)
+        if (l.eventIdx >= 0 && l.eventIdx < 3) everyEventBuilt[l.eventIdx] = true;
+    EXPECT_TRUE(everyEventBuilt[0] && everyEventBuilt[1] && everyEventBuilt[2]);
+}
+
+}  // namespace
+}  // namespace morvane
