@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev libebur128-dev
+  # tests and benchmarks (libxml2 reads back the iXML the export writes)
+  libgtest-dev libgmock-dev libbenchmark-dev libebur128-dev libxml2-dev
   # core libraries
   libsndfile1-dev libfftw3-dev libsoxr-dev libcurl4-openssl-dev libgsf-1-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev

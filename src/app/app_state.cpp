@@ -3,7 +3,10 @@
 #include <SDL.h>
 #include <imgui.h>
 
+#include "app/blocking_job.h"
 #include "app/commands.h"
+#include "app/editor_state.h"
+#include "app/file_browser.h"
 #include "model/preferences.h"
 
 namespace morvane {
@@ -45,7 +48,8 @@ bool IsBusy() {
     for (const auto& source : app.hooks.busySources)
         if (source && source()) return true;
     if (app.statusTimer > 0.0f) return true;
-    if (app.unsavedCardOpen || app.aboutCardOpen) return true;
+    if (app.unsavedCardOpen || app.aboutCardOpen || FileBrowser().open) return true;
+    if (Editor().playing || BlockingJobRunning()) return true;
     if (app.pendingCommand != 0 || !app.pendingProject.empty() || app.closeRequested) return true;
     {
         std::lock_guard<std::mutex> lock(app.pendingStatusMutex);

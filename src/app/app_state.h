@@ -31,7 +31,7 @@ struct TitleBarLayout {
 };
 
 // What the confirmation card asks about, and what happens after "Save" or "Discard".
-enum class PendingAction { None, Quit, OpenProject };
+enum class PendingAction { None, Quit, OpenProject, NewProject };
 
 // Operations of other subsystems the shell calls. They are set by the program's start-up
 // code once those subsystems exist; an unset hook means "not available in this build"

@@ -1,10 +1,12 @@
 #include "app/frame_tasks.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
 #include "app/app_state.h"
 #include "app/fonts.h"
+#include "app/project_commands.h"
 #include "model/demo_content.h"
 #include "model/preferences.h"
 #include "model/recipes.h"
@@ -21,7 +23,7 @@ bool HasUnsavedEvents() {
     return project.modified && !project.timeline.events.empty();
 }
 
-void OpenProjectNow(const std::string& path) {
+void OpenProjectHere(const std::string& path) {
     AppState& app = App();
     if (app.hooks.openProject) {
         app.hooks.openProject(path);
@@ -30,9 +32,16 @@ void OpenProjectNow(const std::string& path) {
     std::printf("[Project] cannot open %s: opening projects is not part of this build yet\n", path.c_str());
 }
 
+
 void Quit() {
     SavePreferences();
     App().quit = true;
+}
+
+void CarryOut(PendingAction action, const std::string& path) {
+    if (action == PendingAction::Quit) Quit();
+    else if (action == PendingAction::OpenProject) OpenProjectHere(path);
+    else if (action == PendingAction::NewProject) StartNewProject();
 }
 
 void AskAboutUnsaved(PendingAction action, const std::string& path) {
@@ -75,7 +84,7 @@ void HandlePendingProject() {
     const std::string path = std::move(app.pendingProject);
     app.pendingProject.clear();
     if (HasUnsavedEvents()) AskAboutUnsaved(PendingAction::OpenProject, path);
-    else OpenProjectNow(path);
+    else OpenProjectHere(path);
 }
 
 void PickUpBackgroundResults() { TakeUpdateCheckResult(Prefs()); }
@@ -115,18 +124,21 @@ void TickAutosave(float dt) {
 void ResolveUnsaved(bool save) {
     AppState& app = App();
     app.unsavedCardOpen = false;
+    const PendingAction action = app.pendingAction;
+    const std::string path = app.pendingActionPath;
+    app.pendingAction = PendingAction::None;
+    app.pendingActionPath.clear();
     if (save) {
-        // A save that fails (or is not available) keeps the user's work: nothing happens.
-        if (!app.hooks.saveProject || !app.hooks.saveProject()) {
-            app.pendingAction = PendingAction::None;
+        // An untitled project needs a place first; the action follows a successful save
+        // only, so cancelling the browser keeps the user's work open and unsaved.
+        if (app.hooks.projectPath && app.hooks.projectPath().empty()) {
+            SaveAsCommand([action, path] { CarryOut(action, path); });
             return;
         }
+        // A save that fails (or is not available) keeps the user's work: nothing happens.
+        if (!app.hooks.saveProject || !app.hooks.saveProject()) return;
     }
-    const PendingAction action = app.pendingAction;
-    app.pendingAction = PendingAction::None;
-    if (action == PendingAction::Quit) Quit();
-    else if (action == PendingAction::OpenProject) OpenProjectNow(app.pendingActionPath);
-    app.pendingActionPath.clear();
+    CarryOut(action, path);
 }
 
 void CancelUnsaved() {
@@ -134,6 +146,22 @@ void CancelUnsaved() {
     app.unsavedCardOpen = false;
     app.pendingAction = PendingAction::None;
     app.pendingActionPath.clear();
+}
+
+}  // namespace morvane
+
+namespace morvane {
+
+void ServeTimers() {
+    // Measured here rather than taken from the frame, so skipped idle frames still count.
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point last = Clock::now();
+    const Clock::time_point now = Clock::now();
+    const float dt = std::chrono::duration<float>(now - last).count();
+    last = now;
+    TickStatus(dt);
+    TickDeviceWatchdog(dt);
+    TickAutosave(dt);
 }
 
 }  // namespace morvane

@@ -20,6 +20,9 @@ void TickStatus(float dt);
 void TickDeviceWatchdog(float dt);
 // 8. The autosave timer.
 void TickAutosave(float dt);
+// Steps 6 to 8 with the time since they last ran: called by every frame, and by the
+// frame loop when it skips an idle frame, so the timers run while nothing is drawn.
+void ServeTimers();
 
 // The "Unsaved" card's buttons: save (when asked) and carry out the pending action, or
 // cancel it (the card's close button).

@@ -7,15 +7,21 @@
 #include <imgui_impl_opengl3.h>
 #include <imgui_impl_sdl.h>
 
+#include <algorithm>
 #include <cfloat>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
+#include "app/blocking_job.h"
+#include "app/frame_bench.h"
 #include "app/commands.h"
 #include "app/fonts.h"
+#include "app/frame_tasks.h"
 #include "app/ui_script.h"
 #include "app/window.h"
 #include "app/wiring.h"
@@ -152,22 +158,78 @@ void HandleEvent(SDL_Event& e) {
     ImGui_ImplSDL2_ProcessEvent(&e);
 }
 
-void PumpEvents() {
+// Pumps the waiting input; true when there is something to draw: an event arrived or
+// the program is busy. When idle it first sleeps until input arrives or 50 ms pass.
+bool PumpEvents() {
     SDL_Event e;
-    if (!IsBusy() && !UiScriptWantsFrames()) {
-        // Nothing is happening: sleep until input arrives or 50 ms pass.
-        if (SDL_WaitEventTimeout(&e, 50)) HandleEvent(e);
+    bool drawNeeded = IsBusy() || UiScriptWantsFrames();
+    if (!drawNeeded && SDL_WaitEventTimeout(&e, 50)) {
+        HandleEvent(e);
+        drawNeeded = true;
     }
-    while (SDL_PollEvent(&e)) HandleEvent(e);
+    while (SDL_PollEvent(&e)) {
+        HandleEvent(e);
+        drawNeeded = true;
+    }
+    return drawNeeded;
 }
 
-void ReceiveHandOvers() {
+bool ReceiveHandOvers() {
     AppState& app = App();
+    bool any = false;
     for (const std::string& path : PollInstanceListener(app.instance)) {
         std::printf("[UI] project handed over by a second start: %s\n", path.c_str());
         SetPendingProject(path);
         BringMainWindowToFront();
+        any = true;
     }
+    return any;
+}
+
+int gBenchVertices = 0;  // vertices of the last frame timed
+
+// Draws frames back to back and returns the mean milliseconds per frame; also the
+// median and the 95th percentile through the pointers.
+double TimeFrames(int frames, double* median, double* p95) {
+    std::vector<double> ms;
+    for (int i = 0; i < frames; ++i) {
+        SDL_Event e;
+        while (SDL_PollEvent(&e)) HandleEvent(e);
+        const Uint64 start = SDL_GetPerformanceCounter();
+        DrawFrame();
+        glFinish();  // the frame's drawing, not only its submission
+        ms.push_back(1000.0 * static_cast<double>(SDL_GetPerformanceCounter() - start) /
+                     static_cast<double>(SDL_GetPerformanceFrequency()));
+    }
+    std::sort(ms.begin(), ms.end());
+    if (const ImDrawData* data = ImGui::GetDrawData()) gBenchVertices = data->TotalVtxCount;
+    double sum = 0;
+    for (double v : ms) sum += v;
+    *median = ms[ms.size() / 2];
+    *p95 = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
+    return sum / static_cast<double>(ms.size());
+}
+
+int RunFrameBenchmark(int frames) {
+    constexpr int kEvents = 2000;
+    frames = std::max(frames, 10);
+    double emptyMedian = 0, emptyP95 = 0, fullMedian = 0, fullP95 = 0;
+    TimeFrames(5, &emptyMedian, &emptyP95);  // the first frame's work and warm-up
+    ClearBenchProject();
+    TimeFrames(3, &emptyMedian, &emptyP95);
+    const double empty = TimeFrames(frames, &emptyMedian, &emptyP95);
+    const int emptyVertices = gBenchVertices;
+    FillBenchProject(kEvents);
+    TimeFrames(3, &fullMedian, &fullP95);
+    const double full = TimeFrames(frames, &fullMedian, &fullP95);
+    std::printf("[Bench] frame, empty timeline:     mean %.2f ms, median %.2f ms, p95 %.2f ms (%d frames, %d vertices)\n",
+                empty, emptyMedian, emptyP95, frames, emptyVertices);
+    std::printf("[Bench] frame, %d events in view: mean %.2f ms, median %.2f ms, p95 %.2f ms (%d frames, %d vertices)\n",
+                kEvents, full, fullMedian, fullP95, frames, gBenchVertices);
+    std::printf("[Bench] %d events / empty: %.2fx; budget of a 60 Hz frame used: %.0f %%\n", kEvents, full / empty,
+                100.0 * full / (1000.0 / 60.0));
+    ClearBenchProject();
+    return 0;
 }
 
 void PrintUsage() {
@@ -175,6 +237,7 @@ void PrintUsage() {
                 "  PROJECT.mvproj     open this project (handed to a running Morvane if there is one)\n"
                 "  --ui-script FILE   play scripted input, then quit (for tests)\n"
                 "  --screenshot DIR   where the script's screenshots go\n"
+                "  --bench-frames N   time N frames with an empty and a 2,000-event timeline, then quit\n"
                 "  --version          print the version\n");
 }
 
@@ -184,6 +247,7 @@ int RunShell(int argc, char** argv, void (*drawUi)()) {
     gDrawUi = drawUi;
     SetUpdateServer(MORVANE_UPDATE_MANIFEST_URL, MORVANE_CHANGELOG_URL);
     std::string scriptPath, screenshotFolder;
+    int benchFrames = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -196,6 +260,8 @@ int RunShell(int argc, char** argv, void (*drawUi)()) {
         }
         if ((arg == "--ui-script" || arg == "--screenshot") && i + 1 < argc) {
             (arg == "--ui-script" ? scriptPath : screenshotFolder) = argv[++i];
+        } else if (arg == "--bench-frames" && i + 1 < argc) {
+            benchFrames = std::atoi(argv[++i]);
         } else if (!arg.empty() && arg[0] == '-') {
             std::fprintf(stderr, "morvane: unknown option %s (see morvane --help)\n", arg.c_str());
             return 2;
@@ -204,7 +270,7 @@ int RunShell(int argc, char** argv, void (*drawUi)()) {
 
     // A project named on the command line goes to a copy that is already running. That
     // copy has its own working folder, so a relative path is made absolute here first.
-    std::string project = FindProjectArgument(argc, argv, {"--ui-script", "--screenshot"});
+    std::string project = FindProjectArgument(argc, argv, {"--ui-script", "--screenshot", "--bench-frames"});
     if (!project.empty()) {
         std::error_code ec;
         const auto absolute = std::filesystem::absolute(project, ec);
@@ -254,12 +320,28 @@ int RunShell(int argc, char** argv, void (*drawUi)()) {
     // cannot (some virtual displays), busy frames are paced to about 60 per second
     // instead of running flat out.
     const bool synced = SDL_GL_GetSwapInterval() != 0;
+    if (benchFrames > 0) {
+        SDL_GL_SetSwapInterval(0);  // the drawing is timed, not the display
+        RunFrameBenchmark(benchFrames);
+        app.quit = true;
+    }
+    // After the last input a few more frames are drawn, so hover states, closing menus
+    // and the interface's own follow-up frames settle; then, with nothing happening,
+    // frames are skipped and only the timers run.
+    constexpr int kSettleFrames = 3;
+    int settle = kSettleFrames;
     while (!app.quit) {
         const Uint64 frameStart = SDL_GetTicks64();
         UiScriptBeforeEvents();
-        PumpEvents();
-        ReceiveHandOvers();
+        bool draw = PumpEvents();
+        draw = ReceiveHandOvers() || draw;
         if (app.firstFrameDone && TakePreferencesDirty()) SavePreferences();
+        if (draw) settle = kSettleFrames;
+        else if (settle > 0) --settle, draw = true;
+        if (!draw) {
+            ServeTimers();
+            continue;
+        }
         DrawFrame();
         const Uint64 spent = SDL_GetTicks64() - frameStart;
         if (!synced && spent < 16) SDL_Delay(static_cast<Uint32>(16 - spent));
@@ -270,6 +352,7 @@ int RunShell(int argc, char** argv, void (*drawUi)()) {
     if (app.hooks.deleteCrashLock) app.hooks.deleteCrashLock();
     if (app.firstFrameDone) SavePreferences();
     if (app.hooks.stopBackgroundThreads) app.hooks.stopBackgroundThreads();
+    StopBlockingJob();
     if (app.hooks.closeAudioOutput) app.hooks.closeAudioOutput();
     if (app.hooks.closeVideo) app.hooks.closeVideo();
     StopInstanceListener(app.instance);

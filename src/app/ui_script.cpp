@@ -5,6 +5,7 @@
 #include <imgui.h>
 #include <stb_image_write.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -15,6 +16,11 @@
 
 #include "app/app_state.h"
 #include "app/commands.h"
+#include "app/editor_state.h"
+#include "app/timeline_edit.h"
+#include "model/event_label.h"
+#include "model/project_lifecycle.h"
+#include "model/timeline.h"
 #include "app/window.h"
 
 namespace morvane {
@@ -139,6 +145,31 @@ void QueueClick(float x, float y) {
     s.pending.push_back([] { S().mouseDown = false; });
 }
 
+// The open project and the window's state as plain lines, for the test to compare:
+//   project PATH|-  modified 0|1  playhead SECONDS  workarea IN OUT
+//   event INDEX time T duration D shape NAME selected 0|1 locked 0|1 muted 0|1 folder NAME|- label TEXT
+// (spaces in a folder name become "_"; the label, last, keeps its spaces)
+bool DumpState(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return false;
+    const Project& project = CurrentProject();
+    const std::string projectPath = CurrentSession().projectPath;
+    std::fprintf(f, "project %s\nmodified %d\nplayhead %.3f\nworkarea %.3f %.3f\n",
+                 projectPath.empty() ? "-" : projectPath.c_str(), project.modified ? 1 : 0,
+                 static_cast<double>(Editor().playhead), static_cast<double>(project.workAreaIn),
+                 static_cast<double>(project.workAreaOut));
+    for (size_t i = 0; i < project.timeline.events.size(); ++i) {
+        const Event& e = project.timeline.events[i];
+        std::string folder = e.folder.empty() ? "-" : e.folder;
+        std::replace(folder.begin(), folder.end(), ' ', '_');  // one word per value
+        std::fprintf(f, "event %zu time %.3f duration %.3f shape %s selected %d locked %d muted %d folder %s label %s\n", i,
+                     static_cast<double>(e.time), static_cast<double>(e.duration), EventShapeName(e.shape),
+                     IsSelected(static_cast<int>(i)) ? 1 : 0, e.locked ? 1 : 0, e.muted ? 1 : 0,
+                     folder.c_str(), EventLabel(e));
+    }
+    return std::fclose(f) == 0;
+}
+
 // Runs one step; false when it has to wait for a later frame (expectations retry).
 bool RunStep(const Step& step) {
     ScriptState& s = S();
@@ -181,8 +212,21 @@ bool RunStep(const Step& step) {
         s.mouseX = num(0);
         s.mouseY = num(1);
     } else if (step.verb == "drag") {
-        const float x1 = num(0), y1 = num(1), x2 = num(2), y2 = num(3);
-        const int frames = a.size() > 4 ? std::max(1, static_cast<int>(num(4))) : 10;
+        float x1 = num(0), y1 = num(1), x2 = num(2), y2 = num(3);
+        int frames = a.size() > 4 ? std::max(1, static_cast<int>(num(4))) : 10;
+        if (!a.empty() && a[0][0] == '@') {
+            // "drag @NAME DX DY [N]": from the control's centre by DX, DY.
+            if (!TargetCentre(a[0].substr(1), x1, y1)) {
+                if (++s.expectRetries < 10) return false;
+                s.expectRetries = 0;
+                Fail(step, "no control named \"" + a[0].substr(1) + "\"");
+                return true;
+            }
+            s.expectRetries = 0;
+            x2 = x1 + num(1);
+            y2 = y1 + num(2);
+            frames = a.size() > 3 ? std::max(1, static_cast<int>(num(3))) : 10;
+        }
         s.pending.push_back([x1, y1] { S().mouseX = x1; S().mouseY = y1; });
         s.pending.push_back([] { S().mouseDown = true; });
         for (int i = 1; i <= frames; ++i) {
@@ -246,6 +290,17 @@ bool RunStep(const Step& step) {
                            std::to_string(drop.droppedFiles.size()) + " audio files");
         }
         s.expectRetries = 0;
+    } else if (step.verb == "expect-events" || step.verb == "expect-selected") {
+        const int want = static_cast<int>(num(0));
+        const int got = step.verb == "expect-events" ? static_cast<int>(CurrentProject().timeline.events.size())
+                                                     : SelectedCount();
+        if (got != want) {
+            if (++s.expectRetries < 5) return false;
+            Fail(step, std::string(step.verb == "expect-events" ? "events: " : "selected: ") + std::to_string(got));
+        }
+        s.expectRetries = 0;
+    } else if (step.verb == "dump-state") {
+        if (!DumpState(step.rest)) Fail(step, "could not write " + step.rest);
     } else if (step.verb == "throw") {
         s.throwInFrame = true;
     } else if (step.verb == "quit") {
@@ -254,7 +309,7 @@ bool RunStep(const Step& step) {
     return true;
 }
 
-const char* const kVerbs[] = {"wait", "wait-ms", "key", "type", "menu", "open-menu", "click", "move", "drag",
+const char* const kVerbs[] = {"expect-events", "expect-selected", "dump-state", "wait", "wait-ms", "key", "type", "menu", "open-menu", "click", "move", "drag",
                               "screenshot", "expect-command", "expect-text-focus", "expect-popup-open", "expect-hit", "expect-status", "drop", "expect-dropped", "throw", "quit"};
 
 }  // namespace

@@ -17,6 +17,11 @@
 //                            (menu headers are "menu:TITLE", submenus "submenu:TITLE")
 //   move X Y | move @NAME    move the pointer (hovering opens a submenu)
 //   drag X1 Y1 X2 Y2 [N]     press at the first point, move over N frames, release
+//   drag @NAME DX DY [N]     the same from a named control's centre (events are
+//                            "event:INDEX", the lanes "timeline")
+//   expect-events N          the project holds N events
+//   expect-selected N        N events are selected
+//   dump-state PATH          write the project and selection as lines (see ui_script.cpp)
 //   screenshot NAME          write DIR/NAME.png after the frame is drawn
 //   expect-command ID        the last executed command is ID (within 5 frames)
 //   expect-text-focus        a text field has the keyboard

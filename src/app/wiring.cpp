@@ -4,6 +4,9 @@
 
 #include "app/app_state.h"
 #include "app/commands.h"
+#include "app/editor_state.h"
+#include "app/project_commands.h"
+#include "app/timeline_edit.h"
 #include "model/preferences.h"
 #include "model/project_file.h"
 #include "model/project_lifecycle.h"
@@ -16,9 +19,7 @@ namespace {
 
 std::string gThumbnailProject;  // the project whose thumbnail the next capture is for
 
-// The playhead belongs to playback, which is not part of this build yet.
-// ADAPTER: replace with the playback position once it exists.
-float Playhead() { return 0.0f; }
+float Playhead() { return Editor().playhead; }
 
 bool ExecuteOwnedCommand(int id) {
     Project& project = CurrentProject();
@@ -32,11 +33,40 @@ bool ExecuteOwnedCommand(int id) {
         if (index < Chains().size()) PlaceChain(project, Chains()[index], Playhead(), Prefs().chainsImportAsGroup);
         return true;
     }
-    if (id == kCmdSave && !CurrentSession().projectPath.empty()) {
-        SaveProjectCommand(CurrentSession().projectPath);
-        return true;
+    switch (id) {
+        case kCmdSave: SaveCommand(); return true;
+        case kCmdSaveAs: SaveAsCommand(); return true;
+        case kCmdNew:
+        case kCmdClose: NewProjectCommand(); return true;
+        case kCmdOpen: OpenProjectCommand(); return true;
+        case kCmdImportVideo: ImportVideoCommand(); return true;
+        case kCmdImportMarkers: ImportMarkersCommand(); return true;
+        case kCmdPlaceClip: PlaceClipCommand(); return true;
+        case kCmdPlaceBed: CreateEventAtPlayhead(EventShape::Bed); return true;
+        case kCmdCreateSpot: CreateEventAtPlayhead(EventShape::Spot); return true;
+        case kCmdCreateBloom: CreateEventAtPlayhead(EventShape::Bloom); return true;
+        case kCmdCreateContour: CreateEventAtPlayhead(EventShape::Contour); return true;
+        case kCmdCreateFill: CreateEventAtPlayhead(EventShape::Fill); return true;
+        case kCmdDelete: DeleteSelected(); return true;
+        case kCmdCut: CutSelected(); return true;
+        case kCmdCopy: CopySelected(); return true;
+        case kCmdPaste: PasteAtPlayhead(); return true;
+        case kCmdSelectAll: SelectAll(); return true;
+        case kCmdGroup: GroupSelected(); return true;
+        case kCmdUngroup: UngroupSelected(); return true;
+        case kCmdLock: ToggleLockSelected(); return true;
+        case kCmdMute: ToggleMuteSelected(); return true;
+        case kCmdSetIn: SetWorkAreaIn(); return true;
+        case kCmdSetOut: SetWorkAreaOut(); return true;
+        case kCmdClearWorkArea: ClearWorkArea(); return true;
+        case kCmdZoomIn: ZoomBy(1.5f); return true;
+        case kCmdZoomOut: ZoomBy(1.0f / 1.5f); return true;
+        case kCmdZoomFit: RequestZoomToFit(); return true;
+        case kCmdDrawMode: Editor().drawMode = !Editor().drawMode; return true;
+        case kCmdExport:
+        case kCmdSettings: return true;  // the tab is shown; its controls do the rest
+        default: return false;
     }
-    return false;
 }
 
 }  // namespace
@@ -52,9 +82,8 @@ void ConnectSubsystems() {
     SetLifecycleHooks(lifecycle);
 
     ShellHooks& hooks = App().hooks;
-    hooks.openProject = [](const std::string& path) { return OpenProject(path); };
-    // The card's "Save" needs a place to save to; an untitled project has none until the
-    // save dialog exists, so the card then stays with the user's work unsaved.
+    hooks.openProject = [](const std::string& path) { return OpenProjectNow(path); };
+    // The card's "Save" of an untitled project asks for a place first (frame_tasks).
     hooks.saveProject = [] {
         const std::string path = CurrentSession().projectPath;
         return !path.empty() && SaveProjectCommand(path);

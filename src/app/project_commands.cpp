@@ -1,0 +1,173 @@
+#include "app/project_commands.h"
+
+#include <filesystem>
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/blocking_job.h"
+#include "app/editor_state.h"
+#include "app/file_browser.h"
+#include "app/timeline_edit.h"
+#include "model/project_lifecycle.h"
+#include "model/recipes.h"
+#include "model/undo.h"
+#include "platform/folders.h"
+#include "trace/markers.h"
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool HasUnsavedEvents() {
+    const Project& project = CurrentProject();
+    return project.modified && !project.timeline.events.empty();
+}
+
+void ResetView() {
+    EditorState& editor = Editor();
+    editor.selected.clear();
+    editor.playing = false;
+    editor.playhead = 0.0f;
+    editor.scrollTime = 0.0f;
+    editor.fitRequested = true;
+    SyncSelection();
+}
+
+std::string ProjectFolderOrDefault() {
+    const std::string path = CurrentSession().projectPath;
+    if (!path.empty()) return fs::path(path).parent_path().string();
+    return ProjectsFolder();
+}
+
+}  // namespace
+
+void StartNewProject() {
+    NewProject();
+    ResetView();
+}
+
+bool OpenProjectNow(const std::string& path) {
+    if (!OpenProject(path)) return false;
+    ResetView();
+    return true;
+}
+
+void NewProjectCommand() {
+    AppState& app = App();
+    if (HasUnsavedEvents()) {
+        app.pendingAction = PendingAction::NewProject;
+        app.pendingActionPath.clear();
+        app.unsavedCardOpen = true;
+        return;
+    }
+    StartNewProject();
+}
+
+void OpenProjectCommand() {
+    FileBrowserRequest request;
+    request.title = "Open Project";
+    request.mode = BrowseMode::OpenFile;
+    request.filters = ProjectFileFilters();
+    request.folder = ProjectFolderOrDefault();
+    // Through the pending project, so unsaved work is asked about as for any open.
+    request.onChosen = [](const std::string& path) { SetPendingProject(path); };
+    OpenFileBrowser(std::move(request));
+}
+
+void SaveCommand() {
+    const std::string path = CurrentSession().projectPath;
+    if (path.empty()) SaveAsCommand();
+    else SaveProjectCommand(path);
+}
+
+void SaveAsCommand(std::function<void()> after) {
+    FileBrowserRequest request;
+    request.title = "Save Project As";
+    request.mode = BrowseMode::SaveFile;
+    request.filters = ProjectFileFilters();
+    request.folder = ProjectFolderOrDefault();
+    const std::string current = CurrentSession().projectPath;
+    request.fileName = current.empty() ? "Untitled.mvproj" : fs::path(current).filename().string();
+    request.onChosen = [after = std::move(after)](const std::string& path) {
+        if (SaveProjectCommand(path) && after) after();
+    };
+    OpenFileBrowser(std::move(request));
+}
+
+void ImportVideoCommand() {
+    FileBrowserRequest request;
+    request.title = "Select a video file for reference";
+    request.mode = BrowseMode::OpenFile;
+    request.filters = VideoFileFilters();
+    request.folder = ProjectFolderOrDefault();
+    request.onChosen = [](const std::string& path) {
+        Project& project = CurrentProject();
+        project.videoPath = path;
+        project.modified = true;
+        if (auto& hook = CurrentLifecycleHooks().videoChanged) hook(path);
+        SetStatus("Video: " + fs::path(path).filename().string(), kStatusSeconds);
+    };
+    OpenFileBrowser(std::move(request));
+}
+
+int AddImportedMarkers(const std::string& path, const std::vector<TraceEvent>& proposed, std::vector<Scene> scenes) {
+    Project& project = CurrentProject();
+    if (proposed.empty() && scenes.empty()) {
+        SetStatus("No markers found in " + fs::path(path).filename().string(), kStatusSeconds);
+        return 0;
+    }
+    PushUndo(project);
+    for (const TraceEvent& event : proposed) project.timeline.events.push_back(EventFromTraceEvent(event));
+    for (Scene& scene : scenes) project.timeline.scenes.push_back(std::move(scene));
+    SyncSelection();
+    SetStatus("Imported " + std::to_string(proposed.size()) + " markers", kStatusSeconds);
+    return static_cast<int>(proposed.size());
+}
+
+void ImportMarkersCommand() {
+    FileBrowserRequest request;
+    request.title = "Import Pro Tools session text markers";
+    request.mode = BrowseMode::OpenFile;
+    request.filters = MarkerFileFilters();
+    request.folder = ProjectFolderOrDefault();
+    request.onChosen = [](const std::string& path) {
+        // A session of a long film is read on the job's thread; the events join the
+        // timeline on the main thread once it is read.
+        struct Read {
+            std::vector<TraceEvent> proposed;
+            std::vector<Scene> scenes;
+        };
+        auto read = std::make_shared<Read>();
+        auto recipes = std::make_shared<std::vector<MarkerRecipe>>(MarkerRecipesFromPresets(Recipes()));
+        const float fps = CurrentProject().timeline.settings.fps;
+        StartBlockingJob(
+            "Importing markers\xE2\x80\xA6",
+            [=](const std::function<bool(float)>& progress) {
+                progress(0.0f);
+                ImportSessionMarkers(path, fps, read->proposed, &read->scenes, *recipes);
+                return progress(1.0f);
+            },
+            [=](bool ok, bool cancelled) {
+                if (cancelled || !ok) {
+                    SetStatus("Import cancelled", kStatusSeconds);
+                    return;
+                }
+                AddImportedMarkers(path, read->proposed, std::move(read->scenes));
+            });
+    };
+    OpenFileBrowser(std::move(request));
+}
+
+void PlaceClipCommand() {
+    FileBrowserRequest request;
+    request.title = "Place Clip";
+    request.mode = BrowseMode::OpenFile;
+    request.filters = AudioFileFilters();
+    request.folder = LibrariesFolder();
+    request.onChosen = [](const std::string& path) { PlaceClipAtPlayhead(path); };
+    OpenFileBrowser(std::move(request));
+}
+
+}  // namespace morvane

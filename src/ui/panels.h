@@ -1,0 +1,37 @@
+#pragma once
+// The regions of the main window and the modal cards. DrawUI lays the regions out and
+// calls each once per frame; a region only draws and calls the operations of the part
+// that owns what it shows.
+struct ImVec2;
+
+namespace morvane {
+
+// A region's place in interface units.
+struct PanelRect {
+    float x = 0, y = 0, w = 0, h = 0;
+};
+
+void DrawVideoArea(const PanelRect& rect);
+void DrawTransport(const PanelRect& rect);
+void DrawTimeline(const PanelRect& rect);
+void DrawStatusLine(const PanelRect& rect);
+void DrawFooter(const PanelRect& rect);
+
+// The side panel's tabs.
+void DrawEventsTab();
+void DrawSettingsTab();
+
+// Modal cards.
+void DrawUnsavedCard();
+void DrawAboutCard();
+void DrawFileBrowserCard();
+void DrawProgressOverlay();
+
+// A fixed, undecorated window at rect for a region's contents; EndRegion closes it.
+void BeginRegion(const char* id, const PanelRect& rect, unsigned int background);
+void EndRegion();
+
+// Names the item just drawn for scripted input.
+void RegisterLastItem(const char* name);
+
+}  // namespace morvane

@@ -1,0 +1,450 @@
+// The timeline: a time ruler with the work area and the playhead, the scene lane, the
+// marker lane (what the picture read proposed, and the work area's in and out points),
+// and the event lanes. Events are packed into rows so overlapping events stay visible;
+// each is drawn by its shape with its label. Click selects (Ctrl toggles, Shift adds),
+// dragging moves the selection, dragging an event's right edge resizes it; the wheel
+// scrolls, Ctrl+wheel zooms around the pointer, Shift+wheel scrolls the rows.
+#include <imgui.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/editor_state.h"
+#include "app/timeline_edit.h"
+#include "app/ui_script.h"
+#include "model/event_label.h"
+#include "model/timeline.h"
+#include "ui/panels.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr float kHeaderWidth = 74.0f;
+constexpr float kRulerHeight = 22.0f;
+constexpr float kSceneLaneHeight = 22.0f;
+constexpr float kMarkerLaneHeight = 16.0f;
+constexpr float kRowHeight = 34.0f;
+constexpr float kRowGap = 3.0f;
+constexpr float kEdgeGrab = 6.0f;  // pixels at an event's right end that resize it
+
+ImU32 ShapeColour(EventShape shape, int alpha = 255) {
+    static const int rgb[kEventShapeCount][3] = {
+        {236, 160, 64},   // Spot
+        {96, 170, 240},   // Bloom
+        {164, 128, 240},  // Contour
+        {80, 184, 130},   // Fill
+        {232, 104, 160},  // Scatter
+        {176, 180, 188},  // Clip
+        {96, 150, 140},   // Bed
+    };
+    const int* c = rgb[static_cast<int>(EventShapeFromInt(static_cast<int>(shape)))];
+    return IM_COL32(c[0], c[1], c[2], alpha);
+}
+
+// What a press in the lanes started.
+enum class Gesture { None, Pending, Move, Resize, Playhead };
+
+struct TimelineView {
+    std::vector<int> row;   // per event, its row in the lanes
+    int rowCount = 0;
+    float firstRow = 0;     // rows scrolled off the top
+    Gesture gesture = Gesture::None;
+    int gestureEvent = -1;
+    float pressX = 0, pressY = 0;
+    float lastTime = 0;     // pointer time at the previous drag frame
+    float resizeFrom = 0;   // the duration when the resize started
+};
+
+TimelineView& View() {
+    static TimelineView view;
+    return view;
+}
+
+// Greedy packing: events by start time, each into the first row free at its start.
+void PackRows(const std::vector<Event>& events, TimelineView& view) {
+    const size_t n = events.size();
+    view.row.assign(n, 0);
+    std::vector<int> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return events[static_cast<size_t>(a)].time < events[static_cast<size_t>(b)].time;
+    });
+    std::vector<float> rowEnd;
+    for (int index : order) {
+        const Event& e = events[static_cast<size_t>(index)];
+        size_t r = 0;
+        while (r < rowEnd.size() && rowEnd[r] > e.time + 1e-4f) ++r;
+        if (r == rowEnd.size()) rowEnd.push_back(0.0f);
+        rowEnd[r] = e.time + std::max(e.duration, kMinEventDuration);
+        view.row[static_cast<size_t>(index)] = static_cast<int>(r);
+    }
+    view.rowCount = static_cast<int>(rowEnd.size());
+}
+
+// A tick spacing that leaves at least 70 pixels between labels.
+float TickStep(float pixelsPerSecond) {
+    static const float steps[] = {0.1f, 0.25f, 0.5f, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800, 3600};
+    for (float step : steps)
+        if (step * pixelsPerSecond >= 70.0f) return step;
+    return 7200.0f;
+}
+
+std::string RulerLabel(float seconds, float step) {
+    char text[48];
+    const double t = std::clamp(static_cast<double>(seconds), 0.0, 1.0e12);
+    const long long whole = static_cast<long long>(t);
+    if (step < 1.0f) std::snprintf(text, sizeof text, "%lld:%05.2f", whole / 60, t - static_cast<double>(whole / 60 * 60));
+    else std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+    return text;
+}
+
+// The envelope drawn inside an event's box, by shape: the look tells the shapes apart
+// at a glance, the intensity curve tells one Contour from another.
+void DrawShapeGlyph(ImDrawList* draw, const Event& e, ImVec2 a, ImVec2 b, ImU32 ink) {
+    const float w = b.x - a.x, h = b.y - a.y;
+    if (w < 4.0f) return;
+    // The upper part of the box carries the label; the envelope sits below it.
+    const float top = a.y + h * 0.55f, bottom = b.y - 2.0f, span = bottom - top;
+    ImVec2 points[34];
+    int count = 0;
+    switch (e.shape) {
+        case EventShape::Spot:
+            points[count++] = ImVec2(a.x, bottom);
+            points[count++] = ImVec2(a.x + std::min(4.0f, w * 0.1f), top);
+            points[count++] = ImVec2(b.x, bottom);
+            break;
+        case EventShape::Bloom: {
+            const float peak = std::clamp(e.weightCenter, 0.05f, 0.95f);
+            for (int i = 0; i <= 16; ++i) {
+                const float t = static_cast<float>(i) / 16.0f;
+                const float rise = t < peak ? t / peak : (1.0f - t) / (1.0f - peak);
+                points[count++] = ImVec2(a.x + w * t, bottom - span * std::sqrt(std::max(0.0f, rise)));
+            }
+            break;
+        }
+        case EventShape::Contour:
+            for (int i = 0; i < 32; ++i) {
+                const float t = static_cast<float>(i) / 31.0f;
+                const float v = e.intensity[static_cast<size_t>(std::min(kCurvePoints - 1, static_cast<int>(t * (kCurvePoints - 1))))];
+                points[count++] = ImVec2(a.x + w * t, bottom - span * std::clamp(v, 0.0f, 1.0f));
+            }
+            break;
+        case EventShape::Scatter:
+            for (int i = 0; i < 9; ++i) {
+                const float t = (static_cast<float>(i) + 0.5f) / 9.0f;
+                const float y = top + span * (0.5f + 0.4f * std::sin(static_cast<float>(i) * 2.3f));
+                draw->AddCircleFilled(ImVec2(a.x + w * t, y), 1.8f, ink, 6);
+            }
+            return;
+        case EventShape::Fill:
+            draw->AddLine(ImVec2(a.x, top + span * 0.3f), ImVec2(b.x, top + span * 0.3f), ink);
+            return;
+        case EventShape::Bed:
+            for (int i = 0; i < 3; ++i) {
+                const float y = top + span * (0.2f + 0.3f * static_cast<float>(i));
+                draw->AddLine(ImVec2(a.x, y), ImVec2(b.x, y), ink);
+            }
+            return;
+        case EventShape::Clip:
+            for (float x = a.x + 2.0f; x < b.x - 1.0f; x += 3.0f) {
+                const float level = 0.3f + 0.7f * std::fabs(std::sin(x * 0.37f));
+                draw->AddLine(ImVec2(x, top + span * 0.5f * (1.0f - level)), ImVec2(x, bottom - span * 0.5f * (1.0f - level)), ink);
+            }
+            return;
+    }
+    if (count >= 2) draw->AddPolyline(points, count, ink, 0, 1.2f);
+}
+
+int HitEvent(const std::vector<Event>& events, const TimelineView& view, float lanesX, float lanesY, float pps,
+             float scroll, ImVec2 mouse, bool* onEdge) {
+    const float rowF = (mouse.y - lanesY) / (kRowHeight + kRowGap) + view.firstRow;
+    if (rowF < 0.0f) return -1;
+    const int row = static_cast<int>(rowF);
+    // The event drawn last lies on top: search from the end.
+    for (int i = static_cast<int>(events.size()) - 1; i >= 0; --i) {
+        if (view.row[static_cast<size_t>(i)] != row) continue;
+        const Event& e = events[static_cast<size_t>(i)];
+        const float x0 = lanesX + (e.time - scroll) * pps;
+        const float x1 = std::max(x0 + 3.0f, lanesX + (e.time + e.duration - scroll) * pps);
+        if (mouse.x < x0 || mouse.x > x1) continue;
+        *onEdge = x1 - x0 > 2.0f * kEdgeGrab && mouse.x >= x1 - kEdgeGrab;
+        return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+void DrawTimeline(const PanelRect& rect) {
+    BeginRegion("##timeline", rect, IM_COL32(20, 23, 28, 255));
+    Project& project = CurrentProject();
+    EditorState& editor = Editor();
+    TimelineView& view = View();
+    SyncSelection();
+    std::vector<Event>& events = project.timeline.events;
+    // Rows stay as they are while an event is dragged, so it does not jump between rows
+    // under the pointer; they are packed afresh when the drag ends.
+    const bool dragging = view.gesture == Gesture::Move || view.gesture == Gesture::Resize;
+    if (!dragging || view.row.size() != events.size()) PackRows(events, view);
+
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImGuiIO& io = ImGui::GetIO();
+    const float x0 = rect.x, y0 = rect.y;
+    const float lanesX = x0 + kHeaderWidth;
+    const float lanesW = std::max(10.0f, rect.w - kHeaderWidth - 8.0f);
+    const float rulerY = y0;
+    const float sceneY = rulerY + kRulerHeight;
+    const float markerY = sceneY + kSceneLaneHeight;
+    const float eventsY = markerY + kMarkerLaneHeight + 4.0f;
+    const float eventsH = std::max(kRowHeight, y0 + rect.h - eventsY - 4.0f);
+
+    if (editor.fitRequested) {
+        editor.fitRequested = false;
+        editor.pixelsPerSecond = FitPixelsPerSecond(project, lanesW);
+        editor.scrollTime = 0.0f;
+    }
+    float& pps = editor.pixelsPerSecond;
+    float& scroll = editor.scrollTime;
+    const float visibleRows = eventsH / (kRowHeight + kRowGap);
+    view.firstRow = std::clamp(view.firstRow, 0.0f, std::max(0.0f, static_cast<float>(view.rowCount) - std::floor(visibleRows)));
+    // While playing, the view follows the playhead a page at a time.
+    if (editor.playing && (editor.playhead < scroll || editor.playhead > scroll + lanesW / pps))
+        scroll = std::max(0.0f, editor.playhead - 0.1f * lanesW / pps);
+    scroll = std::clamp(scroll, 0.0f, std::max(0.0f, TimelineEnd(project) - 0.5f * lanesW / pps));
+
+    auto timeToX = [&](float t) { return lanesX + (t - scroll) * pps; };
+    auto xToTime = [&](float x) { return scroll + (x - lanesX) / pps; };
+
+    // The mouse area: everything right of the lane names.
+    ImGui::SetCursorScreenPos(ImVec2(lanesX, rulerY));
+    ImGui::InvisibleButton("##lanes", ImVec2(lanesW, rect.h - 2.0f));
+    RegisterLastItem("timeline");
+    const bool hovered = ImGui::IsItemHovered();
+    const ImVec2 mouse = io.MousePos;
+
+    // Lane names and backgrounds.
+    const ImU32 nameInk = IM_COL32(150, 156, 166, 255);
+    draw->AddRectFilled(ImVec2(x0, rulerY), ImVec2(lanesX + lanesW, sceneY), IM_COL32(28, 32, 38, 255));
+    draw->AddRectFilled(ImVec2(lanesX, sceneY), ImVec2(lanesX + lanesW, markerY - 1), IM_COL32(24, 28, 34, 255));
+    draw->AddRectFilled(ImVec2(lanesX, markerY), ImVec2(lanesX + lanesW, markerY + kMarkerLaneHeight - 1), IM_COL32(24, 28, 34, 255));
+    const float textH = ImGui::GetTextLineHeight();
+    draw->AddText(ImVec2(x0 + 8, sceneY + (kSceneLaneHeight - textH) * 0.5f), nameInk, "Scenes");
+    draw->AddText(ImVec2(x0 + 8, markerY + (kMarkerLaneHeight - textH) * 0.5f), nameInk, "Markers");
+    draw->AddText(ImVec2(x0 + 8, eventsY + 6), nameInk, "Events");
+
+    draw->PushClipRect(ImVec2(lanesX, rulerY), ImVec2(lanesX + lanesW, y0 + rect.h), true);
+
+    // Work area, behind everything.
+    const float endTime = TimelineEnd(project);
+    if (project.workAreaIn >= 0.0f || project.workAreaOut >= 0.0f) {
+        const float in = project.workAreaIn >= 0.0f ? project.workAreaIn : 0.0f;
+        const float out = project.workAreaOut >= 0.0f ? project.workAreaOut : endTime;
+        draw->AddRectFilled(ImVec2(timeToX(in), rulerY), ImVec2(timeToX(out), y0 + rect.h), IM_COL32(90, 140, 220, 26));
+        draw->AddRectFilled(ImVec2(timeToX(in), rulerY + kRulerHeight - 5), ImVec2(timeToX(out), rulerY + kRulerHeight - 1),
+                            IM_COL32(90, 140, 220, 200));
+    }
+    // The end of the timeline.
+    draw->AddRectFilled(ImVec2(timeToX(endTime), rulerY), ImVec2(lanesX + lanesW, y0 + rect.h), IM_COL32(0, 0, 0, 60));
+
+    // Ruler.
+    const float step = TickStep(pps);
+    const float firstTick = std::floor(scroll / step) * step;
+    // Counted, not stepped: far out on a long timeline, adding a step to a float time
+    // may not change it.
+    const int tickCount = static_cast<int>(lanesW / (step * pps)) + 2;
+    for (int k = 0; k < tickCount; ++k) {
+        const float t = firstTick + step * static_cast<float>(k);
+        const float x = timeToX(t);
+        draw->AddLine(ImVec2(x, rulerY + kRulerHeight - 7), ImVec2(x, rulerY + kRulerHeight), nameInk);
+        draw->AddLine(ImVec2(x, eventsY), ImVec2(x, y0 + rect.h), IM_COL32(255, 255, 255, 10));
+        const std::string label = RulerLabel(t, step);
+        draw->AddText(ImVec2(x + 3, rulerY + 2), nameInk, label.c_str());
+        for (int k = 1; k < 5; ++k) {
+            const float xs = timeToX(t + step * static_cast<float>(k) / 5.0f);
+            draw->AddLine(ImVec2(xs, rulerY + kRulerHeight - 4), ImVec2(xs, rulerY + kRulerHeight), IM_COL32(110, 116, 126, 255));
+        }
+    }
+
+    // Scenes.
+    for (const Scene& scene : project.timeline.scenes) {
+        const ImVec2 a(timeToX(scene.inTime), sceneY + 2), b(timeToX(scene.outTime), markerY - 3);
+        if (b.x < lanesX || a.x > lanesX + lanesW) continue;
+        draw->AddRectFilled(a, b, IM_COL32(70, 90, 120, 200), 3.0f);
+        const ImVec4 clip(a.x, a.y, b.x - 2, b.y);
+        draw->AddText(nullptr, 0.0f, ImVec2(a.x + 5, a.y + (b.y - a.y - textH) * 0.5f), IM_COL32(230, 234, 240, 255),
+                      scene.name.c_str(), nullptr, 0.0f, &clip);
+    }
+    // Markers: the picture read's proposals, and the work area's ends.
+    for (const OpticalEvent& marker : project.optical.events) {
+        const float x = timeToX(marker.time);
+        if (x < lanesX || x > lanesX + lanesW) continue;
+        draw->AddTriangleFilled(ImVec2(x - 4, markerY + 2), ImVec2(x + 4, markerY + 2), ImVec2(x, markerY + kMarkerLaneHeight - 3),
+                                marker.accepted ? IM_COL32(120, 200, 140, 255) : IM_COL32(200, 200, 120, 200));
+    }
+    auto flag = [&](float t, const char* text) {
+        const float x = timeToX(t);
+        draw->AddLine(ImVec2(x, markerY), ImVec2(x, markerY + kMarkerLaneHeight), IM_COL32(90, 140, 220, 255), 2.0f);
+        draw->AddText(ImVec2(x + 3, markerY + (kMarkerLaneHeight - textH) * 0.5f), IM_COL32(140, 180, 240, 255), text);
+    };
+    if (project.workAreaIn >= 0.0f) flag(project.workAreaIn, "In");
+    if (project.workAreaOut >= 0.0f) flag(project.workAreaOut, "Out");
+
+    // Events, only those in view.
+    const float visibleFrom = scroll, visibleTo = xToTime(lanesX + lanesW);
+    const bool scripted = UiScriptActive();
+    draw->PushClipRect(ImVec2(lanesX, eventsY), ImVec2(lanesX + lanesW, eventsY + eventsH), true);
+    // Boxes are axis-aligned: without the anti-aliasing fringe they look the same and
+    // take a third of the vertices.
+    const ImDrawListFlags savedFlags = draw->Flags;
+    draw->Flags &= ~ImDrawListFlags_AntiAliasedFill;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const Event& e = events[i];
+        if (e.time > visibleTo || e.time + e.duration < visibleFrom) continue;
+        const float rowTop = eventsY + (static_cast<float>(view.row[i]) - view.firstRow) * (kRowHeight + kRowGap);
+        if (rowTop > eventsY + eventsH || rowTop + kRowHeight < eventsY) continue;
+        // Cut to the lanes (plus a margin that hides the rounded ends): a very long event
+        // then costs no more than one that fits.
+        const ImVec2 a(std::max(timeToX(e.time), lanesX - 8.0f), rowTop);
+        const ImVec2 b(std::min(std::max(a.x + 3.0f, timeToX(e.time + e.duration)), lanesX + lanesW + 8.0f), rowTop + kRowHeight);
+        const bool selected = IsSelected(static_cast<int>(i));
+        const int alpha = e.muted ? 90 : 210;
+        // Small boxes (a zoomed-out view of a long film) are drawn plain: rounded
+        // corners and envelopes a few pixels wide cost geometry and show nothing.
+        const float width = b.x - a.x;
+        const float rounding = width > 12.0f ? 3.0f : 0.0f;
+        draw->AddRectFilled(a, b, ShapeColour(e.shape, alpha), rounding);
+        if (width >= 20.0f) DrawShapeGlyph(draw, e, a, b, IM_COL32(20, 22, 26, e.muted ? 120 : 200));
+        if (selected) draw->AddRect(a, b, IM_COL32(255, 255, 255, 255), rounding, 0, 2.0f);
+        if (b.x - a.x > 14.0f) {
+            std::string label = EventLabel(e, project.timeline.userShapes);
+            if (IsEventLocked(e)) label = "\xef\x80\xa3 " + label;  // the lock icon
+            if (e.muted) label += " (muted)";
+            const ImVec4 clip(a.x + 2, a.y, b.x - 3, b.y);
+            draw->AddText(nullptr, 0.0f, ImVec2(a.x + 5, a.y + 2), IM_COL32(16, 18, 22, 255), label.c_str(), nullptr, 0.0f, &clip);
+        }
+        if (scripted) {
+            RegisterScriptTarget("event:" + std::to_string(i), {a.x, a.y, b.x, b.y});
+            RegisterScriptTarget("event-end:" + std::to_string(i), {b.x - kEdgeGrab + 1, a.y, b.x - 1, b.y});
+        }
+    }
+    draw->Flags = savedFlags;
+    draw->PopClipRect();
+
+    // Playhead.
+    const float px = timeToX(editor.playhead);
+    draw->AddLine(ImVec2(px, rulerY), ImVec2(px, y0 + rect.h), IM_COL32(255, 90, 80, 255), 1.5f);
+    draw->AddTriangleFilled(ImVec2(px - 6, rulerY), ImVec2(px + 6, rulerY), ImVec2(px, rulerY + 8), IM_COL32(255, 90, 80, 255));
+    draw->PopClipRect();
+
+    // Vertical position of the rows when they do not all fit.
+    if (static_cast<float>(view.rowCount) > visibleRows) {
+        const float barX = lanesX + lanesW + 2;
+        const float frac = visibleRows / static_cast<float>(view.rowCount);
+        const float top = eventsY + eventsH * view.firstRow / static_cast<float>(view.rowCount);
+        draw->AddRectFilled(ImVec2(barX, top), ImVec2(barX + 4, top + eventsH * frac), IM_COL32(120, 126, 136, 200), 2.0f);
+    }
+
+    // Input.
+    if (hovered && io.MouseWheel != 0.0f) {
+        if (io.KeyCtrl) {
+            const float anchor = xToTime(mouse.x);
+            ZoomBy(io.MouseWheel > 0 ? 1.25f : 0.8f);
+            scroll = std::max(0.0f, anchor - (mouse.x - lanesX) / pps);
+        } else if (io.KeyShift) {
+            view.firstRow -= io.MouseWheel;
+        } else {
+            scroll = std::max(0.0f, scroll - io.MouseWheel * 60.0f / pps);
+        }
+    }
+    if (hovered && io.MouseWheelH != 0.0f) scroll = std::max(0.0f, scroll - io.MouseWheelH * 60.0f / pps);
+
+    if (ImGui::IsItemActivated()) {
+        view.pressX = mouse.x;
+        view.pressY = mouse.y;
+        view.lastTime = xToTime(mouse.x);
+        view.gestureEvent = -1;
+        if (mouse.y < sceneY) {
+            view.gesture = Gesture::Playhead;
+        } else if (mouse.y >= eventsY) {
+            bool onEdge = false;
+            const int hit = HitEvent(events, view, lanesX, eventsY, pps, scroll, mouse, &onEdge);
+            if (hit >= 0) {
+                if (io.KeyCtrl) ToggleSelected(hit);
+                else if (io.KeyShift) SelectEvent(hit, true);
+                else if (!IsSelected(hit)) SelectEvent(hit, false);
+                view.gesture = onEdge ? Gesture::Resize : Gesture::Pending;
+                view.gestureEvent = hit;
+                view.resizeFrom = events[static_cast<size_t>(hit)].duration;
+            } else {
+                if (!io.KeyCtrl && !io.KeyShift) ClearSelection();
+                view.gesture = Gesture::Playhead;
+            }
+        } else {
+            view.gesture = Gesture::Playhead;
+        }
+    }
+    if (ImGui::IsItemActive()) {
+        const float t = xToTime(mouse.x);
+        switch (view.gesture) {
+            case Gesture::Playhead:
+                editor.playhead = std::clamp(t, 0.0f, endTime);
+                break;
+            case Gesture::Pending:
+                // A press that barely moves is a click, not a move.
+                if (std::fabs(mouse.x - view.pressX) > 3.0f) {
+                    BeginTimelineGesture();
+                    view.gesture = Gesture::Move;
+                    MoveSelected(t - view.lastTime);
+                    view.lastTime = t;
+                }
+                break;
+            case Gesture::Move:
+                MoveSelected(t - view.lastTime);
+                view.lastTime = t;
+                break;
+            case Gesture::Resize:
+                if (std::fabs(mouse.x - view.pressX) > 1.0f || view.resizeFrom < 0.0f) {
+                    if (view.resizeFrom >= 0.0f) {
+                        BeginTimelineGesture();
+                        // From here on the undo snapshot exists; remember that with the sign.
+                        view.resizeFrom = -view.resizeFrom - 1.0f;
+                    }
+                    const float from = -view.resizeFrom - 1.0f;
+                    ResizeEvent(view.gestureEvent, from + (mouse.x - view.pressX) / pps);
+                }
+                break;
+            case Gesture::None:
+                break;
+        }
+    }
+    // Hover: the resize cursor over an event's right end, and what the event is.
+    if (hovered && !ImGui::IsItemActive() && mouse.y >= eventsY) {
+        bool onEdge = false;
+        const int hit = HitEvent(events, view, lanesX, eventsY, pps, scroll, mouse, &onEdge);
+        if (hit >= 0) {
+            const Event& e = events[static_cast<size_t>(hit)];
+            if (onEdge && !IsEventLocked(e) && e.sceneLink < 0) ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
+            ImGui::SetTooltip("%s\n%s, %.3f s, %.3f s long%s", EventLabel(e, project.timeline.userShapes), EventShapeName(e.shape),
+                              static_cast<double>(e.time), static_cast<double>(e.duration),
+                              IsEventLocked(e) ? ", locked" : (e.sceneLink >= 0 ? ", follows its scene" : ""));
+        }
+    }
+    if (ImGui::IsItemDeactivated()) {
+        view.gesture = Gesture::None;
+        view.gestureEvent = -1;
+    }
+    if (events.empty()) {
+        const char* hint = "No events yet \xE2\x80\x94 Composition > Create Spot places one at the playhead";
+        const ImVec2 size = ImGui::CalcTextSize(hint);
+        draw->AddText(ImVec2(lanesX + (lanesW - size.x) * 0.5f, eventsY + (eventsH - size.y) * 0.5f), IM_COL32(120, 126, 136, 255), hint);
+    }
+    EndRegion();
+}
+
+}  // namespace morvane
