@@ -7,6 +7,7 @@
 
 #include "build/event_build.h"
 #include "build/passes.h"
+#include "cli/command_arguments.h"
 #include "cli/commands.h"
 #include "export/bounce.h"
 #include "library/libraries.h"
@@ -16,31 +17,6 @@
 namespace morvane::cli {
 
 namespace {
-
-// "3,5,8" -> {3, 5, 8}; false for anything that is not a list of event numbers.
-bool ParseEventList(const std::string& text, std::vector<int>* events) {
-    size_t at = 0;
-    while (at <= text.size()) {
-        const size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        char* end = nullptr;
-        const long value = std::strtol(item.c_str(), &end, 10);
-        if (item.empty() || *end != '\0' || value < 0 || value > 1000000) return false;
-        events->push_back(static_cast<int>(value));
-        at = comma + 1;
-    }
-    return !events->empty();
-}
-
-std::vector<LibraryRoot> ProjectRoots(const Project& project, const std::vector<Library>& libraries) {
-    std::vector<LibraryRoot> roots;
-    for (const Library& library : libraries) {
-        bool wanted = project.libraryPaths.empty();
-        for (const std::string& folder : project.libraryPaths) wanted = wanted || folder == library.folder;
-        if (wanted) roots.push_back(LibraryRoot{&library, {}});
-    }
-    return roots;
-}
 
 // PROJECT --events|--event LIST; returns 0 when parsed, else the exit code.
 int ParseArguments(const char* command, const char* eventOption, int argc, char** argv, std::string* path,

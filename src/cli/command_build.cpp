@@ -7,6 +7,7 @@
 
 #include "build/event_build.h"
 #include "build/passes.h"
+#include "cli/command_arguments.h"
 #include "cli/commands.h"
 #include "library/libraries.h"
 #include "model/preferences.h"
@@ -16,22 +17,10 @@ namespace morvane::cli {
 
 namespace {
 
-
 bool ParseNumber(const char* text, double* out) {
     char* end = nullptr;
     *out = std::strtod(text, &end);
     return end != text && *end == '\0';
-}
-
-// The project's own libraries (by folder) when it names any, else every library.
-std::vector<LibraryRoot> ProjectRoots(const Project& project, const std::vector<Library>& libraries) {
-    std::vector<LibraryRoot> roots;
-    for (const Library& library : libraries) {
-        bool wanted = project.libraryPaths.empty();
-        for (const std::string& folder : project.libraryPaths) wanted = wanted || folder == library.folder;
-        if (wanted) roots.push_back(LibraryRoot{&library, {}});
-    }
-    return roots;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_arguments.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
 #include "export/variations.h"
@@ -22,32 +23,6 @@ namespace {
 
 std::atomic<bool> gVariationsCancel{false};
 void OnInterrupt(int) { gVariationsCancel.store(true); }
-
-// "3,5,8" -> {3, 5, 8}; false for anything that is not a list of event numbers.
-bool ParseEventList(const std::string& text, std::vector<int>* events) {
-    size_t at = 0;
-    while (at <= text.size()) {
-        const size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        char* end = nullptr;
-        const long value = std::strtol(item.c_str(), &end, 10);
-        if (item.empty() || *end != '\0' || value < 0 || value > 1000000) return false;
-        events->push_back(static_cast<int>(value));
-        at = comma + 1;
-    }
-    return !events->empty();
-}
-
-// The project's own libraries (by folder) when it names any, else every library.
-std::vector<LibraryRoot> ProjectRoots(const Project& project, const std::vector<Library>& libraries) {
-    std::vector<LibraryRoot> roots;
-    for (const Library& library : libraries) {
-        bool wanted = project.libraryPaths.empty();
-        for (const std::string& folder : project.libraryPaths) wanted = wanted || folder == library.folder;
-        if (wanted) roots.push_back(LibraryRoot{&library, {}});
-    }
-    return roots;
-}
 
 }  // namespace
 
