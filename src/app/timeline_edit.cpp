@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/app_state.h"
+#include "app/audio_engine.h"
 #include "app/editor_state.h"
 #include "library/audio_file.h"
 #include "model/preferences.h"
@@ -382,11 +383,16 @@ std::string PlayheadTimecode() {
 void AdvanceTransport(float dt) {
     EditorState& editor = Editor();
     if (!editor.playing) return;
-    editor.playhead += dt;
+    // With rendered audio playing the output is the clock, so picture and sound
+    // cannot drift apart; without it the playhead runs on frame time.
+    float heard = 0.0f;
+    if (AudioPlayheadSeconds(&heard)) editor.playhead = heard;
+    else editor.playhead += dt;
     const float end = TimelineEnd(CurrentProject());
     if (editor.playhead >= end) {
         editor.playhead = end;
         editor.playing = false;
+        StopAudioPlayback();
     }
 }
 
@@ -394,9 +400,12 @@ void TogglePlay() {
     EditorState& editor = Editor();
     if (!editor.playing && editor.playhead >= TimelineEnd(CurrentProject())) editor.playhead = 0.0f;
     editor.playing = !editor.playing;
+    if (editor.playing) StartAudioPlayback(editor.playhead);
+    else StopAudioPlayback();
 }
 
 void StopTransport() {
+    StopAudioPlayback();
     Editor().playing = false;
     Editor().playhead = 0.0f;
 }

@@ -46,6 +46,7 @@ struct ScriptState {
     // The script's pointer, in interface units.
     float mouseX = 10, mouseY = 300;
     bool mouseDown = false;
+    float wheelY = 0;  // wheel notches for the next frame (positive: away from the user)
     // Steps that span several frames queue their remaining frames here.
     std::vector<std::function<void()>> pending;
 
@@ -146,9 +147,10 @@ void QueueClick(float x, float y) {
 }
 
 // The open project and the window's state as plain lines, for the test to compare:
-//   project PATH|-  modified 0|1  playhead SECONDS  workarea IN OUT
+//   project PATH|-  modified 0|1  playhead SECONDS  workarea IN OUT  layers N (built, unmuted)
 //   event INDEX time T duration D shape NAME selected 0|1 locked 0|1 muted 0|1 folder NAME|- label TEXT
-// (spaces in a folder name become "_"; the label, last, keeps its spaces)
+//   scene INDEX in SECONDS out SECONDS name NAME
+// (spaces in a folder name become "_"; the label and the scene name, last, keep their spaces)
 bool DumpState(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (!f) return false;
@@ -158,6 +160,9 @@ bool DumpState(const std::string& path) {
                  projectPath.empty() ? "-" : projectPath.c_str(), project.modified ? 1 : 0,
                  static_cast<double>(Editor().playhead), static_cast<double>(project.workAreaIn),
                  static_cast<double>(project.workAreaOut));
+    int layers = 0;
+    for (const Layer& layer : project.timeline.results) layers += layer.muted ? 0 : 1;
+    std::fprintf(f, "layers %d\n", layers);
     for (size_t i = 0; i < project.timeline.events.size(); ++i) {
         const Event& e = project.timeline.events[i];
         std::string folder = e.folder.empty() ? "-" : e.folder;
@@ -166,6 +171,11 @@ bool DumpState(const std::string& path) {
                      static_cast<double>(e.time), static_cast<double>(e.duration), EventShapeName(e.shape),
                      IsSelected(static_cast<int>(i)) ? 1 : 0, e.locked ? 1 : 0, e.muted ? 1 : 0,
                      folder.c_str(), EventLabel(e));
+    }
+    for (size_t i = 0; i < project.timeline.scenes.size(); ++i) {
+        const Scene& scene = project.timeline.scenes[i];
+        std::fprintf(f, "scene %zu in %.3f out %.3f name %s\n", i, static_cast<double>(scene.inTime),
+                     static_cast<double>(scene.outTime), scene.name.c_str());
     }
     return std::fclose(f) == 0;
 }
@@ -186,6 +196,29 @@ bool RunStep(const Step& step) {
         ParseChord(a.empty() ? "" : a[0], key, mods);
         PushKey(SDL_KEYDOWN, key, mods);
         s.pending.push_back([key] { PushKey(SDL_KEYUP, key, KMOD_NONE); });
+    } else if (step.verb == "press") {
+        if (a.size() >= 2) {
+            s.mouseX = num(0);
+            s.mouseY = num(1);
+        }
+        s.pending.push_back([] { S().mouseDown = true; });
+    } else if (step.verb == "release") {
+        s.mouseDown = false;
+    } else if (step.verb == "wheel") {
+        s.wheelY = num(0);
+    } else if (step.verb == "hold") {
+        // The modifier keys stay down for the steps that follow, until "hold none".
+        Uint16 mods = KMOD_NONE;
+        for (const std::string& name : a) {
+            if (name == "shift") mods |= KMOD_LSHIFT;
+            else if (name == "ctrl") mods |= KMOD_LCTRL;
+        }
+        if (mods & KMOD_LCTRL) PushKey(SDL_KEYDOWN, SDLK_LCTRL, mods);
+        if (mods & KMOD_LSHIFT) PushKey(SDL_KEYDOWN, SDLK_LSHIFT, mods);
+        if (mods == KMOD_NONE) {
+            PushKey(SDL_KEYUP, SDLK_LSHIFT, KMOD_NONE);
+            PushKey(SDL_KEYUP, SDLK_LCTRL, KMOD_NONE);
+        }
     } else if (step.verb == "type") {
         PushText(step.rest);
     } else if (step.verb == "menu") {
@@ -309,7 +342,8 @@ bool RunStep(const Step& step) {
     return true;
 }
 
-const char* const kVerbs[] = {"expect-events", "expect-selected", "dump-state", "wait", "wait-ms", "key", "type", "menu", "open-menu", "click", "move", "drag",
+const char* const kVerbs[] = {"press", "release", "wheel", "hold",
+                              "expect-events", "expect-selected", "dump-state", "wait", "wait-ms", "key", "type", "menu", "open-menu", "click", "move", "drag",
                               "screenshot", "expect-command", "expect-text-focus", "expect-popup-open", "expect-hit", "expect-status", "drop", "expect-dropped", "throw", "quit"};
 
 }  // namespace
@@ -341,7 +375,10 @@ bool LoadUiScript(const std::string& path, const std::string& screenshotFolder) 
         for (const char* verb : kVerbs) known = known || step.verb == verb;
         SDL_Keycode key;
         Uint16 mods;
-        if (!known || (step.verb == "key" && (step.args.empty() || !ParseChord(step.args[0], key, mods)))) {
+        const auto notModifier = [](const std::string& m) { return m != "ctrl" && m != "shift" && m != "none"; };
+        const bool badHold = step.verb == "hold" &&
+                             (step.args.empty() || std::any_of(step.args.begin(), step.args.end(), notModifier));
+        if (!known || badHold || (step.verb == "key" && (step.args.empty() || !ParseChord(step.args[0], key, mods)))) {
             std::printf("[UI] script line %d not understood: %s\n", number, line.c_str());
             return false;
         }
@@ -381,7 +418,8 @@ void UiScriptBeforeEvents() {
         ++s.next;
         // Input steps take effect over the next frames; run no further step this frame.
         const std::string& verb = s.steps[s.next - 1].verb;
-        if (verb == "key" || verb == "type" || verb == "menu" || verb == "click" || verb == "open-menu" || verb == "throw" || verb == "drop" ||
+        if (verb == "key" || verb == "hold" || verb == "press" || verb == "release" || verb == "wheel" ||
+            verb == "type" || verb == "menu" || verb == "click" || verb == "open-menu" || verb == "throw" || verb == "drop" ||
             verb == "drag" || verb == "move" || verb == "quit")
             return;
     }
@@ -398,6 +436,10 @@ void UiScriptOverrideMouse() {
     ImGuiIO& io = ImGui::GetIO();
     io.MousePos = ImVec2(s.mouseX, s.mouseY);
     io.MouseDown[0] = s.mouseDown;
+    if (s.wheelY != 0.0f) {
+        io.MouseWheel += s.wheelY;
+        s.wheelY = 0.0f;
+    }
     s.targets.clear();  // registered afresh while this frame draws
 }
 

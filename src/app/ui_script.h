@@ -10,12 +10,17 @@
 //   key [ctrl+][shift+][alt+]NAME   press and release (a-z, 0-9, f1-f12, comma, equals,
 //                            minus, period, slash, escape, enter, tab, delete, backspace,
 //                            space, left, right, up, down, home, end)
+//   hold [ctrl] [shift] | hold none   modifier keys held down for the following steps
+//                            (a click or drag with Shift), until "hold none"
 //   type TEXT                typed characters (the rest of the line)
 //   menu ID                  the command a menu item sends, as if it had been chosen
 //   open-menu TITLE          click the menu bar header TITLE ("File", "Edit", ...)
 //   click X Y | click @NAME  left click at interface coordinates or on a named control
 //                            (menu headers are "menu:TITLE", submenus "submenu:TITLE")
 //   move X Y | move @NAME    move the pointer (hovering opens a submenu)
+//   press [X Y] | release    hold the left button down (at X Y), let it go; steps in
+//                            between see the press in progress (a screenshot mid-drag)
+//   wheel DY                 turn the mouse wheel DY notches at the pointer
 //   drag X1 Y1 X2 Y2 [N]     press at the first point, move over N frames, release
 //   drag @NAME DX DY [N]     the same from a named control's centre (events are
 //                            "event:INDEX", the lanes "timeline")

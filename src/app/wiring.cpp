@@ -3,9 +3,11 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/audio_engine.h"
 #include "app/commands.h"
 #include "app/editor_state.h"
 #include "app/project_commands.h"
+#include "app/scene_edit.h"
 #include "app/timeline_edit.h"
 #include "model/preferences.h"
 #include "model/project_file.h"
@@ -35,6 +37,7 @@ bool ExecuteOwnedCommand(int id) {
     }
     switch (id) {
         case kCmdSave: SaveCommand(); return true;
+        case kCmdRender: RenderTimelineCommand(); return true;
         case kCmdSaveAs: SaveAsCommand(); return true;
         case kCmdNew:
         case kCmdClose: NewProjectCommand(); return true;
@@ -59,6 +62,7 @@ bool ExecuteOwnedCommand(int id) {
         case kCmdSetIn: SetWorkAreaIn(); return true;
         case kCmdSetOut: SetWorkAreaOut(); return true;
         case kCmdClearWorkArea: ClearWorkArea(); return true;
+        case kCmdSaveScene: SaveSceneFromSelection(); return true;
         case kCmdZoomIn: ZoomBy(1.5f); return true;
         case kCmdZoomOut: ZoomBy(1.0f / 1.5f); return true;
         case kCmdZoomFit: RequestZoomToFit(); return true;
@@ -92,6 +96,7 @@ void ConnectSubsystems() {
     hooks.projectPath = [] { return CurrentSession().projectPath; };
     hooks.deleteCrashLock = [] { ReleaseCrashLock(); };
     hooks.executeCommand = ExecuteOwnedCommand;
+    ConnectAudioEngine();
 }
 
 void WritePendingThumbnail() {

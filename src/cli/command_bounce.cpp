@@ -7,6 +7,7 @@
 
 #include "build/event_build.h"
 #include "build/passes.h"
+#include "build/project_roots.h"
 #include "cli/command_arguments.h"
 #include "cli/commands.h"
 #include "export/bounce.h"
@@ -104,7 +105,7 @@ int RunRevertBounce(int argc, char** argv) {
     LoadPreferences();
     LibrarySet libraries;
     LoadAllLibraries(libraries);
-    const std::vector<LibraryRoot> roots = ProjectRoots(project, libraries.libraries);
+    const std::vector<LibraryRoot> roots = ProjectLibraryRoots(project, libraries.libraries);
     for (int index : result.restoredEvents) BuildEvents(project, roots, index, -1.0f, -1.0f, 0);
     RunPostBuildPasses(project, MakeBandLookup(roots), Prefs().protectSilence, Prefs().destructiveEQ);
     if (!SaveProject(path, project)) {

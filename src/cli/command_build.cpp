@@ -7,7 +7,7 @@
 
 #include "build/event_build.h"
 #include "build/passes.h"
-#include "cli/command_arguments.h"
+#include "build/project_roots.h"
 #include "cli/commands.h"
 #include "library/libraries.h"
 #include "model/preferences.h"
@@ -71,7 +71,7 @@ int RunBuild(int argc, char** argv) {
     LoadPreferences();
     LibrarySet set;
     LoadAllLibraries(set);
-    const std::vector<LibraryRoot> roots = ProjectRoots(project, set.libraries);
+    const std::vector<LibraryRoot> roots = ProjectLibraryRoots(project, set.libraries);
 
     BuildOptions options;
     if (seed >= 0) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "build/project_roots.h"
 #include "cli/command_arguments.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
@@ -81,7 +82,7 @@ int RunVariations(int argc, char** argv) {
     if (count > 0) settings.count = count;
 
     VariationContext context;
-    context.roots = ProjectRoots(project, libraries.libraries);
+    context.roots = ProjectLibraryRoots(project, libraries.libraries);
     context.libraries = &libraries;
     context.channelOrderFallback = Prefs().channelOrderFallback;
     context.cancel = &gVariationsCancel;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/app_state.h"
+#include "app/audio_engine.h"
 #include "app/blocking_job.h"
 #include "app/fonts.h"
 #include "app/frame_tasks.h"
@@ -62,7 +63,10 @@ void DrawAboutCard() {
 }
 
 void DrawProgressOverlay() {
-    const bool running = BlockingJobRunning();
+    // Either a job of the shell's own (reading a file the next step needs) or a
+    // render of the timeline; they never run at once.
+    const bool render = AudioJobBlocking();
+    const bool running = render || BlockingJobRunning();
     if (!running && !ImGui::IsPopupOpen("##progress")) return;
     if (running && !ImGui::IsPopupOpen("##progress")) ImGui::OpenPopup("##progress");
     ImGui::SetNextWindowPos(ImGui::GetMainViewport()->GetCenter(), ImGuiCond_Always, ImVec2(0.5f, 0.5f));
@@ -75,9 +79,9 @@ void DrawProgressOverlay() {
             return;
         }
         ImGui::PushFont(UiFont(1, FontFamily::Medium));
-        ImGui::TextUnformatted(BlockingJobTitle().c_str());
+        ImGui::TextUnformatted(render ? AudioJobStatus().c_str() : BlockingJobTitle().c_str());
         ImGui::PopFont();
-        const float fraction = BlockingJobProgress();
+        const float fraction = render ? AudioJobProgress() : BlockingJobProgress();
         if (fraction < 0.0f) {
             // Not said yet: a bar that moves, so the program is seen to be working.
             const float t = static_cast<float>(ImGui::GetTime());
@@ -85,8 +89,12 @@ void DrawProgressOverlay() {
         } else {
             ImGui::ProgressBar(fraction, ImVec2(-1, 0));
         }
-        ImGui::TextDisabled(BlockingJobCancelling() ? "Cancelling\xE2\x80\xA6" : "Press Escape to cancel");
-        if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) CancelBlockingJob();
+        const bool cancelling = render ? AudioJobCancelling() : BlockingJobCancelling();
+        ImGui::TextDisabled(cancelling ? "Cancelling\xE2\x80\xA6" : "Press Escape to cancel");
+        if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) {
+            if (render) CancelAudioJob();
+            else CancelBlockingJob();
+        }
         ImGui::EndPopup();
     }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/audio_engine.h"
 #include "app/commands.h"
 #include "app/fonts.h"
 #include "app/frame_tasks.h"
@@ -125,6 +126,7 @@ void DrawUI() {
     ExecutePendingCommand();
     PickUpBackgroundResults();
     PollBlockingJob();
+    TickAudioEngine();
     TakeDroppedSounds();
     SyncSelection();
     AdvanceTransport(dt);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/audio_engine.h"
 #include "app/editor_state.h"
 #include "app/timeline_edit.h"
 #include "model/project_lifecycle.h"
@@ -20,7 +21,13 @@ void DrawStatusLine(const PanelRect& rect) {
     BeginRegion("##status", rect, IM_COL32(18, 20, 24, 255));
     const float y = rect.y + (rect.h - ImGui::GetTextLineHeight()) * 0.5f;
     ImGui::SetCursorScreenPos(ImVec2(rect.x + 10, y));
-    if (app.statusTimer > 0.0f) ImGui::TextUnformatted(app.statusText.c_str());
+    if (app.statusTimer > 0.0f) {
+        ImGui::TextUnformatted(app.statusText.c_str());
+    } else {
+        // Background rendering the user does not wait for still says what it does.
+        const std::string job = AudioJobStatus();
+        if (!job.empty()) ImGui::TextDisabled("%s", job.c_str());
+    }
     const DropTarget& drop = app.drop;
     if (!drop.droppedFolders.empty() || !drop.droppedFiles.empty()) {
         char text[96];

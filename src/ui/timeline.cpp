@@ -2,8 +2,10 @@
 // marker lane (what the picture read proposed, and the work area's in and out points),
 // and the event lanes. Events are packed into rows so overlapping events stay visible;
 // each is drawn by its shape with its label. Click selects (Ctrl toggles, Shift adds),
-// dragging moves the selection, dragging an event's right edge resizes it; the wheel
-// scrolls, Ctrl+wheel zooms around the pointer, Shift+wheel scrolls the rows.
+// dragging moves the selection, dragging an event's right edge resizes it; a drag that
+// starts on empty lane space draws a band and selects the events it touches (Shift or
+// Ctrl add to the selection), a click there moves the playhead; the wheel scrolls,
+// Ctrl+wheel zooms around the pointer, Shift+wheel scrolls the rows.
 #include <imgui.h>
 
 #include <algorithm>
@@ -32,6 +34,8 @@ constexpr float kMarkerLaneHeight = 16.0f;
 constexpr float kRowHeight = 34.0f;
 constexpr float kRowGap = 3.0f;
 constexpr float kEdgeGrab = 6.0f;  // pixels at an event's right end that resize it
+constexpr float kClickSlop = 3.0f; // pointer travel in pixels below which a press is a click
+constexpr float kRowPitch = kRowHeight + kRowGap;
 
 ImU32 ShapeColour(EventShape shape, int alpha = 255) {
     static const int rgb[kEventShapeCount][3] = {
@@ -48,7 +52,7 @@ ImU32 ShapeColour(EventShape shape, int alpha = 255) {
 }
 
 // What a press in the lanes started.
-enum class Gesture { None, Pending, Move, Resize, Playhead };
+enum class Gesture { None, Pending, Move, Resize, Playhead, BandPending, Band };
 
 struct TimelineView {
     std::vector<int> row;   // per event, its row in the lanes
@@ -59,7 +63,25 @@ struct TimelineView {
     float pressX = 0, pressY = 0;
     float lastTime = 0;     // pointer time at the previous drag frame
     float resizeFrom = 0;   // the duration when the resize started
+    // Where the selection band was anchored, in lane content: a time, and pixels down
+    // from the top of the first row. The band keeps to the same events while the view
+    // scrolls or zooms under it.
+    float bandTime = 0, bandY = 0;
 };
+
+// The band's extent in lane content, ordered: times t0 <= t1, content pixels y0 <= y1.
+struct BandExtent {
+    float t0, t1, y0, y1;
+};
+
+// Whether the band touches the event drawn in the given row. An event shorter than its
+// drawn minimum of 3 pixels counts with its drawn width, so what shows can be caught.
+bool BandTouches(const BandExtent& band, const Event& e, int row, float pps) {
+    const float top = static_cast<float>(row) * kRowPitch;
+    if (band.y1 < top || band.y0 > top + kRowHeight) return false;
+    const float end = std::max(e.time + e.duration, e.time + 3.0f / pps);
+    return e.time <= band.t1 && end >= band.t0;
+}
 
 TimelineView& View() {
     static TimelineView view;
@@ -163,7 +185,7 @@ void DrawShapeGlyph(ImDrawList* draw, const Event& e, ImVec2 a, ImVec2 b, ImU32 
 
 int HitEvent(const std::vector<Event>& events, const TimelineView& view, float lanesX, float lanesY, float pps,
              float scroll, ImVec2 mouse, bool* onEdge) {
-    const float rowF = (mouse.y - lanesY) / (kRowHeight + kRowGap) + view.firstRow;
+    const float rowF = (mouse.y - lanesY) / kRowPitch + view.firstRow;
     if (rowF < 0.0f) return -1;
     const int row = static_cast<int>(rowF);
     // The event drawn last lies on top: search from the end.
@@ -211,7 +233,7 @@ void DrawTimeline(const PanelRect& rect) {
     }
     float& pps = editor.pixelsPerSecond;
     float& scroll = editor.scrollTime;
-    const float visibleRows = eventsH / (kRowHeight + kRowGap);
+    const float visibleRows = eventsH / kRowPitch;
     view.firstRow = std::clamp(view.firstRow, 0.0f, std::max(0.0f, static_cast<float>(view.rowCount) - std::floor(visibleRows)));
     // While playing, the view follows the playhead a page at a time.
     if (editor.playing && (editor.playhead < scroll || editor.playhead > scroll + lanesW / pps))
@@ -295,6 +317,18 @@ void DrawTimeline(const PanelRect& rect) {
     if (project.workAreaIn >= 0.0f) flag(project.workAreaIn, "In");
     if (project.workAreaOut >= 0.0f) flag(project.workAreaOut, "Out");
 
+    // The band's free corner follows the pointer but stays in the event lanes: what
+    // cannot be seen is not selected.
+    const bool banding = view.gesture == Gesture::Band;
+    const float bandX = std::clamp(mouse.x, lanesX, lanesX + lanesW);
+    const float bandPointerY = std::clamp(mouse.y, eventsY, eventsY + eventsH);
+    const float contentTop = eventsY - view.firstRow * kRowPitch;  // screen y of content 0
+    BandExtent band{};
+    if (banding) {
+        const float t = xToTime(bandX), y = bandPointerY - contentTop;
+        band = {std::min(view.bandTime, t), std::max(view.bandTime, t), std::min(view.bandY, y), std::max(view.bandY, y)};
+    }
+
     // Events, only those in view.
     const float visibleFrom = scroll, visibleTo = xToTime(lanesX + lanesW);
     const bool scripted = UiScriptActive();
@@ -306,7 +340,7 @@ void DrawTimeline(const PanelRect& rect) {
     for (size_t i = 0; i < events.size(); ++i) {
         const Event& e = events[i];
         if (e.time > visibleTo || e.time + e.duration < visibleFrom) continue;
-        const float rowTop = eventsY + (static_cast<float>(view.row[i]) - view.firstRow) * (kRowHeight + kRowGap);
+        const float rowTop = eventsY + (static_cast<float>(view.row[i]) - view.firstRow) * kRowPitch;
         if (rowTop > eventsY + eventsH || rowTop + kRowHeight < eventsY) continue;
         // Cut to the lanes (plus a margin that hides the rounded ends): a very long event
         // then costs no more than one that fits.
@@ -321,6 +355,8 @@ void DrawTimeline(const PanelRect& rect) {
         draw->AddRectFilled(a, b, ShapeColour(e.shape, alpha), rounding);
         if (width >= 20.0f) DrawShapeGlyph(draw, e, a, b, IM_COL32(20, 22, 26, e.muted ? 120 : 200));
         if (selected) draw->AddRect(a, b, IM_COL32(255, 255, 255, 255), rounding, 0, 2.0f);
+        else if (banding && BandTouches(band, e, view.row[i], pps))
+            draw->AddRect(a, b, IM_COL32(150, 190, 255, 255), rounding, 0, 1.5f);  // what the band will take
         if (b.x - a.x > 14.0f) {
             std::string label = EventLabel(e, project.timeline.userShapes);
             if (IsEventLocked(e)) label = "\xef\x80\xa3 " + label;  // the lock icon
@@ -334,6 +370,11 @@ void DrawTimeline(const PanelRect& rect) {
         }
     }
     draw->Flags = savedFlags;
+    if (banding) {
+        const ImVec2 a(timeToX(band.t0), contentTop + band.y0), b(timeToX(band.t1), contentTop + band.y1);
+        draw->AddRectFilled(a, b, IM_COL32(110, 160, 240, 44));
+        draw->AddRect(a, b, IM_COL32(150, 190, 255, 220), 0.0f, 0, 1.0f);
+    }
     draw->PopClipRect();
 
     // Playhead.
@@ -382,8 +423,10 @@ void DrawTimeline(const PanelRect& rect) {
                 view.gestureEvent = hit;
                 view.resizeFrom = events[static_cast<size_t>(hit)].duration;
             } else {
-                if (!io.KeyCtrl && !io.KeyShift) ClearSelection();
-                view.gesture = Gesture::Playhead;
+                // Empty lane space: a click moves the playhead, a drag draws a band.
+                view.gesture = Gesture::BandPending;
+                view.bandTime = xToTime(mouse.x);
+                view.bandY = mouse.y - (eventsY - view.firstRow * kRowPitch);
             }
         } else {
             view.gesture = Gesture::Playhead;
@@ -394,6 +437,12 @@ void DrawTimeline(const PanelRect& rect) {
         switch (view.gesture) {
             case Gesture::Playhead:
                 editor.playhead = std::clamp(t, 0.0f, endTime);
+                break;
+            case Gesture::BandPending:
+                if (std::max(std::fabs(mouse.x - view.pressX), std::fabs(mouse.y - view.pressY)) > kClickSlop)
+                    view.gesture = Gesture::Band;
+                break;
+            case Gesture::Band:  // drawn with the lanes, applied on release
                 break;
             case Gesture::Pending:
                 // A press that barely moves is a click, not a move.
@@ -436,6 +485,17 @@ void DrawTimeline(const PanelRect& rect) {
         }
     }
     if (ImGui::IsItemDeactivated()) {
+        const bool add = io.KeyCtrl || io.KeyShift;
+        if (view.gesture == Gesture::BandPending) {
+            editor.playhead = std::clamp(xToTime(mouse.x), 0.0f, endTime);
+            if (!add) ClearSelection();
+        } else if (banding) {
+            // The band as drawn this frame, where the pointer let go.
+            if (!add) ClearSelection();
+            // Through SelectEvent, so a linked folder comes whole, as with a click.
+            for (size_t i = 0; i < events.size() && i < view.row.size(); ++i)
+                if (BandTouches(band, events[i], view.row[i], pps)) SelectEvent(static_cast<int>(i), true);
+        }
         view.gesture = Gesture::None;
         view.gestureEvent = -1;
     }

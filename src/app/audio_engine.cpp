@@ -1,0 +1,387 @@
+#include "app/audio_engine.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <algorithm>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/editor_state.h"
+#include "audio/audio_output.h"
+#include "audio/block_eviction.h"
+#include "audio/mixer.h"
+#include "audio/render_cache.h"
+#include "audio/render_jobs.h"
+#include "build/project_roots.h"
+#include "library/libraries.h"
+#include "model/preferences.h"
+#include "model/project_lifecycle.h"
+#include "model/timeline.h"
+#include "model/undo.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr int64_t kMemoryBudget = int64_t{1} << 30;  // rendered audio kept in memory
+
+enum class JobKind { None, Build, Refresh };
+
+struct AudioEngine {
+    RenderCache cache;
+    AudioOutput output;
+    LibrarySet libraries;  // the worker's while a job runs
+    std::mutex resultsMutex;
+    RebuildTarget target;
+
+    // The copy a job works on, and what the project held when it was made: the
+    // job's layers are taken back only over an unchanged timeline.
+    Project jobProject;
+    std::vector<Event> eventsAtSubmit;
+    std::vector<Layer> resultsAtSubmit;
+    JobKind jobKind = JobKind::None;
+    std::atomic<bool> jobCancelled{false};
+    bool discardJob = false;  // a new project was opened while it ran
+
+    // The play position as the interface last set or saw it; read by the worker
+    // (where playback resumes after a rebuild) and by the eviction thread.
+    std::atomic<double> transportSeconds{0.0};
+    float lastPlayhead = 0.0f;  // what the engine wrote into the playhead last frame
+    bool playing = false;       // the output plays the cache
+    bool integrityCheckPending = false;
+    // The list sizes at the last check: an edit that adds or removes layers (a
+    // deleted event takes its layers along) needs the blocks checked again.
+    size_t checkedResults = 0, checkedEvents = 0;
+    std::string lastDeviceStatus;
+
+    std::thread evictor;
+    std::mutex evictorMutex;
+    std::condition_variable evictorWake;
+    bool evictorStop = false;
+};
+
+AudioEngine& Engine() {
+    static AudioEngine engine;
+    return engine;
+}
+
+RenderJobSlot& Slot() { return TheRenderJobSlot(); }
+
+bool JobBusy() { return Slot().busy.load(std::memory_order_acquire); }
+
+// What a job needs of the project: its timeline and the settings the build and the
+// render read. Not the undo history or the picture-trace frames, which can be large.
+void CopyForJob(const Project& from, Project& to) {
+    to.timeline = from.timeline;
+    to.projectSampleRate = from.projectSampleRate;
+    to.masterGain = from.masterGain;
+    to.refGain = from.refGain;
+    to.groupGain = from.groupGain;
+    to.libraryPaths = from.libraryPaths;
+    to.workAreaIn = from.workAreaIn;
+    to.workAreaOut = from.workAreaOut;
+    to.reverb = from.reverb;
+}
+
+void PrepareJob(JobKind kind) {
+    AudioEngine& e = Engine();
+    const Project& project = CurrentProject();
+    CopyForJob(project, e.jobProject);
+    e.eventsAtSubmit = project.timeline.events;
+    e.resultsAtSubmit = project.timeline.results;
+    e.jobKind = kind;
+    e.jobCancelled.store(false, std::memory_order_relaxed);
+    e.discardJob = false;
+    const Preferences& prefs = Prefs();
+    e.target.protectSilence = prefs.protectSilence;
+    e.target.destructiveEQ = prefs.destructiveEQ;
+    e.target.channelOrderFallback = prefs.channelOrderFallback;
+}
+
+// The interface thread, on the frame a job finished: its layers become the
+// project's when nothing they were made from changed meanwhile.
+void TakeJobOver() {
+    AudioEngine& e = Engine();
+    const JobKind kind = e.jobKind;
+    e.jobKind = JobKind::None;
+    if (kind == JobKind::None) return;
+    Project& project = CurrentProject();
+    TimelineState& job = e.jobProject.timeline;
+    e.integrityCheckPending = true;
+    if (e.discardJob) {
+        e.discardJob = false;
+        ResetCache(e.cache, project.projectSampleRate, 0);
+        e.integrityCheckPending = false;
+        if (project.timeline.built) Slot().deferredRebuild.store(true, std::memory_order_release);
+        return;
+    }
+    if (e.jobCancelled.load(std::memory_order_acquire)) {
+        SetStatus("Render cancelled", kStatusSeconds);
+        return;  // the cache still holds what it held before
+    }
+    if (kind == JobKind::Build) {
+        if (project.timeline.events != e.eventsAtSubmit) {
+            SetStatus("The timeline changed while it was built; render it again", kStatusSeconds);
+            return;
+        }
+        PushUndo(project);  // the build can be undone as one step
+        {
+            std::lock_guard<std::mutex> lock(timelineMutex);
+            project.timeline.events = std::move(job.events);
+        }
+        project.timeline.results = std::move(job.results);
+        project.timeline.built = job.built;
+        int placed = 0;
+        for (const Layer& layer : project.timeline.results) placed += layer.muted ? 0 : 1;
+        char text[96];
+        std::snprintf(text, sizeof text, "Rendered %d layer%s", placed, placed == 1 ? "" : "s");
+        SetStatus(text, kStatusSeconds);
+        return;
+    }
+    // A refresh only renders: it writes what it measured into the layers (levels,
+    // relinked paths, tuning), which the project keeps when its layers are the same.
+    if (project.timeline.results == e.resultsAtSubmit) project.timeline.results = std::move(job.results);
+}
+
+void SubmitRefresh(const std::string& reason) {
+    AudioEngine& e = Engine();
+    if (JobBusy()) {
+        Slot().deferredRebuild.store(true, std::memory_order_release);
+        return;
+    }
+    PrepareJob(JobKind::Refresh);
+    if (!RebuildCacheAsync(e.target, reason, false)) e.jobKind = JobKind::None;
+}
+
+void OpenOutput(int sampleRate) {
+    AudioEngine& e = Engine();
+    RenderCache& cache = e.cache;
+    e.output.Close();
+    const bool opened =
+        e.output.Open([&cache](float* l, float* r, int n) { MixStereo(cache, l, r, n); },
+                      [&cache](float* out, int n, int channels) { MixMultichannel(cache, out, n, channels); },
+                      sampleRate, 2);
+    e.lastDeviceStatus = e.output.StatusText();
+    if (!opened) SetStatus(e.lastDeviceStatus, kStatusSeconds);  // the program goes on without sound
+}
+
+void CheckOutput() {
+    AudioEngine& e = Engine();
+    e.output.CheckDevice();
+    const std::string status = e.output.StatusText();
+    if (status != e.lastDeviceStatus) {
+        e.lastDeviceStatus = status;
+        if (!status.empty()) SetStatus(status, kStatusSeconds);
+    }
+}
+
+// Keeps rendered audio far from the play position on disk and brings it back before
+// it sounds. A pass can take a while on a long timeline, so it has its own thread
+// rather than holding up a frame.
+void EvictorLoop() {
+    AudioEngine& e = Engine();
+    std::unique_lock<std::mutex> lock(e.evictorMutex);
+    while (!e.evictorStop) {
+        e.evictorWake.wait_for(lock, std::chrono::milliseconds(100));
+        if (e.evictorStop) break;
+        lock.unlock();
+        if (e.cache.ready.load(std::memory_order_acquire)) {
+            const double rate = e.cache.sampleRate.load();
+            const double seconds = e.cache.mixer.playing.load(std::memory_order_acquire) && rate > 0
+                                       ? static_cast<double>(e.cache.mixer.playPosition.load()) / rate
+                                       : e.transportSeconds.load(std::memory_order_relaxed);
+            RunEvictionPass(e.cache, seconds);
+        }
+        lock.lock();
+    }
+}
+
+void StopBackgroundWork() {
+    AudioEngine& e = Engine();
+    ShutdownJobSlot(Slot());
+    {
+        std::lock_guard<std::mutex> lock(e.evictorMutex);
+        e.evictorStop = true;
+    }
+    e.evictorWake.notify_all();
+    if (e.evictor.joinable()) e.evictor.join();
+}
+
+void ClearAudio() {
+    AudioEngine& e = Engine();
+    StopAudioPlayback();
+    if (JobBusy()) {
+        e.discardJob = true;
+        RequestCancel(Slot());
+    }
+    Slot().deferredRebuild.store(false, std::memory_order_release);
+    e.integrityCheckPending = false;
+    ResetCache(e.cache, CurrentProject().projectSampleRate, 0);
+}
+
+}  // namespace
+
+void ConnectAudioEngine() {
+    AudioEngine& e = Engine();
+    e.target.project = &e.jobProject;
+    e.target.cache = &e.cache;
+    e.target.resultsMutex = &e.resultsMutex;
+    e.target.slot = &Slot();
+    e.target.libraries = &e.libraries;
+    e.target.transportSeconds = [] { return Engine().transportSeconds.load(std::memory_order_relaxed); };
+    SetMemoryBudget(e.cache, kMemoryBudget);
+    e.evictor = std::thread(EvictorLoop);
+
+    ShellHooks& hooks = App().hooks;
+    hooks.openAudioOutput = [](int rate) {
+        SetMonitoring(Engine().cache, Prefs());
+        OpenOutput(rate);
+    };
+    hooks.checkAudioDevice = CheckOutput;
+    hooks.closeAudioOutput = [] { Engine().output.Close(); };
+    hooks.cacheRebuildRunning = JobBusy;
+    hooks.stopBackgroundThreads = StopBackgroundWork;
+    hooks.busySources.push_back(JobBusy);
+    hooks.busySources.push_back([] { return Engine().playing; });
+
+    LifecycleHooks lifecycle = CurrentLifecycleHooks();
+    lifecycle.clearCaches = ClearAudio;
+    lifecycle.reopenAudio = [](int rate) {
+        if (rate != App().outputSampleRate || !Engine().output.IsOpen()) {
+            App().outputSampleRate = rate;
+            OpenOutput(rate);
+        }
+    };
+    lifecycle.startRebuild = [](const std::string& statusText) { SubmitRefresh(statusText); };
+    SetLifecycleHooks(lifecycle);
+
+    // Undo, redo and opening replace the event list: what plays must be checked
+    // against the new layers before it plays again.
+    SetTimelineReplacedHook([] {
+        Engine().cache.ready.store(false, std::memory_order_release);
+        Engine().integrityCheckPending = true;
+    });
+}
+
+void TickAudioEngine() {
+    AudioEngine& e = Engine();
+    if (PollJobSlot(Slot())) TakeJobOver();
+    if (!JobBusy()) {
+        Project& project = CurrentProject();
+        if (project.timeline.results.size() != e.checkedResults || project.timeline.events.size() != e.checkedEvents) {
+            e.checkedResults = project.timeline.results.size();
+            e.checkedEvents = project.timeline.events.size();
+            e.integrityCheckPending = true;
+        }
+        if (e.integrityCheckPending && !Slot().deferredRebuild.load(std::memory_order_acquire)) {
+            e.integrityCheckPending = false;
+            if (project.timeline.results.empty()) {
+                e.cache.ready.store(false, std::memory_order_release);
+            } else if (CheckCacheIntegrity(e.cache, project.timeline.results,
+                                           static_cast<int>(project.timeline.events.size()), Slot().deferredRebuild)) {
+                e.cache.ready.store(true, std::memory_order_release);
+            }
+        }
+        if (Slot().deferredRebuild.load(std::memory_order_acquire) && !project.timeline.results.empty()) {
+            Slot().deferredRebuild.store(false, std::memory_order_release);
+            SubmitRefresh("Updating audio\xE2\x80\xA6");
+        }
+    }
+
+    // The playhead follows the output while it plays; a playhead the user moved
+    // (a click on the ruler) moves the output there.
+    EditorState& editor = Editor();
+    // Play pressed while the audio was still being rendered: it joins in once ready.
+    if (editor.playing && !e.playing) StartAudioPlayback(editor.playhead);
+    if (e.playing) {
+        if (!editor.playing) {
+            StopAudioPlayback();
+        } else if (std::fabs(editor.playhead - e.lastPlayhead) > 1e-4f) {
+            SeekPlayback(e.cache, editor.playhead);
+        }
+    }
+    e.transportSeconds.store(editor.playhead, std::memory_order_relaxed);
+}
+
+void RenderTimelineCommand() {
+    AudioEngine& e = Engine();
+    Project& project = CurrentProject();
+    if (JobBusy()) {
+        SetStatus("Audio is still being rendered; try again when it is done", kStatusSeconds);
+        return;
+    }
+    if (project.timeline.events.empty()) {
+        SetStatus("Nothing to render: place events on the timeline first", kStatusSeconds);
+        return;
+    }
+    PrepareJob(JobKind::Build);
+    RebuildTarget* target = &e.target;
+    auto job = [target] {
+        AudioEngine& engine = Engine();
+        // The libraries are read here, off the interface thread: large indexes take
+        // a moment, and only this job uses them.
+        engine.libraries.libraries.clear();
+        LoadAllLibraries(engine.libraries);
+        target->roots = ProjectLibraryRoots(*target->project, engine.libraries.libraries);
+        RebuildRequest request;
+        request.mode = kRebuildWhole;
+        const RebuildOutcome outcome = RebuildEvents(*target, request);
+        engine.jobCancelled.store(outcome.cancelled, std::memory_order_release);
+    };
+    if (!SubmitJob(Slot(), "Rendering timeline\xE2\x80\xA6", std::move(job), true, -1.0f)) {
+        e.jobKind = JobKind::None;
+        SetStatus("Audio is still being rendered; try again when it is done", kStatusSeconds);
+    }
+}
+
+void StartAudioPlayback(float seconds) {
+    AudioEngine& e = Engine();
+    e.transportSeconds.store(seconds, std::memory_order_relaxed);
+    if (!e.output.IsOpen() || !e.cache.ready.load(std::memory_order_acquire)) return;
+    StartPlayback(e.cache, seconds);
+    e.playing = true;
+    e.lastPlayhead = seconds;
+}
+
+void StopAudioPlayback() {
+    AudioEngine& e = Engine();
+    if (!e.playing) return;
+    StopPlayback(e.cache);
+    e.playing = false;
+}
+
+bool AudioPlayheadSeconds(float* seconds) {
+    AudioEngine& e = Engine();
+    if (!e.playing) return false;
+    const double rate = e.cache.sampleRate.load();
+    if (rate <= 0) return false;
+    *seconds = static_cast<float>(static_cast<double>(e.cache.mixer.playPosition.load()) / rate);
+    e.lastPlayhead = *seconds;
+    return true;
+}
+
+bool AudioJobBlocking() { return JobBusy() && Slot().blocking.load(std::memory_order_acquire); }
+
+std::string AudioJobStatus() { return JobStatusText(Slot()); }
+
+float AudioJobProgress() {
+    RenderJobSlot& slot = Slot();
+    float target = -1.0f;
+    {
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        target = slot.progressTarget;
+    }
+    if (target <= 0.0f) return -1.0f;
+    return std::min(1.0f, static_cast<float>(slot.progress.load(std::memory_order_relaxed)) / target);
+}
+
+bool AudioJobCancelling() { return Slot().cancelRequested.load(std::memory_order_acquire); }
+
+void CancelAudioJob() { RequestCancel(Slot()); }
+
+}  // namespace morvane

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Sound in the window, as a user hears it: the demo project (made by morvane-cli) is
+# opened, its audio renders in the background, Space plays it through a private
+# PulseAudio server's null sink, whose monitor is recorded. Then a new timeline is
+# made from the menu, rendered with Composition > Render and played. Last, with no
+# sound server at all, the window says so and goes on working.
+#   app_playback.sh PATH/TO/morvane PATH/TO/morvane-cli
+set -uo pipefail
+app="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+cli="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
+for tool in pulseaudio parec python3 xvfb-run; do
+  command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
+done
+work="$(mktemp -d)"
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$work/shots"
+chmod 700 "$XDG_RUNTIME_DIR"
+export MV_UPDATE_URL="" LIBGL_ALWAYS_SOFTWARE=1 LP_NUM_THREADS=0
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# A sound server of our own: clients reach it only, and never start another.
+export PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse-state" PULSE_CLIENTCONFIG="$work/client.conf"
+export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
+mkdir -p "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH"; chmod 700 "$PULSE_RUNTIME_PATH"
+echo "autospawn = no" > "$PULSE_CLIENTCONFIG"
+recorder=""
+cleanup() {
+  [ -n "$recorder" ] && kill "$recorder" 2> /dev/null
+  pulseaudio --kill > /dev/null 2>&1
+  [ -n "${KEEP_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
+}
+trap cleanup EXIT
+pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 -n \
+  --load="module-null-sink sink_name=mvtest" --load=module-native-protocol-unix > /dev/null 2>&1 \
+  || { fail "the private PulseAudio server did not start"; exit 1; }
+for _ in $(seq 100); do [ -S "$PULSE_RUNTIME_PATH/native" ] && break; sleep 0.05; done
+
+"$cli" demo --out "$work/demo" > "$work/demo.log" 2>&1 || { fail "morvane-cli demo failed"; cat "$work/demo.log"; exit 1; }
+project="$work/demo/Morvane Demo Mix.mvproj"
+
+# run NAME [ARGS...]: plays $work/NAME.script while the sink's monitor is recorded to
+# $work/NAME.raw (stereo float at 48 kHz).
+run() {
+  local name=$1; shift
+  sed -i "s|WORK|$work|g" "$work/$name.script"
+  if [ -S "$PULSE_RUNTIME_PATH/native" ]; then
+    parec -d mvtest.monitor --format=float32le --rate=48000 --channels=2 --latency-msec=20 > "$work/$name.raw" &
+    recorder=$!
+  fi
+  xvfb-run -a -s "-screen 0 1600x900x24" "$app" "$@" --ui-script "$work/$name.script" --screenshot "$work/shots" \
+    > "$work/$name.log" 2>&1
+  local rc=$?
+  if [ -n "$recorder" ]; then kill "$recorder" 2> /dev/null; wait "$recorder" 2> /dev/null; recorder=""; fi
+  [ $rc -eq 0 ] || { fail "$name exited $rc"; cat "$work/$name.log"; }
+}
+# loudness RAW: the recording's loudest 100 ms window (dBFS RMS), its peak, and how many
+# windows are above -60 dBFS.
+loudness() {
+  python3 - "$1" << 'PY'
+import math, struct, sys
+data = open(sys.argv[1], 'rb').read()
+samples = struct.unpack('<%df' % (len(data) // 4), data[:len(data) // 4 * 4])
+window = 9600  # 100 ms of stereo samples
+best, peak, loud = -200.0, 0.0, 0
+for start in range(0, len(samples) - window + 1, window):
+    chunk = samples[start:start + window]
+    rms = math.sqrt(sum(x * x for x in chunk) / window)
+    level = 20 * math.log10(rms) if rms > 0 else -200.0
+    best = max(best, level)
+    loud += level > -60
+    peak = max(peak, max(abs(x) for x in chunk))
+print('%.1f %.4f %d' % (best, peak, loud))
+PY
+}
+value() { awk -v k="$2" '$1 == k { print $2 }' "$1"; }
+
+# 1. The built demo project: its audio renders after the open; Space plays 3 s of it.
+cat > "$work/demo.script" << 'SCRIPT'
+wait 3
+wait-ms 8000
+key space
+wait-ms 3000
+key space
+wait 2
+dump-state WORK/demo-played.txt
+screenshot demo-played
+SCRIPT
+run demo "$project"
+read -r level peak loud < <(loudness "$work/demo.raw")
+echo "demo: loudest 100 ms ${level} dBFS, peak ${peak}, ${loud} windows above -60 dBFS"
+python3 -c "import sys; sys.exit(0 if $level > -40 else 1)" || fail "the demo played silence (loudest ${level} dBFS)"
+python3 -c "import sys; sys.exit(0 if $peak <= 0.8913 else 1)" || fail "the demo peaked at ${peak}, above -1 dBFS"
+[ "$loud" -ge 15 ] || fail "only $loud windows of sound: playback stopped early or stuttered"
+playhead=$(value "$work/demo-played.txt" playhead)
+python3 -c "import sys; sys.exit(0 if 2.0 < $playhead < 4.5 else 1)" || fail "after 3 s of playing the playhead is at $playhead"
+grep -q "^\[Audio\] opened" "$work/demo.log" || fail "the audio output was not opened: $(grep Audio "$work/demo.log")"
+
+# 2. A new timeline: events from the menu, Composition > Render, then play.
+cat > "$work/render.script" << 'SCRIPT'
+wait 3
+menu 29
+click 1000 620
+wait 2
+menu 32
+menu 23
+wait-ms 8000
+dump-state WORK/rendered.txt
+key home
+key space
+wait-ms 2500
+key space
+wait 2
+SCRIPT
+run render
+layers=$(value "$work/rendered.txt" layers)
+[ "${layers:-0}" -gt 0 ] || fail "Composition > Render placed no layers"
+read -r level peak loud < <(loudness "$work/render.raw")
+echo "render: ${layers} layers, loudest 100 ms ${level} dBFS, peak ${peak}"
+python3 -c "import sys; sys.exit(0 if $level > -45 else 1)" || fail "the rendered timeline played silence (loudest ${level} dBFS)"
+
+# 3. No sound server: the window says so and keeps working.
+pulseaudio --kill > /dev/null 2>&1
+for _ in $(seq 100); do [ -S "$PULSE_RUNTIME_PATH/native" ] || break; sleep 0.05; done
+cat > "$work/silent.script" << 'SCRIPT'
+wait 3
+expect-status Could not open audio device
+key space
+wait-ms 600
+key space
+dump-state WORK/silent.txt
+SCRIPT
+run silent
+playhead=$(value "$work/silent.txt" playhead)
+python3 -c "import sys; sys.exit(0 if $playhead > 0.2 else 1)" || fail "without a device the playhead did not move ($playhead)"
+
+[ $failures -eq 0 ] && echo "app_playback: all checks passed"
+exit $((failures > 0))
