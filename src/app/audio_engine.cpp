@@ -126,7 +126,9 @@ void TakeJobOver() {
     }
     if (kind == JobKind::Build) {
         if (project.timeline.events != e.eventsAtSubmit) {
+            // The cache now holds the discarded build: render the project's own layers.
             SetStatus("The timeline changed while it was built; render it again", kStatusSeconds);
+            if (!project.timeline.results.empty()) Slot().deferredRebuild.store(true, std::memory_order_release);
             return;
         }
         PushUndo(project);  // the build can be undone as one step
@@ -146,6 +148,7 @@ void TakeJobOver() {
     // A refresh only renders: it writes what it measured into the layers (levels,
     // relinked paths, tuning), which the project keeps when its layers are the same.
     if (project.timeline.results == e.resultsAtSubmit) project.timeline.results = std::move(job.results);
+    else Slot().deferredRebuild.store(true, std::memory_order_release);  // layers moved or changed meanwhile
 }
 
 void SubmitRefresh(const std::string& reason) {
@@ -284,6 +287,9 @@ void TickAudioEngine() {
                 e.cache.ready.store(false, std::memory_order_release);
             } else if (CheckCacheIntegrity(e.cache, project.timeline.results,
                                            static_cast<int>(project.timeline.events.size()), Slot().deferredRebuild)) {
+                // Undo and redo bring back layers the blocks were made for, perhaps
+                // at other places.
+                SyncAudioWithEdits();
                 e.cache.ready.store(true, std::memory_order_release);
             }
         }
@@ -306,6 +312,14 @@ void TickAudioEngine() {
         }
     }
     e.transportSeconds.store(editor.playhead, std::memory_order_relaxed);
+}
+
+void SyncAudioWithEdits() {
+    // While a job renders, its copy of the layers is older than the project's: the
+    // hand-over sees the difference and renders again.
+    if (JobBusy()) return;
+    const Project& project = CurrentProject();
+    UpdateBlockPlacement(Engine().cache, project.timeline.results, project.timeline.events);
 }
 
 void RenderTimelineCommand() {

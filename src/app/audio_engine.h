@@ -21,6 +21,10 @@ void ConnectAudioEngine();
 // refresh the timeline asks for, and follows the play position.
 void TickAudioEngine();
 
+// After an edit that moves built layers or mutes events: what plays follows at
+// once, without new rendering.
+void SyncAudioWithEdits();
+
 // Composition > Render: builds the whole timeline from the project's libraries and
 // renders it, with the progress card and Escape to cancel.
 void RenderTimelineCommand();

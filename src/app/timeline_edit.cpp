@@ -181,7 +181,15 @@ void MoveSelected(float deltaSeconds) {
     const float delta = std::max(deltaSeconds, -earliest);
     for (size_t i = 0; i < events.size(); ++i)
         if (Editor().selected[i] && Movable(events[i])) events[i].time += delta;
+    // The built layers go along: the sounds chosen for an event stay with it, and
+    // play from the new place without being rendered again.
+    for (Layer& layer : CurrentProject().timeline.results) {
+        const size_t owner = static_cast<size_t>(layer.eventIdx);
+        if (layer.eventIdx >= 0 && owner < events.size() && Editor().selected[owner] && Movable(events[owner]))
+            layer.startTime += delta;
+    }
     CurrentProject().modified = true;
+    SyncAudioWithEdits();
 }
 
 void ResizeEvent(int index, float newDuration) {
@@ -334,6 +342,7 @@ bool ToggleMuteSelected() {
     for (int i : indices) anyAudible = anyAudible || !Events()[static_cast<size_t>(i)].muted;
     PushUndo(CurrentProject());
     for (int i : indices) Events()[static_cast<size_t>(i)].muted = anyAudible;
+    SyncAudioWithEdits();
     return true;
 }
 

@@ -153,6 +153,19 @@ void RepointBlocks(RenderCache& cache, const std::vector<Layer>& results) {
     }
 }
 
+void UpdateBlockPlacement(RenderCache& cache, const std::vector<Layer>& results, const std::vector<Event>& events) {
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    for (RenderBlock& b : cache.blocks) {
+        if (b.layerIndex < 0 || static_cast<size_t>(b.layerIndex) >= results.size()) continue;
+        const Layer& layer = results[static_cast<size_t>(b.layerIndex)];
+        if (LayerIdentity(layer) != b.identity || layer.eventIdx != b.eventIndex) continue;
+        b.start = layer.startTime;
+        const bool eventMuted = b.eventIndex >= 0 && static_cast<size_t>(b.eventIndex) < events.size() &&
+                                events[static_cast<size_t>(b.eventIndex)].muted;
+        b.muted = layer.muted || eventMuted;
+    }
+}
+
 // ---- Decoded-segment cache ----
 
 namespace {

@@ -242,6 +242,11 @@ bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, 
 // build's passes may reorder the results). Blocks whose layer is gone keep theirs.
 void RepointBlocks(RenderCache& cache, const std::vector<Layer>& results);
 
+// Carries edits that need no new audio into the blocks: a layer's start (its event
+// was moved) and muting (the layer's or its event's). Blocks whose layer is not the
+// one they were made for are left to the integrity check.
+void UpdateBlockPlacement(RenderCache& cache, const std::vector<Layer>& results, const std::vector<Event>& events);
+
 // ---- Decoded-segment cache (process-wide, own mutex) ----
 
 struct DecodedSegment {

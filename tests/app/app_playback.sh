@@ -120,7 +120,34 @@ read -r level peak loud < <(loudness "$work/render.raw")
 echo "render: ${layers} layers, loudest 100 ms ${level} dBFS, peak ${peak}"
 python3 -c "import sys; sys.exit(0 if $level > -45 else 1)" || fail "the rendered timeline played silence (loudest ${level} dBFS)"
 
-# 3. No sound server: the window says so and keeps working.
+# 3. The same timeline rendered, then every event dragged 15 s later: their sounds go
+#    with them at once, so the first seconds now play silence.
+cat > "$work/moved.script" << 'SCRIPT'
+wait 3
+menu 29
+click 1000 620
+wait 2
+menu 32
+menu 23
+wait-ms 8000
+key ctrl+a
+drag @event:0 600 0 10
+wait 3
+dump-state WORK/moved.txt
+key home
+key space
+wait-ms 2500
+key space
+wait 2
+SCRIPT
+run moved
+first=$(awk '$1 == "event" && $2 == 0 { print $4 }' "$work/moved.txt")
+python3 -c "import sys; sys.exit(0 if ${first:-0} > 5 else 1)" || fail "the drag did not move event 0 (at ${first:-?} s)"
+read -r level peak loud < <(loudness "$work/moved.raw")
+echo "moved: event 0 at ${first} s, loudest 100 ms in the first 2.5 s ${level} dBFS"
+python3 -c "import sys; sys.exit(0 if $level < -70 else 1)" || fail "after moving every event away, the start still sounds (${level} dBFS)"
+
+# 4. No sound server: the window says so and keeps working.
 pulseaudio --kill > /dev/null 2>&1
 for _ in $(seq 100); do [ -S "$PULSE_RUNTIME_PATH/native" ] || break; sleep 0.05; done
 cat > "$work/silent.script" << 'SCRIPT'
