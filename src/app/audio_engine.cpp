@@ -86,6 +86,7 @@ void CopyForJob(const Project& from, Project& to) {
     to.workAreaIn = from.workAreaIn;
     to.workAreaOut = from.workAreaOut;
     to.reverb = from.reverb;
+    to.groupPlacement = from.groupPlacement;
 }
 
 void PrepareJob(JobKind kind) {

@@ -6,9 +6,12 @@
 
 #include "audio/fill_assembly.h"
 #include "audio/five_band_eq.h"
+#include "audio/frequency_shift.h"
+#include "audio/group_placement.h"
 #include "audio/pitch_detect.h"
 #include "audio/resample.h"
 #include "audio/segment_loader.h"
+#include "audio/sketch_sound.h"
 #include "build/event_build.h"
 #include "build/loudness.h"
 #include "build/scale.h"
@@ -201,6 +204,8 @@ LayerRenderContext MakeLayerRenderContext(const Project& project, LibrarySet* li
     ctx.alloy.filterBands = s.alloyFilterBands;
     ctx.channelOrderFallback = std::clamp(channelOrderFallback, 0, 2);
     ctx.reverseProb = s.reverseProb;
+    ctx.freqShiftIntensity = s.freqShiftIntensity;
+    ctx.groupPlacement = project.groupPlacement;
     if (libraries != nullptr) {
         std::lock_guard<std::mutex> lock(libraries->mutex);
         for (const Library& library : libraries->libraries)
@@ -258,7 +263,14 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
         }
         return CopyChannels(segment);
     };
-    if (!layer.filepath.empty()) {
+    if (placeholder) {
+        // A sketch stands in for files the library could not offer: a synthesized
+        // sound of the layer's character. It is made long enough that the pitch
+        // shift below brings it back to the layer's duration.
+        const int64_t frames = std::max<int64_t>(1, std::llround(static_cast<double>(layer.duration) * rho * rate));
+        audio.assign(1, SynthesizeSketch(SketchKindOfName(layer.name), frames, rate,
+                                         SketchSeed(layer.startTime, layer.eventIdx, layer.track)));
+    } else if (!layer.filepath.empty()) {
         if (layer.procMode == 1)
             audio = RenderFill(ctx, layer, layer.filepath);
         else if (layer.procMode == 3)
@@ -272,6 +284,7 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
         b.missingFile = !layer.filepath.empty();
         b.placeholder = placeholder || !ctx.analysisFree;
     }
+    b.placeholder = b.placeholder || placeholder;  // a sketch sounds, yet it still stands in
 
     if (haveAudio) {
         // 4. Destructive EQ.
@@ -281,7 +294,9 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
 
         // 5. Scale tuning.
         const int64_t frames = static_cast<int64_t>(audio[0].size());
-        if (ctx.scaleType != 0 && !ctx.analysisFree && frames > 128 && layer.procMode != 1) {
+        // Sketches are not tuned: their tone is made up, and a tuned shift would
+        // change their length after they were made.
+        if (ctx.scaleType != 0 && !ctx.analysisFree && frames > 128 && layer.procMode != 1 && !placeholder) {
             const int64_t window = std::min<int64_t>(frames, 4096);
             const int64_t start = LoudestWindowStart(audio, window);
             const int64_t length = std::min<int64_t>(8192, frames - start);
@@ -322,6 +337,8 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
         // Reversed layers (the project's reverse chance) play their span backwards.
         if (LayerReversed(layer, ctx.reverseProb) && layer.procMode != 1)
             for (std::vector<float>& channel : audio) std::reverse(channel.begin(), channel.end());
+        // Frequency shift (the project's intensity): every channel alike, fills never.
+        ShiftFrequency(audio, LayerFrequencyShiftHz(layer, ctx.freqShiftIntensity), rate);
 
         // 7. Extra channels to the main buffer's length.
         for (size_t c = 1; c < audio.size(); ++c)
@@ -367,6 +384,7 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
         for (size_t c = 0; c < audio.size() && c < roles.size() && c < static_cast<size_t>(kChannelRoleCount); ++c)
             b.roles[c] = roles[c];
     b.ambisonic = ambisonic && audio.size() == static_cast<size_t>(kAmbisonicChannels);
+    PlaceBlock(b, ctx.groupPlacement[static_cast<size_t>(b.group)]);
 
     auto data = std::make_shared<BlockAudio>();
     data->channels = std::move(audio);

@@ -1,8 +1,9 @@
 #pragma once
 // Rendering one built layer into a block of the render cache: its source audio at
-// the project rate (plain segment, fill, or alloy), the destructive EQ, scale
-// tuning, pitch shift, the envelope and the level (weight factor, peak guard,
-// loudness normalisation towards its group's target).
+// the project rate (plain segment, fill, alloy, or a sketch's synthesized sound),
+// the destructive EQ, scale tuning, pitch shift, reverse and frequency shift, the
+// envelope, the level (weight factor, peak guard, loudness normalisation towards
+// its group's target) and its group's placement in the sound field.
 #include <array>
 #include <memory>
 #include <string>
@@ -33,6 +34,9 @@ struct LayerRenderContext {
     AlloySettings alloy;       // the project's alloy settings (morph comes from each layer)
     int channelOrderFallback = 0;
     int reverseProb = 0;  // % of layers played backwards (the project's setting)
+    int freqShiftIntensity = 0;  // % of the largest frequency shift (the project's setting)
+    // Each mix group's placement, stamped on the blocks of its layers.
+    std::array<GroupPlacement, kGroupCount> groupPlacement{};
     // fileId -> current path, from the libraries; empty when none were given.
     std::unordered_map<std::string, std::string> pathOfFileId;
 };

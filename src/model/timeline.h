@@ -314,6 +314,14 @@ struct UndoHistory {
 
 inline constexpr int kMaxUndoSnapshots = 50;
 
+// Where a mix group's layers sit in the sound field: mode 0 "Direct", 1 "Spread",
+// 2 "Diffuse", and the amount in percent (0..100).
+struct GroupPlacement {
+    int mode = 0;
+    float amount = 50.0f;
+    bool operator==(const GroupPlacement&) const = default;
+};
+
 struct Project {
     TimelineState timeline;
     std::string videoPath;
@@ -329,6 +337,9 @@ struct Project {
     float workAreaOut = -1.0f;
     ReverbSettings reverb;
     TraceResults optical;
+    // Runtime only: the project file has no key for the groups' placement yet, so
+    // it is not saved and every opened project starts Direct.
+    std::array<GroupPlacement, kGroupCount> groupPlacement{};
     bool modified = false;  // unsaved changes exist
     UndoHistory history;
 };

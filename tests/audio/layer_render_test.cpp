@@ -142,7 +142,8 @@ TEST(LayerRender, RelinkMissingFilesAndPlaceholders) {
     EXPECT_FALSE(Render(ctx, gone).placeholder);
     ctx.analysisFree = false;
 
-    // A sketch is a silent placeholder; a layer with no file that is no sketch gets no block.
+    // A sketch is a placeholder (what it sounds like: sketch_sound_test.cpp); a layer
+    // with no file that is no sketch gets no block.
     Layer sketch;
     sketch.name = "[Sketch] Spot";
     sketch.duration = 0.25f;
