@@ -14,6 +14,7 @@
 #include "app/editor_state.h"
 #include "audio/audio_output.h"
 #include "audio/block_eviction.h"
+#include "audio/group_placement.h"
 #include "audio/mixer.h"
 #include "audio/render_cache.h"
 #include "audio/render_jobs.h"
@@ -114,6 +115,8 @@ void TakeJobOver() {
     Project& project = CurrentProject();
     TimelineState& job = e.jobProject.timeline;
     e.integrityCheckPending = true;
+    // The job placed its blocks as the groups were when it started.
+    ApplyGroupPlacement(e.cache, project.groupPlacement);
     if (e.discardJob) {
         e.discardJob = false;
         ResetCache(e.cache, project.projectSampleRate, 0);
@@ -378,6 +381,12 @@ bool AudioPlayheadSeconds(float* seconds) {
     *seconds = static_cast<float>(static_cast<double>(e.cache.mixer.playPosition.load()) / rate);
     e.lastPlayhead = *seconds;
     return true;
+}
+
+bool AudioSettled() {
+    const AudioEngine& e = Engine();
+    if (JobBusy() || Slot().deferredRebuild.load(std::memory_order_acquire) || e.integrityCheckPending) return false;
+    return CurrentProject().timeline.results.empty() || e.cache.ready.load(std::memory_order_acquire);
 }
 
 bool AudioJobBlocking() { return JobBusy() && Slot().blocking.load(std::memory_order_acquire); }

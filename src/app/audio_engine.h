@@ -36,6 +36,9 @@ void StopAudioPlayback();
 // playhead is not driven by the audio (nothing rendered, no device).
 bool AudioPlayheadSeconds(float* seconds);
 
+// No render job is running or waiting, and what is built is ready to play.
+bool AudioSettled();
+
 // The render job, for the progress card and the status line.
 bool AudioJobBlocking();           // a build the user waits for
 std::string AudioJobStatus();      // "" when no job runs

@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "app/app_state.h"
+#include "app/audio_engine.h"
 #include "app/commands.h"
 #include "app/editor_state.h"
 #include "app/timeline_edit.h"
@@ -41,6 +42,7 @@ struct ScriptState {
     std::string screenshotFolder;
     int waitFrames = 0;
     Uint64 waitUntilMs = 0;  // wall-clock wait; frames go on meanwhile
+    Uint64 audioDeadlineMs = 0;  // wait-audio gives up at this time
     bool failed = false;
 
     // The script's pointer, in interface units.
@@ -190,6 +192,15 @@ bool RunStep(const Step& step) {
         s.waitFrames = std::max(0, static_cast<int>(num(0)));
     } else if (step.verb == "wait-ms") {
         s.waitUntilMs = SDL_GetTicks64() + static_cast<Uint64>(std::max(0.0f, num(0)));
+    } else if (step.verb == "wait-audio") {
+        // Rendering takes as long as the machine needs: wait for it, up to a limit.
+        const Uint64 now = SDL_GetTicks64();
+        if (s.audioDeadlineMs == 0) s.audioDeadlineMs = now + static_cast<Uint64>(1000.0f * std::max(1.0f, num(0)));
+        if (!AudioSettled()) {
+            if (now < s.audioDeadlineMs) return false;
+            Fail(step, "the audio was still being rendered");
+        }
+        s.audioDeadlineMs = 0;
     } else if (step.verb == "key") {
         SDL_Keycode key;
         Uint16 mods;
@@ -343,7 +354,7 @@ bool RunStep(const Step& step) {
 }
 
 const char* const kVerbs[] = {"press", "release", "wheel", "hold",
-                              "expect-events", "expect-selected", "dump-state", "wait", "wait-ms", "key", "type", "menu", "open-menu", "click", "move", "drag",
+                              "expect-events", "expect-selected", "dump-state", "wait", "wait-ms", "wait-audio", "key", "type", "menu", "open-menu", "click", "move", "drag",
                               "screenshot", "expect-command", "expect-text-focus", "expect-popup-open", "expect-hit", "expect-status", "drop", "expect-dropped", "throw", "quit"};
 
 }  // namespace

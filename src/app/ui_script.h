@@ -7,6 +7,7 @@
 // One step per line; "#" starts a comment:
 //   wait N                   let N frames pass
 //   wait-ms N                let N milliseconds pass (frames go on)
+//   wait-audio N             wait until no audio is being rendered (fails after N s)
 //   key [ctrl+][shift+][alt+]NAME   press and release (a-z, 0-9, f1-f12, comma, equals,
 //                            minus, period, slash, escape, enter, tab, delete, backspace,
 //                            space, left, right, up, down, home, end)

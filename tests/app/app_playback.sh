@@ -2,23 +2,15 @@
 # Sound in the window, as a user hears it: the demo project (made by morvane-cli) is
 # opened, its audio renders in the background, Space plays it through a private
 # PulseAudio server's null sink, whose monitor is recorded. Then a new timeline is
-# made from the menu, rendered with Composition > Render and played. Last, with no
-# sound server at all, the window says so and goes on working.
+# made from the menu, rendered with Composition > Render and played, and played again
+# after its events were dragged away. Last, with no sound server at all, the window
+# says so and goes on working.
 #   app_playback.sh PATH/TO/morvane PATH/TO/morvane-cli
-set -uo pipefail
-app="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+. "$(dirname "$0")/app_env.sh" "$1"
 cli="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 for tool in pulseaudio parec python3 xvfb-run; do
   command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
 done
-work="$(mktemp -d)"
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$work/shots"
-chmod 700 "$XDG_RUNTIME_DIR"
-export MV_UPDATE_URL="" LIBGL_ALWAYS_SOFTWARE=1 LP_NUM_THREADS=0
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # A sound server of our own: clients reach it only, and never start another.
 export PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse-state" PULSE_CLIENTCONFIG="$work/client.conf"
@@ -29,31 +21,24 @@ recorder=""
 cleanup() {
   [ -n "$recorder" ] && kill "$recorder" 2> /dev/null
   pulseaudio --kill > /dev/null 2>&1
-  [ -n "${KEEP_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
 }
-trap cleanup EXIT
 pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 -n \
   --load="module-null-sink sink_name=mvtest" --load=module-native-protocol-unix > /dev/null 2>&1 \
   || { fail "the private PulseAudio server did not start"; exit 1; }
 for _ in $(seq 100); do [ -S "$PULSE_RUNTIME_PATH/native" ] && break; sleep 0.05; done
 
-"$cli" demo --out "$work/demo" > "$work/demo.log" 2>&1 || { fail "morvane-cli demo failed"; cat "$work/demo.log"; exit 1; }
+"$cli" demo --out "$work/demo" > "$work/make-demo.log" 2>&1 || { fail "morvane-cli demo failed"; cat "$work/make-demo.log"; exit 1; }
 project="$work/demo/Morvane Demo Mix.mvproj"
 
-# run NAME [ARGS...]: plays $work/NAME.script while the sink's monitor is recorded to
-# $work/NAME.raw (stereo float at 48 kHz).
-run() {
-  local name=$1; shift
-  sed -i "s|WORK|$work|g" "$work/$name.script"
+# record NAME [ARGS...]: run NAME while the sink's monitor is recorded to $work/NAME.raw
+# (stereo float at 48 kHz).
+record() {
   if [ -S "$PULSE_RUNTIME_PATH/native" ]; then
-    parec -d mvtest.monitor --format=float32le --rate=48000 --channels=2 --latency-msec=20 > "$work/$name.raw" &
+    parec -d mvtest.monitor --format=float32le --rate=48000 --channels=2 --latency-msec=20 > "$work/$1.raw" &
     recorder=$!
   fi
-  xvfb-run -a -s "-screen 0 1600x900x24" "$app" "$@" --ui-script "$work/$name.script" --screenshot "$work/shots" \
-    > "$work/$name.log" 2>&1
-  local rc=$?
+  run "$@"
   if [ -n "$recorder" ]; then kill "$recorder" 2> /dev/null; wait "$recorder" 2> /dev/null; recorder=""; fi
-  [ $rc -eq 0 ] || { fail "$name exited $rc"; cat "$work/$name.log"; }
 }
 # loudness RAW: the recording's loudest 100 ms window (dBFS RMS), its peak, and how many
 # windows are above -60 dBFS.
@@ -74,12 +59,11 @@ for start in range(0, len(samples) - window + 1, window):
 print('%.1f %.4f %d' % (best, peak, loud))
 PY
 }
-value() { awk -v k="$2" '$1 == k { print $2 }' "$1"; }
 
 # 1. The built demo project: its audio renders after the open; Space plays 3 s of it.
 cat > "$work/demo.script" << 'SCRIPT'
 wait 3
-wait-ms 8000
+wait-audio 120
 key space
 wait-ms 3000
 key space
@@ -87,7 +71,7 @@ wait 2
 dump-state WORK/demo-played.txt
 screenshot demo-played
 SCRIPT
-run demo "$project"
+record demo "$project"
 read -r level peak loud < <(loudness "$work/demo.raw")
 echo "demo: loudest 100 ms ${level} dBFS, peak ${peak}, ${loud} windows above -60 dBFS"
 python3 -c "import sys; sys.exit(0 if $level > -40 else 1)" || fail "the demo played silence (loudest ${level} dBFS)"
@@ -97,23 +81,23 @@ playhead=$(value "$work/demo-played.txt" playhead)
 python3 -c "import sys; sys.exit(0 if 2.0 < $playhead < 4.5 else 1)" || fail "after 3 s of playing the playhead is at $playhead"
 grep -q "^\[Audio\] opened" "$work/demo.log" || fail "the audio output was not opened: $(grep Audio "$work/demo.log")"
 
-# 2. A new timeline: events from the menu, Composition > Render, then play.
-cat > "$work/render.script" << 'SCRIPT'
-wait 3
+# 2. A new timeline: two events from the menu, Composition > Render, then play.
+made_and_rendered='wait 3
 menu 29
 click 1000 620
 wait 2
 menu 32
 menu 23
-wait-ms 8000
-dump-state WORK/rendered.txt
-key home
+wait 2
+wait-audio 120'
+# 2.5 s played from the start.
+played_from_start='key home
 key space
 wait-ms 2500
 key space
-wait 2
-SCRIPT
-run render
+wait 2'
+printf '%s\ndump-state WORK/rendered.txt\n%s\n' "$made_and_rendered" "$played_from_start" > "$work/render.script"
+record render
 layers=$(value "$work/rendered.txt" layers)
 [ "${layers:-0}" -gt 0 ] || fail "Composition > Render placed no layers"
 read -r level peak loud < <(loudness "$work/render.raw")
@@ -122,25 +106,9 @@ python3 -c "import sys; sys.exit(0 if $level > -45 else 1)" || fail "the rendere
 
 # 3. The same timeline rendered, then every event dragged 15 s later: their sounds go
 #    with them at once, so the first seconds now play silence.
-cat > "$work/moved.script" << 'SCRIPT'
-wait 3
-menu 29
-click 1000 620
-wait 2
-menu 32
-menu 23
-wait-ms 8000
-key ctrl+a
-drag @event:0 600 0 10
-wait 3
-dump-state WORK/moved.txt
-key home
-key space
-wait-ms 2500
-key space
-wait 2
-SCRIPT
-run moved
+printf '%s\nkey ctrl+a\ndrag @event:0 600 0 10\nwait 3\ndump-state WORK/moved.txt\n%s\n' \
+  "$made_and_rendered" "$played_from_start" > "$work/moved.script"
+record moved
 first=$(awk '$1 == "event" && $2 == 0 { print $4 }' "$work/moved.txt")
 python3 -c "import sys; sys.exit(0 if ${first:-0} > 5 else 1)" || fail "the drag did not move event 0 (at ${first:-?} s)"
 read -r level peak loud < <(loudness "$work/moved.raw")

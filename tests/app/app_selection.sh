@@ -6,32 +6,13 @@
 # area, undone and redone, refused with nothing to cover and while a text field has the
 # keyboard; the scenes saved, reopened, and their keywords cut to what a scene holds.
 #   app_selection.sh PATH/TO/morvane
-set -uo pipefail
-app="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
-export MORVANE_DATA_DIR="$work/shipped"
-mkdir -p "$MORVANE_DATA_DIR" "$HOME" "$XDG_RUNTIME_DIR" "$work/shots" "$work/films"
-chmod 700 "$XDG_RUNTIME_DIR"
-export MV_UPDATE_URL="" LIBGL_ALWAYS_SOFTWARE=1 LP_NUM_THREADS=0
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-run() {
-  local name=$1; shift
-  sed -i "s|WORK|$work|g" "$work/$name.script"
-  xvfb-run -a -s "-screen 0 1600x900x24" "$app" "$@" --ui-script "$work/$name.script" --screenshot "$work/shots" \
-    > "$work/$name.log" 2>&1
-  local rc=$?
-  [ $rc -eq 0 ] || { fail "$name exited $rc"; cat "$work/$name.log"; }
-}
+. "$(dirname "$0")/app_env.sh" "$1"
+without_demo_content
 # selected STATE: the indices of the selected events, space-separated.
 selected() { awk '$1 == "event" && $10 == 1 { printf "%s%s", sep, $2; sep = " " } END { print "" }' "$1"; }
 # scenes STATE: one "IN OUT NAME" line per scene, times to a tenth of a second (a
 # pixel of the fitted view is 25 ms).
 scenes() { awk '$1 == "scene" { name = $8; for (n = 9; n <= NF; ++n) name = name " " $n; printf "%.1f %.1f %s\n", $4, $6, name }' "$1"; }
-value() { awk -v k="$2" '$1 == k { print $2 }' "$1"; }
 
 # The lanes at the fitted zoom: 40 pixels a second from x 74; the ruler at y 429; the
 # first event row from y 482, a row every 37 pixels.

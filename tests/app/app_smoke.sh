@@ -3,27 +3,9 @@
 # OpenGL: scripted menus and keys, screenshots, a failing check, and the hand-over of a
 # project from a second start to the running copy.
 #   app_smoke.sh PATH/TO/morvane
-set -uo pipefail
-app="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/app_env.sh" "$1"
+without_demo_content
 # MORVANE_SMOKE_KEEP=DIR keeps the screenshots there for a look.
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
-# No shipped demo content: its first-start install would add the demo project to the
-# recent list the menus are checked against.
-export MORVANE_DATA_DIR="$work/shipped"
-mkdir -p "$MORVANE_DATA_DIR"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-export MV_UPDATE_URL=""   # no network from a test
-export LIBGL_ALWAYS_SOFTWARE=1
-# Mesa draws on the program's own thread: no rasterizer threads for the leak checker to
-# stop at exit, none competing with the other work on a shared machine.
-export LP_NUM_THREADS=0
-# Under the address sanitizer: leaks of system libraries are not ours to fix.
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 xrun() { xvfb-run -a -s "-screen 0 1600x900x24" "$@"; }
 
 # PNG signature and the size in its header.

@@ -5,37 +5,10 @@
 # read back, the project reopened; an accelerator while a text field has the keyboard;
 # the "Unsaved" card when closing and when starting a new project.
 #   app_timeline.sh PATH/TO/morvane
-set -uo pipefail
-app="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
-# No shipped demo content: its first-start install would add the demo project to the
-# recent list the menus are checked against.
-export MORVANE_DATA_DIR="$work/shipped"
-mkdir -p "$MORVANE_DATA_DIR"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$work/shots" "$work/films"
-chmod 700 "$XDG_RUNTIME_DIR"
-export MV_UPDATE_URL="" LIBGL_ALWAYS_SOFTWARE=1
-# Mesa draws on the program's own thread: no rasterizer threads for the leak checker to
-# stop at exit, none competing with the other work on a shared machine.
-export LP_NUM_THREADS=0
-# Under the address sanitizer: leaks of system libraries are not ours to fix.
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# run NAME [ARGS...]: plays $work/NAME.script; the log is $work/NAME.log.
-run() {
-  local name=$1; shift
-  sed -i "s|WORK|$work|g" "$work/$name.script"
-  xvfb-run -a -s "-screen 0 1600x900x24" "$app" "$@" --ui-script "$work/$name.script" --screenshot "$work/shots" \
-    > "$work/$name.log" 2>&1
-  local rc=$?
-  [ $rc -eq 0 ] || { fail "$name exited $rc"; cat "$work/$name.log"; }
-}
+. "$(dirname "$0")/app_env.sh" "$1"
+without_demo_content
 # field STATE INDEX KEY: a value of one event line of a dump-state file.
 field() { awk -v i="$2" -v k="$3" '$1 == "event" && $2 == i { for (n = 3; n < NF; n += 2) if ($n == k) print $(n + 1) }' "$1"; }
-value() { awk -v k="$2" '$1 == k { print $2 }' "$1"; }
 
 # 1. Make, drag, undo, save through the browser.
 cat > "$work/edit.script" <<'SCRIPT'
