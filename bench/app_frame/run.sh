@@ -16,8 +16,10 @@ mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 ticks=$(getconf CLK_TCK)
 
 # 1. Idle: start, let the first frames settle, then sample utime+stime 10 s apart.
-# The dump marks the end of start-up (first frames, fonts); the sampling starts after it.
-printf 'wait 5\ndump-state %s/started\nwait-ms 13000\nquit\n' "$work" > "$work/idle.script"
+# The dump marks the end of start-up (first frames, fonts, and the few seconds a
+# start-up message such as "Could not open audio device" stays on the status line);
+# the sampling starts after it.
+printf 'wait 5\nwait-ms 4000\ndump-state %s/started\nwait-ms 13000\nquit\n' "$work" > "$work/idle.script"
 # The shell replaces itself with the program, so its process id is the program's.
 xvfb-run -a -s "-screen 0 1600x900x24" sh -c 'echo $$ > "$0/pid"; exec "$1" --ui-script "$0/idle.script"' \
   "$work" "$app" > "$work/idle.log" 2>&1 &
