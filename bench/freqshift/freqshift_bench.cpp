@@ -1,6 +1,6 @@
-// Cost of the render's frequency shift over whole layers, as a fraction of the
-// layer's own duration (1.0 would be real time on one core), for 6 s and 60 s of
-// mono 48 kHz audio: equal fractions show the cost grows with the length and no
+// Cost of the render's frequency shift over whole layers, as CPU time per second of
+// the layer (1 s would be real time on one core), for 6 s and 60 s of
+// mono 48 kHz audio: equal figures show the cost grows with the length and no
 // faster. The peer is the render's pitch shift by band-limited resampling (a
 // semitone up) over the same audio, a step every shifted layer already pays.
 #include <benchmark/benchmark.h>
@@ -29,7 +29,7 @@ std::vector<float> Material(int64_t seconds) {
 }
 
 void Report(benchmark::State& state, int64_t seconds) {
-    state.counters["fraction_of_duration"] = benchmark::Counter(
+    state.counters["cpu_per_audio_second"] = benchmark::Counter(
         static_cast<double>(state.iterations()) * static_cast<double>(seconds),
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
