@@ -155,24 +155,10 @@ void TakeJobOver() {
     else Slot().deferredRebuild.store(true, std::memory_order_release);  // layers moved or changed meanwhile
 }
 
-void SubmitRefresh(const std::string& reason) {
-    AudioEngine& e = Engine();
-    if (JobBusy()) {
-        Slot().deferredRebuild.store(true, std::memory_order_release);
-        return;
-    }
-    PrepareJob(JobKind::Refresh);
-    if (!RebuildCacheAsync(e.target, reason, false)) e.jobKind = JobKind::None;
-}
-
 void OpenOutput(int sampleRate) {
     AudioEngine& e = Engine();
-    RenderCache& cache = e.cache;
     e.output.Close();
-    const bool opened =
-        e.output.Open([&cache](float* l, float* r, int n) { MixStereo(cache, l, r, n); },
-                      [&cache](float* out, int n, int channels) { MixMultichannel(cache, out, n, channels); },
-                      sampleRate, 2);
+    const bool opened = OpenCacheOutput(e.output, e.cache, sampleRate, 2);
     e.lastDeviceStatus = e.output.StatusText();
     if (!opened) SetStatus(e.lastDeviceStatus, kStatusSeconds);  // the program goes on without sound
 }
@@ -241,6 +227,8 @@ void ConnectAudioEngine() {
     e.target.slot = &Slot();
     e.target.libraries = &e.libraries;
     e.target.transportSeconds = [] { return Engine().transportSeconds.load(std::memory_order_relaxed); };
+    // Refreshes (after an open, deferred ones) render from a copy made as they start.
+    e.target.prepare = [] { PrepareJob(JobKind::Refresh); };
     SetMemoryBudget(e.cache, kMemoryBudget);
     e.evictor = std::thread(EvictorLoop);
 
@@ -264,7 +252,8 @@ void ConnectAudioEngine() {
             OpenOutput(rate);
         }
     };
-    lifecycle.startRebuild = [](const std::string& statusText) { SubmitRefresh(statusText); };
+    // Busy: the refresh is deferred and runs when the slot is free.
+    lifecycle.startRebuild = [](const std::string& statusText) { RebuildCacheAsync(Engine().target, statusText, false); };
     SetLifecycleHooks(lifecycle);
 
     // Undo, redo and opening replace the event list: what plays must be checked
@@ -297,10 +286,7 @@ void TickAudioEngine() {
                 e.cache.ready.store(true, std::memory_order_release);
             }
         }
-        if (Slot().deferredRebuild.load(std::memory_order_acquire) && !project.timeline.results.empty()) {
-            Slot().deferredRebuild.store(false, std::memory_order_release);
-            SubmitRefresh("Updating audio\xE2\x80\xA6");
-        }
+        RunDeferredRebuilds(e.target, {});
     }
 
     // The playhead follows the output while it plays; a playhead the user moved

@@ -279,12 +279,12 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
             audio = loadPlain(rho);
     }
     const bool haveAudio = !audio.empty() && !audio[0].empty();
+    b.placeholder = placeholder;  // a sketch sounds, yet it still stands in
     if (!haveAudio) {
         audio.assign(1, std::vector<float>(static_cast<size_t>(LayerFrames(layer, rate)), 0.0f));
         b.missingFile = !layer.filepath.empty();
-        b.placeholder = placeholder || !ctx.analysisFree;
+        if (!ctx.analysisFree) b.placeholder = true;
     }
-    b.placeholder = b.placeholder || placeholder;  // a sketch sounds, yet it still stands in
 
     if (haveAudio) {
         // 4. Destructive EQ.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audio/audio_output.h"
 #include "audio/monitor_layout.h"
 #include "library/channel_map.h"
 #include "model/preferences.h"
@@ -595,6 +596,12 @@ void MixMultichannel(RenderCache& cache, float* interleaved, int frames, int cha
         interleaved[static_cast<size_t>(i) * channels + left] += m.stereoLeft[i];
         interleaved[static_cast<size_t>(i) * channels + right] += m.stereoRight[i];
     }
+}
+
+bool OpenCacheOutput(AudioOutput& output, RenderCache& cache, int projectRate, int wantedChannels) {
+    return output.Open([&cache](float* l, float* r, int n) { MixStereo(cache, l, r, n); },
+                       [&cache](float* out, int n, int channels) { MixMultichannel(cache, out, n, channels); },
+                       projectRate, wantedChannels);
 }
 
 bool SpatialMonitoringActive(const RenderCache& cache) {

@@ -16,6 +16,7 @@
 namespace morvane {
 
 struct Preferences;
+class AudioOutput;
 
 // The stereo render callback: `frames` frames into `left` and `right`.
 void MixStereo(RenderCache& cache, float* left, float* right, int frames);
@@ -25,6 +26,10 @@ void MixStereo(RenderCache& cache, float* left, float* right, int frames);
 // field is decoded to the layout's speakers on the channels of the routing;
 // otherwise the stereo mix goes to the two routed channels and the rest is silent.
 void MixMultichannel(RenderCache& cache, float* interleaved, int frames, int channels);
+
+// Opens `output` (the default device) playing `cache` through the two callbacks above.
+// False, with the output's status text saying why, when no device could be opened.
+bool OpenCacheOutput(AudioOutput& output, RenderCache& cache, int projectRate, int wantedChannels);
 
 // ---- Pieces of the mix, exposed so export and tests use the same arithmetic ----
 

@@ -295,6 +295,7 @@ bool RebuildCacheAsync(RebuildTarget& target, const std::string& reason, bool an
     };
     // The results are the worker's while a job runs: read their size only when none does.
     const bool idle = !target.slot->busy.load(std::memory_order_acquire);
+    if (idle && target.prepare) target.prepare();
     const float layers = idle ? static_cast<float>(target.project->timeline.results.size()) : -1.0f;
     if (!idle || !SubmitJob(*target.slot, reason, std::move(job), false, layers)) {
         target.slot->deferredRebuild.store(true, std::memory_order_release);
@@ -308,6 +309,7 @@ bool RebuildAsync(RebuildTarget& target, const RebuildRequest& request, const st
     RebuildTarget* t = &target;
     const float progressTarget =
         request.mode == kRebuildEventList ? static_cast<float>(request.events.size()) : -1.0f;
+    if (target.prepare && !target.slot->busy.load(std::memory_order_acquire)) target.prepare();
     if (!SubmitJob(*target.slot, reason, [t, request]() { RebuildEvents(*t, request); }, request.mode == kRebuildWhole,
                    progressTarget)) {
         target.slot->deferredRebuild.store(true, std::memory_order_release);

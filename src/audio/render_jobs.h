@@ -80,6 +80,10 @@ struct RebuildTarget {
     int channelOrderFallback = 0;
     // The transport position (seconds) that playback returns to after a rebuild.
     std::function<double()> transportSeconds;
+    // Called on the submitting thread once the slot is known to be free, just before
+    // a rebuild is submitted: a caller whose `project` is a copy for the job makes
+    // that copy here. May be empty.
+    std::function<void()> prepare;
 };
 
 enum RebuildMode : int { kRebuildWhole = 0, kRebuildOneEvent = 3, kRebuildEventList = 4 };

@@ -103,9 +103,7 @@ int RunPlay(int argc, char** argv) {
     }
 
     AudioOutput output;
-    const bool opened = output.Open([&cache](float* l, float* r, int n) { MixStereo(cache, l, r, n); },
-                                    [&cache](float* out, int n, int channels) { MixMultichannel(cache, out, n, channels); },
-                                    cache.sampleRate.load(), 2);
+    const bool opened = OpenCacheOutput(output, cache, cache.sampleRate.load(), 2);
     if (!opened) {
         std::fprintf(stderr, "morvane-cli play: %s\n", output.StatusText().c_str());
         return 1;
