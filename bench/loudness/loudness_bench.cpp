@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "build/loudness.h"
+#include "engine/loudness.h"
 
 using namespace morvane;
 

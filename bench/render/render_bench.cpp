@@ -26,8 +26,8 @@
 
 #include "audio/block_eviction.h"
 #include "audio/render_timeline.h"
-#include "build/event_build.h"
-#include "build/passes.h"
+#include "engine/event_build.h"
+#include "engine/passes.h"
 #include "library/audio_file.h"
 
 using namespace morvane;

@@ -18,7 +18,7 @@
 #include "audio/mixer.h"
 #include "audio/render_cache.h"
 #include "audio/render_jobs.h"
-#include "build/project_roots.h"
+#include "engine/project_roots.h"
 #include "library/libraries.h"
 #include "model/preferences.h"
 #include "model/project_lifecycle.h"

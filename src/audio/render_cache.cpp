@@ -1,6 +1,6 @@
 #include "audio/render_cache.h"
 
-#include "build/event_build.h"
+#include "engine/event_build.h"
 
 #include <algorithm>
 #include <cmath>

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "audio/render_cache.h"
-#include "build/event_build.h"
-#include "build/passes.h"
-#include "build/selection.h"
+#include "engine/event_build.h"
+#include "engine/passes.h"
+#include "engine/selection.h"
 #include "library/libraries.h"
 #include "model/timeline.h"
 

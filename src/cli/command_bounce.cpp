@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "build/event_build.h"
-#include "build/passes.h"
-#include "build/project_roots.h"
+#include "engine/event_build.h"
+#include "engine/passes.h"
+#include "engine/project_roots.h"
 #include "cli/command_arguments.h"
 #include "cli/commands.h"
 #include "export/bounce.h"

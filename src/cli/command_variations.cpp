@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "build/project_roots.h"
+#include "engine/project_roots.h"
 #include "cli/command_arguments.h"
 #include "cli/commands.h"
 #include "cli/progress.h"

@@ -8,9 +8,9 @@
 
 #include "audio/render_cache.h"
 #include "audio/render_timeline.h"
-#include "build/event_build.h"
-#include "build/loudness.h"
-#include "build/passes.h"
+#include "engine/event_build.h"
+#include "engine/loudness.h"
+#include "engine/passes.h"
 #include "demo/demo_project.h"
 #include "demo/sound_catalogue.h"
 #include "export/bwf_writer.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "build/event_build.h"
+#include "engine/event_build.h"
 #include "library/libraries.h"
 #include "model/timeline.h"
 

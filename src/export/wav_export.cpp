@@ -9,7 +9,7 @@
 
 #include "audio/mixer.h"
 #include "audio/render_timeline.h"
-#include "build/loudness.h"
+#include "engine/loudness.h"
 #include "export/bwf_writer.h"
 #include "export/export_layouts.h"
 #include "export/export_rollback.h"

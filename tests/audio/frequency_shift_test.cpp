@@ -11,7 +11,7 @@
 
 #include "audio/fft.h"
 #include "audio/layer_render.h"
-#include "build/scale.h"
+#include "engine/scale.h"
 #include "render_fixtures.h"
 
 namespace morvane {

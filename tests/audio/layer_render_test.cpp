@@ -10,7 +10,7 @@
 #include "audio/layer_render.h"
 #include "audio/pitch_detect.h"
 #include "audio/segment_loader.h"
-#include "build/loudness.h"
+#include "engine/loudness.h"
 #include "library/file_id.h"
 #include "render_fixtures.h"
 #include "support/test_support.h"

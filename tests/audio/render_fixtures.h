@@ -7,8 +7,8 @@
 
 #include "audio/render_cache.h"
 #include "audio/render_jobs.h"
-#include "build/event_build.h"
-#include "build/selection.h"
+#include "engine/event_build.h"
+#include "engine/selection.h"
 #include "library/audio_file.h"
 #include "library/sound_fixtures.h"
 #include "model/timeline.h"

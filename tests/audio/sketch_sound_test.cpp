@@ -11,7 +11,7 @@
 
 #include "audio/layer_render.h"
 #include "audio/render_timeline.h"
-#include "build/event_build.h"
+#include "engine/event_build.h"
 #include "render_fixtures.h"
 
 namespace morvane {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <set>
 
-#include "build/selection.h"
+#include "engine/selection.h"
 #include "demo/demo_road.h"
 #include "demo/demo_video.h"
 #include "demo/sound_catalogue.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "build/build_fixtures.h"
-#include "build/event_build.h"
+#include "engine/build_fixtures.h"
+#include "engine/event_build.h"
 #include "library/sound_fixtures.h"
 #include "model/timeline.h"
 

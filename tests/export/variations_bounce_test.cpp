@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "build/event_build.h"
+#include "engine/event_build.h"
 #include "export/bounce.h"
 #include "export/sound_library_fixture.h"
 #include "export/variations.h"

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "build/loudness.h"
+#include "engine/loudness.h"
 #include "export/export_fixtures.h"
 #include "export/export_job.h"
 #include "export/wav_export.h"

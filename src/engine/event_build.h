@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "build/selection.h"
+#include "engine/selection.h"
 #include "model/timeline.h"
 
 namespace morvane {

@@ -1,4 +1,4 @@
-#include "build/project_roots.h"
+#include "engine/project_roots.h"
 
 namespace morvane {
 

@@ -1,4 +1,4 @@
-#include "build/scale.h"
+#include "engine/scale.h"
 
 #include <algorithm>
 #include <array>

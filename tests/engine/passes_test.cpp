@@ -3,8 +3,8 @@
 
 #include <cmath>
 
-#include "build/event_build.h"
-#include "build/passes.h"
+#include "engine/event_build.h"
+#include "engine/passes.h"
 
 namespace morvane {
 namespace {

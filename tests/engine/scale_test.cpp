@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "build/scale.h"
+#include "engine/scale.h"
 
 namespace morvane {
 namespace {

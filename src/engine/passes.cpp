@@ -1,4 +1,4 @@
-#include "build/passes.h"
+#include "engine/passes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <numeric>
 #include <unordered_map>
 
-#include "build/event_build.h"
+#include "engine/event_build.h"
 
 namespace morvane {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "build/event_build.h"
-#include "build/passes.h"
+#include "engine/event_build.h"
+#include "engine/passes.h"
 
 using namespace morvane;
 

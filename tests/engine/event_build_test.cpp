@@ -5,8 +5,8 @@
 #include <cmath>
 #include <set>
 
-#include "build/event_build.h"
-#include "build/passes.h"
+#include "engine/event_build.h"
+#include "engine/passes.h"
 #include "build_fixtures.h"
 
 namespace morvane {

@@ -1,4 +1,4 @@
-#include "build/selection.h"
+#include "engine/selection.h"
 
 #include <algorithm>
 #include <cctype>

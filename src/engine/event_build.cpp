@@ -1,4 +1,4 @@
-#include "build/event_build.h"
+#include "engine/event_build.h"
 
 #include <sndfile.h>
 
@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "build/scale.h"
+#include "engine/scale.h"
 
 namespace morvane {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <vector>
 
-#include "build/selection.h"
+#include "engine/selection.h"
 #include "library/libraries.h"
 #include "model/timeline.h"
 

@@ -5,7 +5,7 @@
 #include <numbers>
 #include <vector>
 
-#include "build/loudness.h"
+#include "engine/loudness.h"
 
 namespace morvane {
 namespace {

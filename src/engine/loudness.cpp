@@ -1,4 +1,4 @@
-#include "build/loudness.h"
+#include "engine/loudness.h"
 
 #include <algorithm>
 #include <cmath>

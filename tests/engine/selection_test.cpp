@@ -4,8 +4,8 @@
 #include <cmath>
 #include <map>
 
-#include "build/event_build.h"
-#include "build/selection.h"
+#include "engine/event_build.h"
+#include "engine/selection.h"
 #include "build_fixtures.h"
 
 namespace morvane {
