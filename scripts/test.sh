@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 flavour="${1:-release}"
 scripts/install-deps.sh
+scripts/check_includes.sh
 scripts/build.sh "$flavour"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
