@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_project.h"
 #include "cli/cli_runner.h"
 #include "library/sound_fixtures.h"
 #include "model/project_file.h"
@@ -32,34 +33,6 @@ std::string Probe(const std::string& path, const std::string& entry) {
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
-
-// A scanned folder of tones and a project with three events, built.
-struct CliProject {
-    test::ScopedHome home;
-    std::string dir = home.dir / "work";
-    std::string project = dir + "/Reel 2.mvproj";
-
-    CliProject() {
-        fs::create_directories(dir + "/sounds");
-        for (int i = 0; i < 12; ++i) {
-            test::SoundParams p;
-            p.frames = 24000 + 6000 * i;
-            p.frequency = 300.0 + 50.0 * i;
-            test::WriteSound(dir + "/sounds/IMPTMetl_Hit " + std::to_string(i) + ".wav", p);
-        }
-        Project pr;
-        pr.timeline.settings.totalDuration = 8.0f;
-        pr.timeline.settings.startTC = 3600.0f;
-        for (float t : {1.5f, 3.0f, 5.0f}) {
-            Event ev;
-            ev.time = t;
-            ev.duration = 1.0f;
-            ev.keywords = "metal hit";
-            pr.timeline.events.push_back(ev);
-        }
-        SaveProject(project, pr);
-    }
-};
 
 TEST(CliExport, ScanBuildExportAndTheFilesLandAtTheirTimecode) {
     CliProject c;
