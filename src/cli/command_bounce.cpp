@@ -19,27 +19,17 @@ namespace morvane::cli {
 
 namespace {
 
-// PROJECT --events|--event LIST; returns 0 when parsed, else the exit code.
+// PROJECT --events|--event LIST; returns 0 when read, else the exit code.
 int ParseArguments(const char* command, const char* eventOption, int argc, char** argv, std::string* path,
                    std::vector<int>* events) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == eventOption && i + 1 < argc) {
-            if (!ParseEventList(argv[++i], events)) {
-                std::fprintf(stderr, "morvane-cli %s: %s takes event numbers, not '%s'\n", command, eventOption, argv[i]);
-                return UsageError(command);
-            }
-        } else if (arg[0] == '-' && arg.size() > 1) {
-            std::fprintf(stderr, "morvane-cli %s: unknown or incomplete option '%s'\n", command, arg.c_str());
-            return UsageError(command);
-        } else if (path->empty()) {
-            *path = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli %s: more than one project given\n", command);
-            return UsageError(command);
-        }
+    CommandLine line;
+    if (const int code = ReadCommandLine(command, argc, argv, &line)) return code;
+    *path = line.positionals[0];
+    *events = OptionEvents(line, eventOption);
+    if (events->empty()) {
+        std::fprintf(stderr, "morvane-cli %s: %s LIST is needed\n", command, eventOption);
+        return UsageError(command);
     }
-    if (path->empty() || events->empty()) return UsageError(command);
     return 0;
 }
 

@@ -15,47 +15,16 @@
 
 namespace morvane::cli {
 
-namespace {
-
-bool ParseNumber(const char* text, double* out) {
-    char* end = nullptr;
-    *out = std::strtod(text, &end);
-    return end != text && *end == '\0';
-}
-
-}  // namespace
-
 int RunBuild(int argc, char** argv) {
-    std::string path;
-    int eventIndex = -1;
-    double rangeStart = -1.0, rangeEnd = -1.0, salt = 0.0, seed = -1.0;
-    bool dryRun = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        double value = 0.0;
-        if (arg == "--dry-run") {
-            dryRun = true;
-        } else if (arg == "--event" && i + 1 < argc && ParseNumber(argv[i + 1], &value) && value >= 0) {
-            eventIndex = static_cast<int>(value);
-            ++i;
-        } else if (arg == "--range" && i + 2 < argc && ParseNumber(argv[i + 1], &rangeStart) &&
-                   ParseNumber(argv[i + 2], &rangeEnd)) {
-            i += 2;
-        } else if (arg == "--salt" && i + 1 < argc && ParseNumber(argv[i + 1], &salt) && salt >= 0) {
-            ++i;
-        } else if (arg == "--seed" && i + 1 < argc && ParseNumber(argv[i + 1], &seed) && seed >= 0) {
-            ++i;
-        } else if (arg[0] == '-' && arg.size() > 1) {
-            std::fprintf(stderr, "morvane-cli build: unknown or incomplete option '%s'\n", arg.c_str());
-            return UsageError("build");
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli build: more than one project given\n");
-            return UsageError("build");
-        }
-    }
-    if (path.empty()) return UsageError("build");
+    CommandLine line;
+    if (const int code = ReadCommandLine("build", argc, argv, &line)) return code;
+    const std::string path = line.positionals[0];
+    const int eventIndex = static_cast<int>(OptionNumber(line, "--event", -1.0));
+    const double rangeStart = OptionNumber(line, "--range", -1.0, 0);
+    const double rangeEnd = OptionNumber(line, "--range", -1.0, 1);
+    const double salt = OptionNumber(line, "--salt", 0.0);
+    const double seed = OptionNumber(line, "--seed", -1.0);
+    const bool dryRun = HasOption(line, "--dry-run");
 
     Project project;
     const LoadProjectResult loaded = LoadProject(path, project);

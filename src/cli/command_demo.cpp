@@ -50,17 +50,11 @@ std::string DesktopAppCommand() {
 }  // namespace
 
 int RunDemo(int argc, char** argv) {
+    CommandLine line;
+    if (const int code = ReadCommandLine("demo", argc, argv, &line)) return code;
     demo::RoadOptions options;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--force") == 0) {
-            options.forceInstall = true;
-        } else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
-            options.outFolder = argv[++i];
-        } else {
-            std::fprintf(stderr, "morvane-cli demo: unknown or incomplete option '%s'\n", argv[i]);
-            return UsageError("demo");
-        }
-    }
+    options.forceInstall = HasOption(line, "--force");
+    if (HasOption(line, "--out")) options.outFolder = OptionText(line, "--out");
 
     RoadProgressDisplay display;
     options.progress = [&](demo::RoadStep step, float fraction, const std::string& detail) {

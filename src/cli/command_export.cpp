@@ -25,27 +25,8 @@ namespace {
 std::atomic<bool> gExportCancel{false};
 void OnInterrupt(int) { gExportCancel.store(true); }
 
-bool ParseNumber(const char* text, double* out) {
-    char* end = nullptr;
-    *out = std::strtod(text, &end);
-    return end != text && *end == '\0';
-}
-
-// "-14" -> 1 ... "-23" -> 4; -1 for any other text.
-int LufsIndexOf(const std::string& text) {
-    const char* const targets[] = {"-14", "-16", "-18", "-23"};
-    for (int i = 0; i < 4; ++i)
-        if (text == targets[i]) return i + 1;
-    return -1;
-}
-
-int LayoutOf(const std::string& text) {
-    if (text == "stereo") return kExportStereo;
-    if (text == "5.1") return kExport51;
-    if (text == "7.1.4") return kExport714;
-    if (text == "ambix") return kExportAmbiX;
-    return -1;
-}
+// The export layouts in the order --layout lists its choices.
+constexpr int kLayoutByChoice[] = {kExportStereo, kExport51, kExport714, kExportAmbiX};
 
 // "reel1" for "/some/where/reel1.mvproj".
 std::string ProjectName(const std::string& path) {
@@ -59,58 +40,23 @@ std::string ProjectName(const std::string& path) {
 }  // namespace
 
 int RunExport(int argc, char** argv) {
-    std::string path, out;
-    bool mix = false, stems = false, tracks = false, clips = false, reverbStem = false;
-    int lufsIndex = -1, layout = -1;
-    double rangeIn = -1.0, rangeOut = -1.0;
-    bool hasRange = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--mix") {
-            mix = true;
-        } else if (arg == "--stems") {
-            stems = true;
-        } else if (arg == "--tracks") {
-            tracks = true;
-        } else if (arg == "--clips") {
-            clips = true;
-        } else if (arg == "--reverb-stem") {
-            reverbStem = true;
-        } else if (arg == "--out" && i + 1 < argc) {
-            out = argv[++i];
-        } else if (arg == "--lufs" && i + 1 < argc) {
-            lufsIndex = LufsIndexOf(argv[++i]);
-            if (lufsIndex < 0) {
-                std::fprintf(stderr, "morvane-cli export: --lufs takes -14, -16, -18 or -23, not '%s'\n", argv[i]);
-                return UsageError("export");
-            }
-        } else if (arg == "--layout" && i + 1 < argc) {
-            layout = LayoutOf(argv[++i]);
-            if (layout < 0) {
-                std::fprintf(stderr, "morvane-cli export: --layout takes stereo, 5.1, 7.1.4 or ambix, not '%s'\n",
-                             argv[i]);
-                return UsageError("export");
-            }
-        } else if (arg == "--range" && i + 2 < argc && ParseNumber(argv[i + 1], &rangeIn) &&
-                   ParseNumber(argv[i + 2], &rangeOut)) {
-            hasRange = true;
-            i += 2;
-        } else if (arg[0] == '-' && arg.size() > 1) {
-            std::fprintf(stderr, "morvane-cli export: unknown or incomplete option '%s'\n", arg.c_str());
-            return UsageError("export");
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli export: more than one project given\n");
-            return UsageError("export");
-        }
+    CommandLine line;
+    if (const int code = ReadCommandLine("export", argc, argv, &line)) return code;
+    const std::string path = line.positionals[0];
+    std::string out = OptionText(line, "--out");
+    if (out.empty()) {
+        std::fprintf(stderr, "morvane-cli export: --out DIR is needed\n");
+        return UsageError("export");
     }
-    if (path.empty() || out.empty()) return UsageError("export");
-    if (hasRange && !(rangeIn >= 0.0 && rangeOut > rangeIn)) {
-        std::fprintf(stderr, "morvane-cli export: --range %g %g is not a stretch of the timeline (IN >= 0, OUT > IN)\n",
-                     rangeIn, rangeOut);
-        return 1;
-    }
+    const bool mix = HasOption(line, "--mix"), stems = HasOption(line, "--stems"),
+               tracks = HasOption(line, "--tracks"), clips = HasOption(line, "--clips"),
+               reverbStem = HasOption(line, "--reverb-stem");
+    const int lufsIndex = static_cast<int>(OptionNumber(line, "--lufs", -2.0)) + 1;  // -1 when not given
+    const int layoutChoice = static_cast<int>(OptionNumber(line, "--layout", -1.0));
+    const int layout = layoutChoice >= 0 ? kLayoutByChoice[layoutChoice] : -1;
+    const bool hasRange = HasOption(line, "--range");
+    const double rangeIn = OptionNumber(line, "--range", -1.0, 0);
+    const double rangeOut = OptionNumber(line, "--range", -1.0, 1);
     while (out.size() > 1 && out.back() == '/') out.pop_back();
 
     Project project;
@@ -193,7 +139,9 @@ int RunExport(int argc, char** argv) {
     EndProgress(kindLine);
     sigaction(SIGINT, &previous, nullptr);
     if (outcome.cancelled || outcome.failedKinds > 0 || outcome.aafFailed) {
-        std::fprintf(stderr, "morvane-cli export: %s\n", outcome.resultText.c_str());
+        // What failed and why, in the one line: the details went to stdout.
+        std::fprintf(stderr, "morvane-cli export: %s%s%s\n", outcome.resultText.c_str(),
+                     outcome.failure.empty() ? "" : ": ", outcome.failure.c_str());
         return 1;
     }
     return 0;

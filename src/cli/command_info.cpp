@@ -40,23 +40,10 @@ void PrintSummary(const std::string& path, const Project& project, const LoadPro
 }  // namespace
 
 int RunInfo(int argc, char** argv) {
-    std::string path;
-    bool dump = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--dump") == 0) {
-            dump = true;
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            std::fprintf(stderr, "morvane-cli info: unknown option '%s'\n", arg);
-            return UsageError("info");
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli info: more than one project given\n");
-            return UsageError("info");
-        }
-    }
-    if (path.empty()) return UsageError("info");
+    CommandLine line;
+    if (const int code = ReadCommandLine("info", argc, argv, &line)) return code;
+    const std::string path = line.positionals[0];
+    const bool dump = HasOption(line, "--dump");
 
     Project project;
     LoadProjectResult result = LoadProject(path, project);

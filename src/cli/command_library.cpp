@@ -1,5 +1,6 @@
 // morvane-cli library and relink: what the Library tab shows, without a window.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "cli/commands.h"
@@ -32,30 +33,28 @@ void PrintEntryJson(JsonWriter& json, const LibraryEntry& e) {
 }  // namespace
 
 int RunLibrary(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "morvane-cli library: list or show NAME? (see morvane-cli library --help)\n");
-        return 2;
-    }
-    const std::string action = argv[1];
+    CommandLine line;
+    if (const int code = ReadCommandLine("library", argc, argv, &line)) return code;
+    const std::string action = line.positionals[0];
+    const bool json = HasOption(line, "--json");
     LibrarySet set;
     if (LibraryIndexFolder(set).empty()) {
         std::fprintf(stderr, "morvane-cli library: no documents folder (HOME is not set)\n");
         return 1;
     }
     LoadAllLibraries(set);
-    if (action == "list" && argc == 2) {
+    if (action == "list" && line.positionals.size() == 1 && !json) {
         if (set.libraries.empty()) std::printf("No libraries in %s\n", LibraryIndexFolder(set).c_str());
         for (const Library& library : set.libraries)
             std::printf("%s\t%s\t%s\n", library.name.c_str(),
                         library.savedPalette ? "(palette)" : library.folder.c_str(), library.summary.c_str());
         return 0;
     }
-    if (action != "show" || argc < 3 || argc > 4 || (argc == 4 && std::string(argv[3]) != "--json")) {
+    if (action != "show" || line.positionals.size() != 2) {
         std::fprintf(stderr, "morvane-cli library: unexpected arguments (see morvane-cli library --help)\n");
         return 2;
     }
-    const std::string name = argv[2];
-    const bool json = argc == 4;
+    const std::string name = line.positionals[1];
     for (const Library& library : set.libraries) {
         if (library.name != name) continue;
         if (json) {
@@ -85,16 +84,15 @@ int RunLibrary(int argc, char** argv) {
 }
 
 int RunRelink(int argc, char** argv) {
-    std::string folder;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--folder" && i + 1 < argc && folder.empty()) {
-            folder = argv[++i];
-        } else {
-            std::fprintf(stderr, "morvane-cli relink: unexpected argument '%s' (see morvane-cli relink --help)\n",
-                         arg.c_str());
-            return 2;
-        }
+    CommandLine line;
+    if (const int code = ReadCommandLine("relink", argc, argv, &line)) return code;
+    const std::string folder = OptionText(line, "--folder");
+    // Searching a folder that is not there would find nothing and look like an answer.
+    std::error_code code;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, code)) {
+        std::fprintf(stderr, "morvane-cli relink: %s is not a folder%s%s\n", folder.c_str(), code ? ": " : "",
+                     code ? code.message().c_str() : "");
+        return 1;
     }
     LibrarySet set;
     if (LibraryIndexFolder(set).empty()) {

@@ -39,29 +39,10 @@ std::string Clock(double seconds) {
 }  // namespace
 
 int RunPlay(int argc, char** argv) {
-    std::string path;
-    double from = 0.0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        char* end = nullptr;
-        if (arg == "--from" && i + 1 < argc) {
-            from = std::strtod(argv[i + 1], &end);
-            if (end == argv[i + 1] || *end != '\0' || !std::isfinite(from) || from < 0.0) {
-                std::fprintf(stderr, "morvane-cli play: --from wants seconds, not '%s'\n", argv[i + 1]);
-                return 2;
-            }
-            ++i;
-        } else if (arg[0] == '-' && arg.size() > 1) {
-            std::fprintf(stderr, "morvane-cli play: unknown or incomplete option '%s'\n", arg.c_str());
-            return UsageError("play");
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli play: more than one project given\n");
-            return UsageError("play");
-        }
-    }
-    if (path.empty()) return UsageError("play");
+    CommandLine line;
+    if (const int code = ReadCommandLine("play", argc, argv, &line)) return code;
+    const std::string path = line.positionals[0];
+    const double from = OptionNumber(line, "--from", 0.0);
 
     Project project;
     const LoadProjectResult loaded = LoadProject(path, project);

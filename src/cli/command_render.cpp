@@ -1,12 +1,12 @@
 // morvane-cli render: a built project's timeline through the playback mixer into a
 // 24-bit WAV file.
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,77 +17,63 @@
 #include "library/libraries.h"
 #include "model/preferences.h"
 #include "model/project_file.h"
-#include "platform/folders.h"
+#include "export/partial_file.h"
+#include "platform/regular_file.h"
 
 namespace morvane::cli {
 
 namespace {
 
-bool ParseSeconds(const char* text, double* out) {
-    char* end = nullptr;
-    *out = std::strtod(text, &end);
-    return end != text && *end == '\0' && std::isfinite(*out);
+// Empty when `out` may be written: it does not exist yet, or it is a WAV file other
+// than the project. A render never replaces the project, a device or a document that
+// is not a sound file, whatever path it is given.
+std::string OutputProblem(const std::string& out, const std::string& projectPath) {
+    struct stat output {};
+    if (::stat(out.c_str(), &output) != 0) return "";  // a new file; its folder is checked by the write
+    struct stat project {};
+    if (::stat(projectPath.c_str(), &project) == 0 && project.st_dev == output.st_dev &&
+        project.st_ino == output.st_ino)
+        return out + " is the project itself";
+    if (!S_ISREG(output.st_mode)) return out + " is not a regular file";
+    std::string why;
+    const int fd = OpenRegularFileForReading(out, &why);
+    if (fd < 0) return out + ": " + why;
+    char header[12] = {};
+    const ssize_t got = ::read(fd, header, sizeof header);
+    ::close(fd);
+    const bool riff = std::memcmp(header, "RIFF", 4) == 0 || std::memcmp(header, "RF64", 4) == 0;
+    if (got != sizeof header || !riff || std::memcmp(header + 8, "WAVE", 4) != 0)
+        return out + " exists and is not a WAV file";
+    return "";
 }
 
-// Writes interleaved stereo as 24-bit PCM beside `path` and renames it into place,
-// so the file at `path` is either the old one or the whole new one.
+// Writes interleaved samples as 24-bit PCM under a temporary name beside `path` and
+// renames it into place, so the file at `path` is either the old one or the whole new one.
 bool WriteWavAtomically(const std::string& path, const std::vector<float>& interleaved, int channels, int rate,
                         std::string* error) {
-    const std::string temporary = path + ".partial";
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    SNDFILE* file = sf_open(temporary.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) {
-        *error = "cannot write " + temporary + ": " + sf_strerror(nullptr);
-        return false;
-    }
+    PartialSoundFile partial;
+    if (!OpenPartialSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, channels, rate, &partial, error)) return false;
     const sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / static_cast<size_t>(channels));
-    const sf_count_t written = sf_writef_float(file, interleaved.data(), frames);
-    const int closed = sf_close(file);
-    std::error_code code;
-    if (written != frames || closed != 0) {
-        std::filesystem::remove(temporary, code);
-        *error = "cannot write " + temporary + " (disk full?)";
+    if (sf_writef_float(partial.file, interleaved.data(), frames) != frames) {
+        AbandonPartialSoundFile(partial);
+        *error = "cannot write " + path + " (disk full?)";
         return false;
     }
-    std::filesystem::rename(temporary, path, code);
-    if (code) {
-        std::filesystem::remove(temporary, code);
-        *error = "cannot replace " + path + ": " + code.message();
-        return false;
-    }
-    SyncFolderOf(path);
-    return true;
+    return FinishPartialSoundFile(partial, error);
 }
 
 }  // namespace
 
 int RunRender(int argc, char** argv) {
-    std::string path, out;
-    double rangeStart = -1.0, rangeEnd = -1.0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--out" && i + 1 < argc) {
-            out = argv[++i];
-        } else if (arg == "--range" && i + 2 < argc && ParseSeconds(argv[i + 1], &rangeStart) &&
-                   ParseSeconds(argv[i + 2], &rangeEnd)) {
-            i += 2;
-        } else if (arg[0] == '-' && arg.size() > 1) {
-            std::fprintf(stderr, "morvane-cli render: unknown or incomplete option '%s'\n", arg.c_str());
-            return UsageError("render");
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli render: more than one project given\n");
-            return UsageError("render");
-        }
-    }
-    if (path.empty() || out.empty()) return UsageError("render");
-    if (rangeStart >= 0.0 && rangeEnd <= rangeStart) {
-        std::fprintf(stderr, "morvane-cli render: --range %.3f %.3f ends before it starts\n", rangeStart, rangeEnd);
-        return 2;
+    CommandLine line;
+    if (const int code = ReadCommandLine("render", argc, argv, &line)) return code;
+    const std::string path = line.positionals[0];
+    const std::string out = OptionText(line, "--out");
+    const double rangeStart = OptionNumber(line, "--range", -1.0, 0);
+    const double rangeEnd = OptionNumber(line, "--range", -1.0, 1);
+    if (out.empty()) {
+        std::fprintf(stderr, "morvane-cli render: --out FILE.wav is needed\n");
+        return UsageError("render");
     }
 
     Project project;
@@ -99,6 +85,10 @@ int RunRender(int argc, char** argv) {
     if (project.timeline.results.empty()) {
         std::fprintf(stderr, "morvane-cli render: %s has no built layers (run morvane-cli build first)\n",
                      path.c_str());
+        return 1;
+    }
+    if (const std::string problem = OutputProblem(out, path); !problem.empty()) {
+        std::fprintf(stderr, "morvane-cli render: will not write %s\n", problem.c_str());
         return 1;
     }
     LoadPreferences();

@@ -33,33 +33,11 @@ void ShowScanProgress(ScanState& state, ProgressLine& line, double seconds) {
 }  // namespace
 
 int RunScan(int argc, char** argv) {
-    std::string folder;
-    bool deep = false;
-    int threads = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--deep") {
-            deep = true;
-        } else if (arg == "--threads" && i + 1 < argc) {
-            char* end = nullptr;
-            const long value = std::strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end != '\0' || value < 1 || value > 256) {
-                std::fprintf(stderr, "morvane-cli scan: --threads takes a number from 1 to 256\n");
-                return 2;
-            }
-            threads = static_cast<int>(value);
-        } else if (!arg.empty() && arg[0] != '-' && folder.empty()) {
-            folder = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli scan: unexpected argument '%s' (see morvane-cli scan --help)\n",
-                         arg.c_str());
-            return 2;
-        }
-    }
-    if (folder.empty()) {
-        std::fprintf(stderr, "morvane-cli scan: which folder? (see morvane-cli scan --help)\n");
-        return 2;
-    }
+    CommandLine line;
+    if (const int code = ReadCommandLine("scan", argc, argv, &line)) return code;
+    std::string folder = line.positionals[0];
+    const bool deep = HasOption(line, "--deep");
+    const int threads = static_cast<int>(OptionNumber(line, "--threads", 0.0));
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
 
     LibrarySet set;
@@ -93,6 +71,11 @@ int RunScan(int argc, char** argv) {
     const std::string error = ScanErrorText(state);
     if (!error.empty()) {
         std::fprintf(stderr, "morvane-cli scan: %s\n", error.c_str());
+        return 1;
+    }
+    // A library whose index could not be written is gone when this command ends.
+    if (const std::string indexError = ScanIndexErrorText(state); !indexError.empty()) {
+        std::fprintf(stderr, "morvane-cli scan: %s\n", indexError.c_str());
         return 1;
     }
     const std::string status = ScanStatusText(state);

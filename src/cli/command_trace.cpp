@@ -16,6 +16,7 @@
 #include "model/preferences.h"
 #include "model/recipes.h"
 #include "model/project_file.h"
+#include "platform/regular_file.h"
 #include "trace/analysis.h"
 #include "trace/markers.h"
 #include "trace/trace_files.h"
@@ -23,6 +24,9 @@
 #include "trace/video.h"
 
 namespace morvane::cli {
+
+// A session text export runs to a few megabytes at most; anything far larger is not one.
+constexpr size_t kMaxSessionBytes = size_t(64) << 20;
 
 // A project file that does not exist yet is started here, so reading a first reel or
 // importing a first session needs no other step. Any other load failure stops the command.
@@ -41,35 +45,13 @@ static bool OpenOrStartProject(const char* command, const std::string& path, Pro
 }
 
 int RunTrace(int argc, char** argv) {
-    std::string video, project;
-    bool import = false;
+    CommandLine line;
+    if (const int code = ReadCommandLine("trace", argc, argv, &line)) return code;
+    const std::string video = line.positionals[0];
+    const std::string project = OptionText(line, "--project");
+    const bool import = HasOption(line, "--import");
     TraceParams params;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--project" && i + 1 < argc) {
-            project = argv[++i];
-        } else if (arg == "--import") {
-            import = true;
-        } else if (arg == "--sensitivity" && i + 1 < argc) {
-            char* end = nullptr;
-            const double value = std::strtod(argv[++i], &end);
-            if (end == argv[i] || *end != '\0' || !std::isfinite(value) || value < 0 || value > 1) {
-                std::fprintf(stderr, "morvane-cli trace: --sensitivity takes a number from 0 to 1\n");
-                return 2;
-            }
-            params.sensitivity = static_cast<float>(value);
-        } else if (!arg.empty() && arg[0] != '-' && video.empty()) {
-            video = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli trace: unexpected argument '%s' (see morvane-cli trace --help)\n",
-                         arg.c_str());
-            return 2;
-        }
-    }
-    if (video.empty()) {
-        std::fprintf(stderr, "morvane-cli trace: which video? (see morvane-cli trace --help)\n");
-        return 2;
-    }
+    params.sensitivity = static_cast<float>(OptionNumber(line, "--sensitivity", params.sensitivity));
     if (import && project.empty()) {
         std::fprintf(stderr, "morvane-cli trace: --import needs --project P\n");
         return 2;
@@ -150,45 +132,34 @@ int RunTrace(int argc, char** argv) {
 }
 
 int RunImportMarkers(int argc, char** argv) {
-    std::string session, project;
-    float fps = 0.0f;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--project" && i + 1 < argc) {
-            project = argv[++i];
-        } else if (arg == "--fps" && i + 1 < argc) {
-            char* end = nullptr;
-            const double value = std::strtod(argv[++i], &end);
-            if (end == argv[i] || *end != '\0' || !std::isfinite(value) || value <= 0 || value > 1000) {
-                std::fprintf(stderr, "morvane-cli import-markers: --fps takes a frame rate above 0\n");
-                return 2;
-            }
-            fps = static_cast<float>(value);
-        } else if (!arg.empty() && arg[0] != '-' && session.empty()) {
-            session = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli import-markers: unexpected argument '%s' (see --help)\n", arg.c_str());
-            return 2;
-        }
+    CommandLine line;
+    if (const int code = ReadCommandLine("import-markers", argc, argv, &line)) return code;
+    const std::string session = line.positionals[0];
+    const std::string project = OptionText(line, "--project");
+    const float fps = static_cast<float>(OptionNumber(line, "--fps", 0.0));
+    if (project.empty()) {
+        std::fprintf(stderr, "morvane-cli import-markers: --project P is needed\n");
+        return UsageError("import-markers");
     }
-    if (session.empty() || project.empty()) {
-        std::fprintf(stderr, "morvane-cli import-markers: needs SESSION.txt and --project P (see --help)\n");
-        return 2;
+    // The session is read before the project is touched: a session that cannot be
+    // read is an error, never an import of nothing that still saves the project.
+    std::string text, why;
+    if (!ReadRegularFile(session, text, &why, kMaxSessionBytes)) {
+        std::fprintf(stderr, "morvane-cli import-markers: cannot read %s: %s\n", session.c_str(), why.c_str());
+        return 1;
+    }
+    if (text.find('\0') != std::string::npos) {
+        std::fprintf(stderr, "morvane-cli import-markers: %s is not a session text file\n", session.c_str());
+        return 1;
     }
     Project target;
     bool startedProject = false;
     if (!OpenOrStartProject("import-markers", project, target, &startedProject)) return 1;
-    std::FILE* probe = std::fopen(session.c_str(), "rb");
-    if (!probe) {
-        std::fprintf(stderr, "morvane-cli import-markers: cannot read %s\n", session.c_str());
-        return 1;
-    }
-    std::fclose(probe);
     LoadAllRecipes();
     const std::vector<MarkerRecipe> recipes = MarkerRecipesFromPresets(Recipes());
     std::vector<TraceEvent> events;
     std::vector<Scene> scenes;
-    ImportSessionMarkers(session, fps > 0 ? fps : target.timeline.settings.fps, events, &scenes, recipes);
+    ImportSessionMarkersText(text, fps > 0 ? fps : target.timeline.settings.fps, events, &scenes, recipes);
 
     // Session times count from timecode zero; the timeline counts from its start timecode.
     const float start = target.timeline.settings.startTC;

@@ -28,38 +28,16 @@ void OnInterrupt(int) { gVariationsCancel.store(true); }
 }  // namespace
 
 int RunVariations(int argc, char** argv) {
-    std::string path, out;
-    std::vector<int> events;
-    int count = -1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--events" && i + 1 < argc) {
-            if (!ParseEventList(argv[++i], &events)) {
-                std::fprintf(stderr, "morvane-cli variations: --events takes event numbers like 0,3,4, not '%s'\n",
-                             argv[i]);
-                return UsageError("variations");
-            }
-        } else if (arg == "--count" && i + 1 < argc) {
-            char* end = nullptr;
-            const long value = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || value < 1 || value > 100) {
-                std::fprintf(stderr, "morvane-cli variations: --count takes 1 to 100, not '%s'\n", argv[i]);
-                return UsageError("variations");
-            }
-            count = static_cast<int>(value);
-        } else if (arg == "--out" && i + 1 < argc) {
-            out = argv[++i];
-        } else if (arg[0] == '-' && arg.size() > 1) {
-            std::fprintf(stderr, "morvane-cli variations: unknown or incomplete option '%s'\n", arg.c_str());
-            return UsageError("variations");
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            std::fprintf(stderr, "morvane-cli variations: more than one project given\n");
-            return UsageError("variations");
-        }
+    CommandLine args;
+    if (const int code = ReadCommandLine("variations", argc, argv, &args)) return code;
+    const std::string path = args.positionals[0];
+    std::string out = OptionText(args, "--out");
+    const std::vector<int> events = OptionEvents(args, "--events");
+    const int count = static_cast<int>(OptionNumber(args, "--count", -1.0));
+    if (out.empty() || events.empty() || count < 1) {
+        std::fprintf(stderr, "morvane-cli variations: --events, --count and --out are all needed\n");
+        return UsageError("variations");
     }
-    if (path.empty() || out.empty() || events.empty()) return UsageError("variations");
     while (out.size() > 1 && out.back() == '/') out.pop_back();
 
     Project project;

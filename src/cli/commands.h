@@ -1,6 +1,7 @@
 #pragma once
 // The commands of morvane-cli. Each returns the process exit code:
 // 0 success, 1 a handled failure (one line on stderr), 2 bad usage.
+#include "cli/command_arguments.h"
 
 namespace morvane::cli {
 
@@ -20,6 +21,10 @@ void PrintUsage(const Command& command);
 
 // Prints the usage line of the named command to stderr and returns 2 (bad usage).
 int UsageError(const char* commandName);
+
+// Reads the command's arguments by its rules. 0 when they are good; otherwise prints
+// what is wrong and the usage line to stderr and returns 2.
+int ReadCommandLine(const char* commandName, int argc, char** argv, CommandLine* line);
 
 int RunDemo(int argc, char** argv);
 int RunScan(int argc, char** argv);

@@ -1,6 +1,7 @@
 // morvane-cli: the core of Morvane without a window.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli/commands.h"
 #include "version.h"
@@ -40,6 +41,21 @@ int UsageError(const char* commandName) {
     for (int i = 0; i < count; ++i)
         if (std::strcmp(commands[i].name, commandName) == 0)
             std::fprintf(stderr, "usage: morvane-cli %s %s\n", commands[i].name, commands[i].usage);
+    return 2;
+}
+
+int ReadCommandLine(const char* commandName, int argc, char** argv, CommandLine* line) {
+    const CommandRules* rules = FindCommandRules(commandName);
+    std::string error = "the command has no rules";
+    if (rules != nullptr && ParseCommandLine(*rules, argc, argv, line, &error)) return 0;
+    // One line: what is wrong, then how the command is used.
+    int count = 0;
+    const Command* commands = AllCommands(&count);
+    const char* usage = "";
+    for (int i = 0; i < count; ++i)
+        if (std::strcmp(commands[i].name, commandName) == 0) usage = commands[i].usage;
+    std::fprintf(stderr, "morvane-cli %s: %s; usage: morvane-cli %s %s\n", commandName, error.c_str(), commandName,
+                 usage);
     return 2;
 }
 

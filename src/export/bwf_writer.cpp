@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "export/partial_file.h"
 #include "export/wav_extensible.h"
 #include "model/timeline.h"
 
@@ -38,13 +39,15 @@ bool SetBext(SNDFILE* file, int32_t sampleRate, double startSeconds, const char*
     return sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof bext) == SF_TRUE;
 }
 
-SNDFILE* OpenForWriting(const std::string& path, int format, int channels, int32_t sampleRate) {
-    SF_INFO info;
-    std::memset(&info, 0, sizeof info);
-    info.samplerate = sampleRate;
-    info.channels = channels;
-    info.format = format;
-    return sf_open(path.c_str(), SFM_WRITE, &info);
+void SetWhy(std::string* why, const std::string& text) {
+    if (why != nullptr) *why = text;
+}
+
+// A short write: the disk is full or the file cannot grow; nothing is kept.
+bool ShortWrite(PartialSoundFile& partial, std::string* why) {
+    AbandonPartialSoundFile(partial);
+    SetWhy(why, "short write to " + partial.path + " (disk full?)");
+    return false;
 }
 
 }  // namespace
@@ -55,16 +58,18 @@ uint64_t BextTimeReference(int32_t sampleRate, double startSeconds) {
 }
 
 bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
-                      double startSeconds, const char* description) {
+                      double startSeconds, const char* description, std::string* why) {
     if (frames < 1 || samples == nullptr || sampleRate < 1) return false;
     const int64_t limit = static_cast<int64_t>(sampleRate) * kMaxExportSeconds;
     if (frames > limit) {
         std::printf("[Export] WriteBWFClipMono: numFrames %d exceeds 1hr limit (%d) — %s\n", frames,
                     static_cast<int>(std::min<int64_t>(limit, INT32_MAX)), path.c_str());
+        SetWhy(why, path + " would be longer than the one-hour limit");
         return false;
     }
-    SNDFILE* file = OpenForWriting(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, sampleRate);
-    if (file == nullptr) return false;
+    PartialSoundFile partial;
+    if (!OpenPartialSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, sampleRate, &partial, why)) return false;
+    SNDFILE* file = partial.file;
     if (!SetBext(file, sampleRate, startSeconds, description))
         std::printf("[Export] WriteBWFClipMono: BEXT timecode failed — clip will land at 00:00:00:00 — %s\n",
                     path.c_str());
@@ -72,30 +77,26 @@ bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t fra
     for (float& x : copy) x = SanitizeSample(x);
     const sf_count_t written = sf_writef_float(file, copy.data(), frames);
     if (written != frames) {
-        sf_close(file);
         std::printf("[Export] WriteBWFClipMono: short write (%lld/%d) — disk full? Deleting %s\n",
                     static_cast<long long>(written), frames, path.c_str());
-        std::remove(path.c_str());
-        return false;
+        return ShortWrite(partial, why);
     }
-    if (sf_close(file) != 0) {
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    return FinishPartialSoundFile(partial, why);
 }
 
 bool WriteBWFStereo(const std::string& path, const float* left, const float* right, int64_t frames,
-                    int32_t sampleRate, double startSeconds, const char* description) {
+                    int32_t sampleRate, double startSeconds, const char* description, std::string* why) {
     if (frames < 1 || left == nullptr || right == nullptr || sampleRate < 1) return false;
     const int64_t limit = static_cast<int64_t>(sampleRate) * kMaxExportSeconds;
     if (frames > limit) {
         std::printf("[Export] WriteBWFStereo: numFrames %lld exceeds 1hr limit (%lld) — %s\n",
                     static_cast<long long>(frames), static_cast<long long>(limit), path.c_str());
+        SetWhy(why, path + " would be longer than the one-hour limit");
         return false;
     }
-    SNDFILE* file = OpenForWriting(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, sampleRate);
-    if (file == nullptr) return false;
+    PartialSoundFile partial;
+    if (!OpenPartialSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, sampleRate, &partial, why)) return false;
+    SNDFILE* file = partial.file;
     if (!SetBext(file, sampleRate, startSeconds, description))
         std::printf("[Export] WriteBWFStereo: BEXT timecode failed — clip will land at 00:00:00:00 — %s\n",
                     path.c_str());
@@ -108,24 +109,18 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
         }
         const sf_count_t written = sf_writef_float(file, block.data(), n);
         if (written != n) {
-            sf_close(file);
             std::printf("[Export] WriteBWFStereo: short write at frame %lld/%lld — disk full? Deleting %s\n",
                         static_cast<long long>(at + std::max<sf_count_t>(written, 0)),
                         static_cast<long long>(frames), path.c_str());
-            std::remove(path.c_str());
-            return false;
+            return ShortWrite(partial, why);
         }
     }
-    if (sf_close(file) != 0) {
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    return FinishPartialSoundFile(partial, why);
 }
 
 bool WriteBWFMulti(const std::string& path, const std::vector<std::vector<float>>& channels, uint32_t speakerMask,
                    int32_t sampleRate, double startSeconds, const char* description, bool plainContainer,
-                   bool extensible) {
+                   bool extensible, std::string* why) {
     if (channels.empty() || sampleRate < 1) return false;
     const int64_t frames = static_cast<int64_t>(channels[0].size());
     if (frames < 1) return false;
@@ -133,13 +128,15 @@ bool WriteBWFMulti(const std::string& path, const std::vector<std::vector<float>
     if (frames > limit) {
         std::printf("[Export] WriteBWFMulti: numFrames %lld exceeds 1hr limit — %s\n",
                     static_cast<long long>(frames), path.c_str());
+        SetWhy(why, path + " would be longer than the one-hour limit");
         return false;
     }
     const bool useExtensible = extensible && !plainContainer;
     const int container = useExtensible ? SF_FORMAT_WAVEX : SF_FORMAT_WAV;
     const int count = static_cast<int>(channels.size());
-    SNDFILE* file = OpenForWriting(path, container | SF_FORMAT_PCM_24, count, sampleRate);
-    if (file == nullptr) return false;
+    PartialSoundFile partial;
+    if (!OpenPartialSoundFile(path, container | SF_FORMAT_PCM_24, count, sampleRate, &partial, why)) return false;
+    SNDFILE* file = partial.file;
     SetBext(file, sampleRate, startSeconds, description);  // a refused bext only moves the file to zero
 
     std::vector<float> block(static_cast<size_t>(kInterleaveFrames) * static_cast<size_t>(count));
@@ -154,19 +151,14 @@ bool WriteBWFMulti(const std::string& path, const std::vector<std::vector<float>
             }
         }
         if (sf_writef_float(file, block.data(), n) != n) {
-            sf_close(file);
             std::printf("[Export] WriteBWFMulti: short write — deleting %s\n", path.c_str());
-            std::remove(path.c_str());
-            return false;
+            return ShortWrite(partial, why);
         }
     }
-    if (sf_close(file) != 0) {
-        std::remove(path.c_str());
-        return false;
-    }
-    if (useExtensible && !FinalizeExtensibleWav(path, speakerMask))
-        std::printf("[Export] WriteBWFMulti: WAV finalize (mask/fact) failed — %s\n", path.c_str());
-    return true;
+    return FinishPartialSoundFile(partial, why, [&](const std::string& temporary) {
+        if (useExtensible && !FinalizeExtensibleWav(temporary, speakerMask))
+            std::printf("[Export] WriteBWFMulti: WAV finalize (mask/fact) failed — %s\n", path.c_str());
+    });
 }
 
 }  // namespace morvane

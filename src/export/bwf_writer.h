@@ -6,7 +6,10 @@
 // Every writer refuses more than one hour of audio before creating anything,
 // sanitises the samples it writes (not-a-number and infinities to silence, values
 // clipped to -1..1), and deletes a file whose samples could not all be written:
-// a failed call never leaves a truncated file behind.
+// a failed call never leaves a truncated file behind. Each file is written under a
+// temporary name and renamed into place when whole (export/partial_file.h), so even a
+// killed process leaves no damaged file under the final name. A failed call sets
+// `why`, when given, to one line saying which file and what went wrong.
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -20,11 +23,11 @@ inline constexpr int64_t kMaxExportSeconds = 3600;
 // One mono file of `frames` samples at `sampleRate`, starting `startSeconds` into
 // the receiving timeline. `description` may be null ("Morvane export").
 bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
-                      double startSeconds, const char* description);
+                      double startSeconds, const char* description, std::string* why = nullptr);
 
 // One stereo file from two arrays of `frames` samples.
 bool WriteBWFStereo(const std::string& path, const float* left, const float* right, int64_t frames,
-                    int32_t sampleRate, double startSeconds, const char* description);
+                    int32_t sampleRate, double startSeconds, const char* description, std::string* why = nullptr);
 
 // One file of as many channels as `channels` holds, each as long as the first (a
 // shorter channel is padded with silence). The extensible container is used when
@@ -32,7 +35,7 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
 // `speakerMask` and no "fact" chunk. Otherwise the plain container carries no mask.
 bool WriteBWFMulti(const std::string& path, const std::vector<std::vector<float>>& channels, uint32_t speakerMask,
                    int32_t sampleRate, double startSeconds, const char* description, bool plainContainer,
-                   bool extensible);
+                   bool extensible, std::string* why = nullptr);
 
 // A sample as it is written: not-a-number and infinities are silence, everything
 // else is clipped to -1..1.

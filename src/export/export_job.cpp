@@ -34,10 +34,12 @@ ExportOutcome RunExport(const ExportSnapshot& snapshot, const ExportObserver& ob
     if (s.exportFormatAAF) {
         if (status) status("Exporting AAF…");
         std::string error;
-        if (ExportAAF(snapshot, &error))
+        if (ExportAAF(snapshot, &error)) {
             ++outcome.files;
-        else
+        } else {
             outcome.aafFailed = true;
+            outcome.failure = "AAF: " + error;
+        }
     }
     if (s.exportFormatWAV) {
         ExportObserver wav = observer;
@@ -51,6 +53,7 @@ ExportOutcome RunExport(const ExportSnapshot& snapshot, const ExportObserver& ob
         outcome.failedKinds = result.failedKinds;
         outcome.cancelled = result.cancelled;
         outcome.written = result.written;
+        if (outcome.failure.empty()) outcome.failure = result.failure;
     }
     outcome.resultText = ExportResultText(outcome);
     std::printf("[Export] %s\n", outcome.resultText.c_str());

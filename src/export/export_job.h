@@ -22,6 +22,7 @@ struct ExportOutcome {
     bool cancelled = false;
     std::vector<std::string> written;
     std::string resultText;  // "Export complete — 3 files", "AAF export FAILED — 2 WAVs written", ...
+    std::string failure;     // what failed first and why: "clips: cannot create ...: File name too long"
 };
 
 // The body of the job, on the calling thread: the AAF session when chosen, then

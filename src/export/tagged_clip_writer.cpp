@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "export/bwf_writer.h"
+#include "export/partial_file.h"
 #include "model/timeline.h"
 
 namespace morvane {
@@ -32,13 +33,10 @@ bool WriteTaggedClip(const std::string& path, int channels, int bitDepth, int32_
     if ((channels != 1 && channels != 2) || sampleRate < 1) return false;
     const sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / static_cast<size_t>(channels));
     if (frames < 1) return false;
-    SF_INFO info;
-    std::memset(&info, 0, sizeof info);
-    info.samplerate = sampleRate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | (bitDepth == 16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) return false;
+    const int format = SF_FORMAT_WAV | (bitDepth == 16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
+    PartialSoundFile partial;
+    if (!OpenPartialSoundFile(path, format, channels, sampleRate, &partial, nullptr)) return false;
+    SNDFILE* file = partial.file;
     if (!description.empty()) {
         SF_BROADCAST_INFO bext;
         std::memset(&bext, 0, sizeof bext);
@@ -63,17 +61,12 @@ bool WriteTaggedClip(const std::string& path, int channels, int bitDepth, int32_
     for (size_t i = 0; i < interleaved.size(); ++i) block[i] = SanitizeSample(interleaved[i]);
     const sf_count_t written = sf_writef_float(file, block.data(), frames);
     if (written != frames) {
-        sf_close(file);
         std::printf("[Export] WriteTaggedClip: short write (%lld/%lld) — disk full? Deleting %s\n",
                     static_cast<long long>(written), static_cast<long long>(frames), path.c_str());
-        std::remove(path.c_str());
+        AbandonPartialSoundFile(partial);
         return false;
     }
-    if (sf_close(file) != 0) {
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    return FinishPartialSoundFile(partial, nullptr);
 }
 
 }  // namespace morvane

@@ -15,7 +15,8 @@ std::string CutBextDescription(const std::string& text);
 
 // `interleaved` holds frames x channels samples (channels 1 or 2). `bitDepth` 16
 // gives 16-bit PCM, anything else 24-bit. An empty description writes no bext
-// chunk; an empty `ixml` writes no iXML chunk. A failed write deletes the file.
+// chunk; an empty `ixml` writes no iXML chunk. The file is written under a temporary
+// name and renamed into place when whole; a failed write leaves nothing.
 bool WriteTaggedClip(const std::string& path, int channels, int bitDepth, int32_t sampleRate,
                      const std::vector<float>& interleaved, const std::string& description,
                      const std::string& ixml);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <strings.h>
 #include <utility>
@@ -13,6 +14,8 @@
 #include "export/bwf_writer.h"
 #include "export/export_layouts.h"
 #include "export/export_rollback.h"
+#include "export/partial_file.h"
+#include "model/timeline.h"
 
 namespace morvane {
 
@@ -44,10 +47,17 @@ struct KindRun {
     std::vector<std::string> written;
     bool failed = false;
     bool cancelled = false;
+    std::string failure;  // why the kind failed, for the one line a caller shows
     float progressFrom = 0.0f, progressTo = 1.0f;  // the part of the kind the current mix covers
 
     bool Stopped() const { return failed || cancelled; }
 };
+
+// Marks the kind failed; the first reason is the one reported.
+void Fail(KindRun& run, const std::string& why) {
+    run.failed = true;
+    if (run.failure.empty()) run.failure = why;
+}
 
 bool CancelRequested(const ExportObserver& observer) {
     return observer.cancel != nullptr && observer.cancel->load(std::memory_order_acquire);
@@ -86,12 +96,19 @@ bool Mix(KindRun& run, RenderCache& cache, double start, int64_t frames, int cha
             run.cancelled = true;
         } else {
             std::printf("[ExportWAV] Mix of %.3f..%.3f s failed: %s\n", start, end, error.c_str());
-            run.failed = true;
+            Fail(run, "mixing " + std::to_string(start) + " s to " + std::to_string(end) + " s failed: " + error);
         }
         return false;
     }
     out.resize(static_cast<size_t>(frames) * static_cast<size_t>(channels), 0.0f);
     return true;
+}
+
+constexpr const char* kWavExtension = ".wav";
+constexpr const char* kKindNames[] = {"mix", "stems", "tracks", "clips"};
+
+std::string WavPath(const std::string& folder, const std::string& stem) {
+    return folder + "/" + FitFileStem(stem, std::strlen(kWavExtension)) + kWavExtension;
 }
 
 void Kept(KindRun& run, const std::string& path) {
@@ -103,8 +120,9 @@ void Kept(KindRun& run, const std::string& path) {
 // them with the real length logs the refusal without mixing an hour's audio first.
 bool RefuseLongStereo(KindRun& run, const std::string& path, int64_t frames) {
     const float silence[1] = {0.0f};
-    WriteBWFStereo(path, silence, silence, frames, run.rate, 0.0, nullptr);
-    run.failed = true;
+    std::string why;
+    WriteBWFStereo(path, silence, silence, frames, run.rate, 0.0, nullptr, &why);
+    Fail(run, why);
     return false;
 }
 
@@ -118,8 +136,9 @@ bool WriteStereo(KindRun& run, const std::string& path, const std::vector<float>
         left[static_cast<size_t>(i)] = interleaved[static_cast<size_t>(2 * i)] * gain;
         right[static_cast<size_t>(i)] = interleaved[static_cast<size_t>(2 * i + 1)] * gain;
     }
-    if (!WriteBWFStereo(path, left.data(), right.data(), frames, run.rate, startSeconds, description)) {
-        run.failed = true;
+    std::string why;
+    if (!WriteBWFStereo(path, left.data(), right.data(), frames, run.rate, startSeconds, description, &why)) {
+        Fail(run, why);
         return false;
     }
     Kept(run, path);
@@ -135,7 +154,7 @@ bool WriteLayoutFile(KindRun& run, RenderCache& cache, const std::string& path, 
         if (!*multichannel) return RefuseLongStereo(run, path, run.frames);
         std::printf("[Export] WriteBWFMulti: numFrames %lld exceeds 1hr limit — %s\n",
                     static_cast<long long>(run.frames), path.c_str());
-        run.failed = true;
+        Fail(run, path + " would be longer than the one-hour limit");
         return false;
     }
     ConfigureExportLayout(cache, run.snapshot.request.layout);
@@ -165,9 +184,10 @@ bool WriteLayoutFile(KindRun& run, RenderCache& cache, const std::string& path, 
     if (gain != 1.0f)
         for (std::vector<float>& channel : channels)
             for (float& x : channel) x *= gain;
+    std::string why;
     if (!WriteBWFMulti(path, channels, layout.speakerMask, run.rate, run.fileStart, description,
-                       layout.plainContainer, true)) {
-        run.failed = true;
+                       layout.plainContainer, true, &why)) {
+        Fail(run, why);
         return false;
     }
     Kept(run, path);
@@ -190,7 +210,7 @@ bool Unmuted(const RenderBlock& block) { return !block.muted && !block.disabled;
 void RunMix(KindRun& run, RenderCache& cache) {
     LoadExportBlocks(cache, run.snapshot, [](const RenderBlock&) { return true; });
     SetReverb(cache, run.snapshot, true);
-    const std::string path = run.folder + "/" + run.base + ".wav";
+    const std::string path = WavPath(run.folder, run.base);
     bool multichannel = false;
     if (!WriteLayoutFile(run, cache, path, nullptr, ExportLoudnessTarget(run.snapshot.request.lufsIndex),
                          &multichannel))
@@ -217,7 +237,7 @@ void RunStems(KindRun& run, RenderCache& cache) {
         const int g = groups[i];
         LoadExportBlocks(cache, run.snapshot, [g](const RenderBlock& b) { return b.group == g; });
         const std::string name = GroupName(run.snapshot, g);
-        const std::string path = run.folder + "/" + run.base + " - " + name + ".wav";
+        const std::string path = WavPath(run.folder, run.base + " - " + name);
         bool multichannel = false;
         if (WriteLayoutFile(run, cache, path, name.c_str(), 0.0f, &multichannel)) ++written;
     }
@@ -228,7 +248,7 @@ void RunTracks(KindRun& run, RenderCache& cache) {
     const std::string tracksFolder = run.folder + "/Tracks";
     if (!CreateExportFolder(tracksFolder, run.guard)) {
         std::printf("[ExportWAV] Could not create %s\n", tracksFolder.c_str());
-        run.failed = true;
+        Fail(run, "cannot create the folder " + tracksFolder);
         return;
     }
     // Occupied track slots (group, track), in group and track order.
@@ -249,7 +269,7 @@ void RunTracks(KindRun& run, RenderCache& cache) {
         LoadExportBlocks(cache, run.snapshot, [&](const RenderBlock& b) { return slotOf(b) == slot; });
         char label[96];
         std::snprintf(label, sizeof label, "%s %02d", GroupName(run.snapshot, slot.first).c_str(), slot.second + 1);
-        const std::string path = tracksFolder + "/" + run.base + " - " + label + ".wav";
+        const std::string path = WavPath(tracksFolder, run.base + " - " + label);
         const bool stereo = run.snapshot.project.timeline.trackLayout.groups[static_cast<size_t>(slot.first)].stereo;
         if (OverHourLimit(run, run.frames)) {
             if (stereo) {
@@ -258,7 +278,7 @@ void RunTracks(KindRun& run, RenderCache& cache) {
                 const float silence[1] = {0.0f};
                 WriteBWFClipMono(path, silence, static_cast<int32_t>(std::min<int64_t>(run.frames, INT32_MAX)),
                                  run.rate, 0.0, nullptr);
-                run.failed = true;
+                Fail(run, path + " would be longer than the one-hour limit");
             }
             break;
         }
@@ -266,12 +286,12 @@ void RunTracks(KindRun& run, RenderCache& cache) {
         if (!Mix(run, cache, run.range.start, run.frames, stereo ? 2 : 1, mix)) break;
         if (stereo) {
             if (WriteStereo(run, path, mix, run.frames, run.fileStart, label)) ++written;
-        } else if (WriteBWFClipMono(path, mix.data(), static_cast<int32_t>(run.frames), run.rate, run.fileStart,
-                                    label)) {
+        } else if (std::string why; WriteBWFClipMono(path, mix.data(), static_cast<int32_t>(run.frames), run.rate,
+                                                     run.fileStart, label, &why)) {
             Kept(run, path);
             ++written;
         } else {
-            run.failed = true;
+            Fail(run, why);
         }
     }
     if (!run.Stopped()) std::printf("[ExportWAV] %d tracks written to %s/Tracks/\n", written, run.folder.c_str());
@@ -281,7 +301,7 @@ void RunClips(KindRun& run, RenderCache& cache) {
     const std::string clipsFolder = run.folder + "/Clips";
     if (!CreateExportFolder(clipsFolder, run.guard)) {
         std::printf("[ExportWAV] Could not create %s\n", clipsFolder.c_str());
-        run.failed = true;
+        Fail(run, "cannot create the folder " + clipsFolder);
         return;
     }
     SetReverb(cache, run.snapshot, false);
@@ -300,7 +320,7 @@ void RunClips(KindRun& run, RenderCache& cache) {
         Step(run, i, count);
         const Layer* layer = BlockLayer(run.snapshot, block);
         const std::string clipName = layer ? layer->name : block.identity;
-        const std::string path = clipsFolder + "/" + namer.Next(clipName) + ".wav";
+        const std::string path = clipsFolder + "/" + namer.Next(clipName) + kWavExtension;
         if (OverHourLimit(run, frames)) {
             RefuseLongStereo(run, path, frames);
             break;
@@ -318,7 +338,7 @@ void RunClips(KindRun& run, RenderCache& cache) {
 
 // The reverb's wet return over the range, stereo.
 void RunReverbStem(KindRun& run, RenderCache& cache) {
-    const std::string path = run.folder + "/" + run.base + " - Reverb.wav";
+    const std::string path = WavPath(run.folder, run.base + " - Reverb");
     if (OverHourLimit(run, run.frames)) {
         RefuseLongStereo(run, path, run.frames);
         return;
@@ -367,27 +387,34 @@ const char* ExportKindStatus(int kind) {
 
 std::string ExportFileStem(const std::string& name, const char* fallback) {
     std::string stem = name.empty() ? std::string(fallback) : name;
-    for (char& c : stem)
-        if (c == '/' || c == '\\' || c == ':') c = '_';
+    // A separator would make a folder of the name, a NUL would end it early (two names
+    // would then write one file), other control characters make names no one can type.
+    for (char& c : stem) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || c == ':' || b < 32 || b == 127) c = '_';
+    }
     return stem;
+}
+
+std::string FitFileStem(const std::string& stem, size_t extensionBytes) {
+    return CutText(stem, kMaxFileNameBytes - std::min(extensionBytes, kMaxFileNameBytes - 1));
 }
 
 std::string ClipNamer::Next(const std::string& layerName) {
     std::string stem = ExportFileStem(layerName, "clip");
     // Layers named after their file keep its extension; the clip gets its own.
     if (stem.size() > 4 && strncasecmp(stem.c_str() + stem.size() - 4, ".wav", 4) == 0) stem.resize(stem.size() - 4);
+    const size_t extension = std::strlen(kWavExtension);
+    std::string name = FitFileStem(stem, extension);
+    // "_2", "_3", ... skipping a name another layer already has; a long stem is cut
+    // further so the number still fits.
     int& n = uses[stem];
-    ++n;
-    if (n == 1) return stem;
-    // "_2", "_3", ... skipping a stem another layer already has under that name.
-    for (;;) {
-        std::string candidate = stem + "_" + std::to_string(n);
-        if (uses.find(candidate) == uses.end()) {
-            uses[candidate] = 1;
-            return candidate;
-        }
-        ++n;
+    while (!given.insert(name).second) {
+        n = std::max(n + 1, 2);
+        const std::string number = "_" + std::to_string(n);
+        name = FitFileStem(stem, extension + number.size()) + number;
     }
+    return name;
 }
 
 WavExportResult RunWavExport(const ExportSnapshot& snapshot, const ExportObserver& observer) {
@@ -411,8 +438,17 @@ WavExportResult RunWavExport(const ExportSnapshot& snapshot, const ExportObserve
         std::printf("[ExportWAV] %d rendered blocks could not be read back from the spill file — nothing exported\n",
                     snapshot.unreadableBlocks);
         for (bool kind : selected) result.failedKinds += kind ? 1 : 0;
+        result.failure = std::to_string(snapshot.unreadableBlocks) +
+                         " rendered blocks could not be read back from the spill file";
         return result;
     }
+
+    // A killed export leaves its unfinished files under their temporary names.
+    int leftovers = 0;
+    for (const char* sub : {"", "/Tracks", "/Clips"}) leftovers += RemoveLeftoverPartialFiles(request.folder + sub);
+    if (leftovers > 0)
+        std::printf("[ExportWAV] Removed %d unfinished file%s of an interrupted export\n", leftovers,
+                    leftovers == 1 ? "" : "s");
 
     std::unique_ptr<RenderCache> cache = MakeExportMixCache(snapshot, true);
     ExportScratch scratch;
@@ -432,7 +468,7 @@ WavExportResult RunWavExport(const ExportSnapshot& snapshot, const ExportObserve
         run.base = ExportFileStem(request.baseName, "Morvane");
         if (!CreateExportFolder(run.folder, run.guard)) {
             std::printf("[ExportWAV] Could not create the export folder %s\n", run.folder.c_str());
-            run.failed = true;
+            Fail(run, "cannot create the export folder " + run.folder);
         } else {
             switch (kind) {
                 case kExportMix: RunMix(run, *cache); break;
@@ -452,6 +488,7 @@ WavExportResult RunWavExport(const ExportSnapshot& snapshot, const ExportObserve
                 break;
             }
             ++result.failedKinds;
+            if (result.failure.empty()) result.failure = std::string(kKindNames[kind]) + ": " + run.failure;
             continue;
         }
         run.guard.Commit();

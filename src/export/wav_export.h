@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct WavExportResult {
     std::vector<std::string> written;  // their paths
     int failedKinds = 0;               // kinds rolled back after a failure
     bool cancelled = false;
+    std::string failure;               // the first failed kind and why: "clips: cannot create ..."
 };
 
 // Runs every selected kind, in the order mix, stems, tracks, clips.
@@ -51,13 +53,23 @@ float ExportLoudnessTarget(int lufsIndex);
 // "Exporting mix…", "Exporting stems…", "Exporting tracks…", "Exporting clips…".
 const char* ExportKindStatus(int kind);
 
-// A name usable as one file name: "/", "\" and ":" become "_"; `fallback` when empty.
+// A name usable as one file name: "/", "\", ":", NUL and other control characters
+// become "_"; `fallback` when empty.
 std::string ExportFileStem(const std::string& name, const char* fallback);
 
+// The longest file name the file systems we write to take, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+
+// `stem` cut (never inside a UTF-8 character) so that it and an extension of
+// `extensionBytes` bytes make a name of at most kMaxFileNameBytes.
+std::string FitFileStem(const std::string& stem, size_t extensionBytes);
+
 // Hands out clip file stems: the first "Door_Slam", then "Door_Slam_2", "Door_Slam_3",
-// skipping any stem already given out.
+// skipping any stem already given out. Every stem fits a file name with ".wav", and no
+// two are alike, however long or odd the layer names.
 struct ClipNamer {
-    std::map<std::string, int> uses;
+    std::map<std::string, int> uses;  // by cleaned stem: the last number given
+    std::set<std::string> given;
     std::string Next(const std::string& layerName);
 };
 

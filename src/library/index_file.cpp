@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -308,8 +309,11 @@ void ParseLibraryIndex(std::string_view text, Library& library, bool registerIde
     RegroupMultiMono(library);
 }
 
-bool SaveLibraryIndex(const Library& library, const std::string& indexPath) {
-    return WriteFileAtomically(indexPath, SerializeLibraryIndex(library));
+bool SaveLibraryIndex(const Library& library, const std::string& indexPath, std::string* why) {
+    // A new index stays private to the user.
+    const AtomicWriteResult written = ReplaceFileAtomically(indexPath, SerializeLibraryIndex(library), "", 0600);
+    if (!written.ok && why != nullptr) *why = std::strerror(written.error != 0 ? written.error : EIO);
+    return written.ok;
 }
 
 bool LoadLibraryIndex(const std::string& indexPath, Library& library) {

@@ -24,7 +24,8 @@ std::string SerializeLibraryIndex(const Library& library);
 void ParseLibraryIndex(std::string_view text, Library& library, bool registerIdentities);
 
 // Writes the file in one piece (the old file stays until the new one is complete).
-bool SaveLibraryIndex(const Library& library, const std::string& indexPath);
+// False, with the system's reason in `why` when given, when it could not be written.
+bool SaveLibraryIndex(const Library& library, const std::string& indexPath, std::string* why = nullptr);
 
 // False when the file cannot be read; otherwise the library takes the file's
 // records, header fields and its name (the file name without ".mvlib").

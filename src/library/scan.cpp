@@ -54,9 +54,10 @@ std::vector<LibraryEntry> CollectEntries(const std::vector<std::string>& files, 
     return entries;
 }
 
-bool EnsureIndexFolder(const std::string& indexPath) {
+bool EnsureIndexFolder(const std::string& indexPath, std::string* why = nullptr) {
     std::error_code error;
     fs::create_directories(fs::path(indexPath).parent_path(), error);
+    if (error && why != nullptr) *why = error.message();
     return !error;
 }
 
@@ -270,8 +271,13 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
     RegroupMultiMono(library);
     MakeLibrarySummary(library);
     if (!library.entries.empty()) {
-        if (!indexPath.empty() && !(EnsureIndexFolder(indexPath) && SaveLibraryIndex(library, indexPath)))
+        std::string why;
+        if (!indexPath.empty() &&
+            !(EnsureIndexFolder(indexPath, &why) && SaveLibraryIndex(library, indexPath, &why))) {
             std::printf("[Scan] Could not write %s\n", indexPath.c_str());
+            std::lock_guard<std::mutex> lock(state.mutex);
+            state.indexError = "could not write the library index " + indexPath + ": " + why;
+        }
         std::lock_guard<std::mutex> lock(set.mutex);
         state.finishedLibraries.push_back(std::move(library));
     }
@@ -300,6 +306,7 @@ bool StartScan(ScanState& state, LibrarySet& set, const std::string& folder, boo
         std::lock_guard<std::mutex> lock(state.mutex);
         state.statusText.clear();
         state.errorText.clear();
+        state.indexError.clear();
         state.currentFolder = folder;
         state.failedFiles.clear();
         request.maxScanThreads = state.maxScanThreads;
@@ -337,6 +344,11 @@ std::string ScanStatusText(ScanState& state) {
 std::string ScanErrorText(ScanState& state) {
     std::lock_guard<std::mutex> lock(state.mutex);
     return state.errorText;
+}
+
+std::string ScanIndexErrorText(ScanState& state) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.indexError;
 }
 
 namespace {

@@ -28,6 +28,7 @@ struct ScanState {
     std::mutex mutex;
     std::string statusText;     // "Done! %d files indexed." / "No audio files found."
     std::string errorText;      // "Scan interrupted: ..."
+    std::string indexError;     // why the finished library's index could not be written
     std::string currentFolder;  // "Scanning folder: %s"
     std::vector<std::string> failedFiles;
     std::vector<std::string> scanQueue;
@@ -83,6 +84,9 @@ void ApplyFinishedScans(ScanState& state, LibrarySet& set);
 // Copies of the texts, for display.
 std::string ScanStatusText(ScanState& state);
 std::string ScanErrorText(ScanState& state);
+// Empty, or why the last scan's index file could not be written (the library is then
+// known only until the program ends).
+std::string ScanIndexErrorText(ScanState& state);
 
 // (speaker index, base name) of a mono file name ending in a speaker suffix
 // ("Door_L" -> (0, "Door")); none otherwise.

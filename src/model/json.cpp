@@ -347,10 +347,58 @@ const std::string& JsonAsText(const JsonValue& value) {
 // ---------------------------------------------------------------------------------------
 // Writer
 
+namespace {
+
+// The length of the well-formed UTF-8 character at the start of `text` (1 to 4), or 0
+// when its bytes are not one: a stray continuation byte, a truncated sequence, an
+// overlong form, a surrogate or a code point beyond U+10FFFF.
+size_t Utf8CharLength(std::string_view text) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // overlong
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;   // overlong
+        if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+}  // namespace
+
 void JsonEscape(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
-    for (char c : text) {
-        unsigned char b = static_cast<unsigned char>(c);
+    size_t at = 0;
+    while (at < text.size()) {
+        const char c = text[at];
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b >= 0x80) {
+            // Text from file names and sound-file chunks may be in any encoding; what is
+            // not UTF-8 becomes U+FFFD so that the document stays valid JSON.
+            const size_t length = Utf8CharLength(text.substr(at));
+            if (length == 0) {
+                out += "\xEF\xBF\xBD";
+                ++at;
+            } else {
+                out.append(text.substr(at, length));
+                at += length;
+            }
+            continue;
+        }
+        ++at;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;

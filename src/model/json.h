@@ -124,8 +124,10 @@ private:
     void close(char bracket);
 };
 
-// Appends the escaped form of text, without quotes: \" \\ \n \r \t, other bytes below 32
-// as \u00XX, every other byte (UTF-8 included) unchanged.
+// Appends the escaped form of text, without quotes: \" \\ \n \r \t, other bytes
+// below 32 as \u00XX, well-formed UTF-8 unchanged, and every byte
+// that is not part of a well-formed UTF-8 character as U+FFFD, so the output is always
+// valid UTF-8 whatever bytes the text held.
 void JsonEscape(std::string& out, std::string_view text);
 // Appends value formatted like printf with "%.<precision>g" in the C locale, whatever the
 // process locale is. A value that is not finite is written as null: JSON has no spelling

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_project.h"
+#include "cli/cli_runner.h"
 #include "library/sound_fixtures.h"
 #include "model/project_file.h"
 #include "support/test_support.h"
@@ -17,34 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
+using test::CliRun;
 
-// Runs morvane-cli without a shell; stdout and stderr go to files in `dir`.
-CliRun Cli(const std::vector<std::string>& args, const std::string& dir) {
-    CliRun run;
-    const std::string outPath = dir + "/cli-out.txt", errPath = dir + "/cli-err.txt";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        FILE* out = std::fopen(outPath.c_str(), "wb");
-        FILE* err = std::fopen(errPath.c_str(), "wb");
-        if (out) ::dup2(fileno(out), 1);
-        if (err) ::dup2(fileno(err), 2);
-        std::vector<char*> argv{const_cast<char*>(MORVANE_CLI)};
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(MORVANE_CLI, argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = test::ReadFile(outPath);
-    run.err = test::ReadFile(errPath);
-    return run;
-}
+CliRun Cli(const std::vector<std::string>& args, const std::string& dir) { return test::RunCli(args, dir); }
 
 std::string Probe(const std::string& path, const std::string& entry) {
     std::string out;
@@ -56,34 +33,6 @@ std::string Probe(const std::string& path, const std::string& entry) {
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
-
-// A scanned folder of tones and a project with three events, built.
-struct CliProject {
-    test::ScopedHome home;
-    std::string dir = home.dir / "work";
-    std::string project = dir + "/Reel 2.mvproj";
-
-    CliProject() {
-        fs::create_directories(dir + "/sounds");
-        for (int i = 0; i < 12; ++i) {
-            test::SoundParams p;
-            p.frames = 24000 + 6000 * i;
-            p.frequency = 300.0 + 50.0 * i;
-            test::WriteSound(dir + "/sounds/IMPTMetl_Hit " + std::to_string(i) + ".wav", p);
-        }
-        Project pr;
-        pr.timeline.settings.totalDuration = 8.0f;
-        pr.timeline.settings.startTC = 3600.0f;
-        for (float t : {1.5f, 3.0f, 5.0f}) {
-            Event ev;
-            ev.time = t;
-            ev.duration = 1.0f;
-            ev.keywords = "metal hit";
-            pr.timeline.events.push_back(ev);
-        }
-        SaveProject(project, pr);
-    }
-};
 
 TEST(CliExport, ScanBuildExportAndTheFilesLandAtTheirTimecode) {
     CliProject c;

@@ -6,54 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "model/project_file.h"
 #include "support/test_support.h"
 
 namespace morvane {
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
-
-std::string Slurp(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
-    return text;
-}
-
-// Runs morvane-cli with the arguments, without a shell; stderr goes to a file so that a
-// large stdout cannot block the child.
-CliRun RunCli(const std::vector<std::string>& args, const test::TempDir& dir) {
-    CliRun run;
-    const std::string errPath = dir / "stderr.txt";
-    int out[2];
-    if (::pipe(out) != 0) return run;
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(out[1], 1);
-        FILE* err = std::fopen(errPath.c_str(), "wb");
-        if (err) ::dup2(fileno(err), 2);
-        ::close(out[0]);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(MORVANE_CLI));
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(MORVANE_CLI, argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    run.out = Slurp(out[0]);
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = test::ReadFile(errPath);
-    return run;
-}
+using test::CliRun;
+using test::RunCli;
 
 TEST(CliInfo, SummaryDumpAndErrors) {
     test::TempDir dir;

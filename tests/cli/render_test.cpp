@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "library/sound_fixtures.h"
 #include "model/project_file.h"
 #include "support/test_support.h"
@@ -16,34 +17,8 @@
 namespace morvane {
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
-
-CliRun RunCli(const std::vector<std::string>& args, const test::TempDir& dir) {
-    CliRun run;
-    const std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
-    pid_t child = ::fork();
-    if (child == 0) {
-        FILE* out = std::fopen(outPath.c_str(), "wb");
-        FILE* err = std::fopen(errPath.c_str(), "wb");
-        if (out) ::dup2(fileno(out), 1);
-        if (err) ::dup2(fileno(err), 2);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(MORVANE_CLI));
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(MORVANE_CLI, argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = test::ReadFile(outPath);
-    run.err = test::ReadFile(errPath);
-    return run;
-}
+using test::CliRun;
+using test::RunCli;
 
 struct Wav {
     SF_INFO info{};
