@@ -59,6 +59,7 @@ int RunLibrary(int argc, char** argv) {
         if (library.name != name) continue;
         if (json) {
             JsonWriter writer;
+            writer.validUtf8Only = true;
             writer.beginObject();
             writer.writeString("name", library.name);
             writer.writeString("folder", library.folder);

@@ -379,13 +379,13 @@ size_t Utf8CharLength(std::string_view text) {
 
 }  // namespace
 
-void JsonEscape(std::string& out, std::string_view text) {
+void JsonEscape(std::string& out, std::string_view text, bool replaceInvalidUtf8) {
     static const char kHex[] = "0123456789abcdef";
     size_t at = 0;
     while (at < text.size()) {
         const char c = text[at];
         const unsigned char b = static_cast<unsigned char>(c);
-        if (b >= 0x80) {
+        if (b >= 0x80 && replaceInvalidUtf8) {
             // Text from file names and sound-file chunks may be in any encoding; what is
             // not UTF-8 becomes U+FFFD so that the document stays valid JSON.
             const size_t length = Utf8CharLength(text.substr(at));
@@ -442,7 +442,7 @@ void JsonWriter::beginMember(std::string_view key) {
     out += '\n';
     out.append(static_cast<size_t>(depth) * 2, ' ');
     out += '"';
-    JsonEscape(out, key);
+    JsonEscape(out, key, validUtf8Only);
     out += "\": ";
     needsSeparator = false;
 }
@@ -475,7 +475,7 @@ void JsonWriter::writeBool(std::string_view key, bool value) {
 void JsonWriter::writeString(std::string_view key, std::string_view value) {
     beginMember(key);
     out += '"';
-    JsonEscape(out, value);
+    JsonEscape(out, value, validUtf8Only);
     out += '"';
     needsSeparator = true;
 }
@@ -584,7 +584,7 @@ void JsonWriter::writeBoolItem(bool value) {
 void JsonWriter::writeStringItem(std::string_view value) {
     beginItem();
     out += '"';
-    JsonEscape(out, value);
+    JsonEscape(out, value, validUtf8Only);
     out += '"';
     needsSeparator = true;
 }

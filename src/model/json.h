@@ -87,6 +87,9 @@ struct JsonWriter {
     std::string out;
     int depth = 0;
     bool needsSeparator = false;  // a value has been written at the current level
+    // Output for other programs (morvane-cli's --json) must be valid UTF-8; the program's
+    // own documents keep every byte of a path (see JsonEscape).
+    bool validUtf8Only = false;
 
     // "," when needed, a newline, two spaces per level, then "key": .
     void beginMember(std::string_view key);
@@ -125,10 +128,11 @@ private:
 };
 
 // Appends the escaped form of text, without quotes: \" \\ \n \r \t, other bytes
-// below 32 as \u00XX, well-formed UTF-8 unchanged, and every byte
-// that is not part of a well-formed UTF-8 character as U+FFFD, so the output is always
-// valid UTF-8 whatever bytes the text held.
-void JsonEscape(std::string& out, std::string_view text);
+// below 32 as \u00XX, and the rest unchanged. With replaceInvalidUtf8, every byte that
+// is not part of a well-formed UTF-8 character becomes U+FFFD, so the output is valid
+// UTF-8 whatever bytes the text held. Without it the bytes are kept: a project's sound
+// path on a disk whose names are not UTF-8 must read back as the same path.
+void JsonEscape(std::string& out, std::string_view text, bool replaceInvalidUtf8 = false);
 // Appends value formatted like printf with "%.<precision>g" in the C locale, whatever the
 // process locale is. A value that is not finite is written as null: JSON has no spelling
 // for it, and a reader takes null as "absent" and uses its default.

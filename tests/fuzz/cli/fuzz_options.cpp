@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (const std::string& arg : args) {
         std::string escaped;
-        JsonEscape(escaped, arg);
+        JsonEscape(escaped, arg, true);
         Check(ValidUtf8WithoutControls(escaped));
     }
     return 0;
