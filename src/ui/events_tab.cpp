@@ -12,7 +12,6 @@
 #include "app/app_state.h"
 #include "app/editor_state.h"
 #include "app/fonts.h"
-#include "app/timeline_view.h"
 #include "edit/event_edit.h"
 #include "edit/selection.h"
 #include "model/event_label.h"
