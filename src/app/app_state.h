@@ -51,9 +51,11 @@ struct ShellHooks {
     // Busy sources beyond the shell's own: each returns true while its work runs
     // (playback, library scan, rebuild, build, picture analysis, export, variations).
     std::vector<std::function<bool()>> busySources;
-    // Handlers of menu commands owned elsewhere (zoom, create events, place recipe ...).
-    std::function<bool(int commandId)> executeCommand;
 };
+
+// The side panel's tabs, in the order the tab bar shows them.
+enum class SideTab : int { Events, Trace, Library, Mixer, Export, Settings };
+inline constexpr int kSideTabCount = 6;
 
 struct AppState {
     SDL_Window* window = nullptr;
@@ -87,7 +89,7 @@ struct AppState {
     std::string pendingActionPath;
 
     bool aboutCardOpen = false;
-    int sideTab = 0;                   // 0 Events, 1 Trace, 2 Library, 3 Mixer, 4 Export, 5 Settings
+    SideTab sideTab = SideTab::Events;
 
     DropTarget drop;
     InstanceListener instance;

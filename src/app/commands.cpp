@@ -2,9 +2,17 @@
 
 #include <SDL.h>
 
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/app_state.h"
+#include "app/audio_engine.h"
+#include "app/editor_state.h"
+#include "app/project_commands.h"
+#include "app/timeline_view.h"
+#include "edit/scene_edit.h"
+#include "edit/selection.h"
+#include "edit/timeline_edit.h"
 #include "model/preferences.h"
 #include "model/recipes.h"
 #include "model/timeline.h"
@@ -14,44 +22,138 @@ namespace morvane {
 
 namespace {
 
-using K = MenuItem::Kind;
+using SK = ShortcutKind;
 
-MenuItem Item(const char* text, int id, const char* shortcut = "") { return {K::Command, text, shortcut, id}; }
-MenuItem Separator() { return {K::Separator, "", "", 0}; }
+void ShowTab(SideTab tab) { App().sideTab = tab; }
+void Create(EventShape shape) { FollowEdit(CreateEventAtPlayhead(CurrentEdit(), shape)); }
+
+// The dynamic submenus' ranges: recent projects, recipes, chains.
+struct DynamicRange {
+    int first;
+    const char* name;
+};
+constexpr DynamicRange kDynamicRanges[] = {
+    {kCmdRecentFirst, "open-recent"}, {kCmdRecipeFirst, "place-recipe"}, {kCmdChainFirst, "place-chain"}};
 
 }  // namespace
 
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> table = {
+        // File
+        {kCmdNew, "new", "&New", "Ctrl+N", SK::Accelerator, NewProjectCommand, ""},
+        {kCmdOpen, "open", "&Open\xE2\x80\xA6", "Ctrl+O", SK::Accelerator, OpenProjectCommand, ""},
+        {kCmdLauncher, "project-launcher", "Project &Launcher\xE2\x80\xA6", "Ctrl+Shift+1", SK::Accelerator, nullptr,
+         "File > Open Recent lists the projects opened lately"},
+        {kCmdImportVideo, "import-video", "Import &Video\xE2\x80\xA6", "", SK::None, ImportVideoCommand, ""},
+        {kCmdImportMarkers, "import-markers", "Import &Markers\xE2\x80\xA6", "", SK::None, ImportMarkersCommand, ""},
+        {kCmdSave, "save", "&Save", "Ctrl+S", SK::Interface, SaveCommand, ""},
+        {kCmdSaveAs, "save-as", "Save &As\xE2\x80\xA6", "Ctrl+Shift+S", SK::Accelerator, [] { SaveAsCommand(); }, ""},
+        {kCmdExport, "export", "&Export\xE2\x80\xA6", "Ctrl+Shift+E", SK::Accelerator, [] { ShowTab(SideTab::Export); }, ""},
+        {kCmdClose, "close", "&Close", "Ctrl+W", SK::Accelerator, NewProjectCommand, ""},
+        {kCmdSettings, "settings", "Se&ttings\xE2\x80\xA6", "Ctrl+,", SK::Accelerator, [] { ShowTab(SideTab::Settings); }, ""},
+        {kCmdClearRecent, "clear-recent", "Clear Menu", "", SK::None, [] { ClearRecentProjects(); SavePreferences(); }, ""},
+        {kCmdExit, "exit", "E&xit", "Alt+F4", SK::None, [] { App().closeRequested = true; }, ""},
+        // Edit
+        {kCmdUndo, "undo", "&Undo", "Ctrl+Z", SK::Interface, [] { Undo(CurrentProject()); }, ""},
+        {kCmdRedo, "redo", "&Redo", "Ctrl+Shift+Z", SK::Interface, [] { Redo(CurrentProject()); }, ""},
+        {kCmdCut, "cut", "Cu&t", "Ctrl+X", SK::Interface, [] { FollowEdit(CutSelected(CurrentEdit())); }, ""},
+        {kCmdCopy, "copy", "&Copy", "Ctrl+C", SK::Interface, [] { FollowEdit(CopySelected(CurrentEdit())); }, ""},
+        {kCmdPaste, "paste", "&Paste", "Ctrl+V", SK::Interface, [] { FollowEdit(PasteAtPlayhead(CurrentEdit())); }, ""},
+        {kCmdDelete, "delete", "&Delete", "Del", SK::Interface, [] { FollowEdit(DeleteSelected(CurrentEdit())); }, ""},
+        {kCmdSelectAll, "select-all", "Select &All", "Ctrl+A", SK::Interface, [] { SelectAll(CurrentEdit()); }, ""},
+        {kCmdGroup, "group", "&Group", "Ctrl+G", SK::Interface, [] { FollowEdit(GroupSelected(CurrentEdit())); }, ""},
+        {kCmdUngroup, "ungroup", "U&ngroup", "Ctrl+Shift+G", SK::Interface, [] { FollowEdit(UngroupSelected(CurrentEdit())); }, ""},
+        {kCmdLock, "lock", "&Lock / Unlock", "Ctrl+L", SK::Interface, [] { FollowEdit(ToggleLockSelected(CurrentEdit())); }, ""},
+        // Composition
+        {kCmdRender, "render", "&Render", "", SK::None, RenderTimelineCommand, ""},
+        {kCmdCreateSpot, "create-spot", "Create &Spot", "", SK::None, [] { Create(EventShape::Spot); }, ""},
+        {kCmdCreateBloom, "create-bloom", "Create &Bloom", "", SK::None, [] { Create(EventShape::Bloom); }, ""},
+        {kCmdCreateContour, "create-contour", "Create &Contour", "", SK::None, [] { Create(EventShape::Contour); }, ""},
+        {kCmdCreateFill, "create-fill", "Create &Fill", "", SK::None, [] { Create(EventShape::Fill); }, ""},
+        {kCmdPlaceClip, "place-clip", "Place C&lip\xE2\x80\xA6", "", SK::None, PlaceClipCommand, ""},
+        {kCmdPlaceBed, "place-bed", "Place B&ed", "", SK::None, [] { Create(EventShape::Bed); }, ""},
+        {kCmdSetIn, "set-in", "Set &In Point", "", SK::None, [] { FollowEdit(SetWorkAreaIn(CurrentEdit())); }, ""},
+        {kCmdSetOut, "set-out", "Set &Out Point", "", SK::None, [] { FollowEdit(SetWorkAreaOut(CurrentEdit())); }, ""},
+        {kCmdClearWorkArea, "clear-work-area", "Clear &Work Area", "", SK::None, [] { FollowEdit(ClearWorkArea(CurrentEdit())); }, ""},
+        {kCmdSaveScene, "save-scene", "Save Scene", "Ctrl+B", SK::Interface, [] { FollowEdit(SaveSceneFromSelection(CurrentEdit())); }, ""},
+        {kCmdDrawMode, "draw-mode", "&Draw Mode", "", SK::None, [] { Editor().drawMode = !Editor().drawMode; }, ""},
+        {kCmdMute, "mute", "&Mute / Unmute", "", SK::None, [] { FollowEdit(ToggleMuteSelected(CurrentEdit())); }, ""},
+        {kCmdBounce, "bounce", "Bou&nce Selection to Clip", "", SK::None, nullptr,
+         "morvane-cli bounce PROJECT --events I,J freezes events into one clip"},
+        // View
+        {kCmdZoomIn, "zoom-in", "Zoom &In", "Ctrl+=", SK::Accelerator, [] { ZoomBy(1.5f); }, ""},
+        {kCmdZoomOut, "zoom-out", "Zoom &Out", "Ctrl+-", SK::Accelerator, [] { ZoomBy(1.0f / 1.5f); }, ""},
+        {kCmdZoomFit, "zoom-fit", "Zoom to &Fit", "Ctrl+0", SK::Accelerator, RequestZoomToFit, ""},
+        {kCmdTabEvents, "tab-events", "&Events", "", SK::None, [] { ShowTab(SideTab::Events); }, ""},
+        {kCmdTabTrace, "tab-trace", "&Trace", "", SK::None, [] { ShowTab(SideTab::Trace); }, ""},
+        {kCmdTabMixer, "tab-mixer", "&Mixer", "", SK::None, [] { ShowTab(SideTab::Mixer); }, ""},
+        {kCmdTabLibrary, "tab-library", "&Library", "", SK::None, [] { ShowTab(SideTab::Library); }, ""},
+        {kCmdExport, "tab-export", "E&xport", "", SK::None, [] { ShowTab(SideTab::Export); }, ""},
+        {kCmdSettings, "tab-settings", "&Settings", "", SK::None, [] { ShowTab(SideTab::Settings); }, ""},
+        // Help
+        {kCmdUserGuide, "user-guide", "&User Guide", "F1", SK::Accelerator, nullptr,
+         "morvane-cli --help describes the command-line tool's commands"},
+        {kCmdAbout, "about", "&About Morvane", "", SK::None, [] { App().aboutCardOpen = true; }, ""},
+    };
+    return table;
+}
+
+const Command* FindCommand(int id) {
+    for (const Command& c : Commands())
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+const Command* FindCommand(std::string_view name) {
+    for (const Command& c : Commands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+std::string CommandName(int id) {
+    if (id == 0) return "none";
+    for (const DynamicRange& range : kDynamicRanges)
+        if (id >= range.first && id < range.first + 1000) return std::string(range.name) + ":" + std::to_string(id - range.first);
+    const Command* command = FindCommand(id);
+    return command ? command->name : std::to_string(id);
+}
+
+int CommandIdFromName(std::string_view name) {
+    if (name == "none") return 0;
+    if (const Command* command = FindCommand(name)) return command->id;
+    const size_t colon = name.find(':');
+    if (colon == std::string_view::npos || colon + 1 >= name.size()) return -1;
+    const std::string index(name.substr(colon + 1));
+    char* end = nullptr;
+    const long n = std::strtol(index.c_str(), &end, 10);
+    if (*end != '\0' || n < 0 || n >= 1000) return -1;
+    for (const DynamicRange& range : kDynamicRanges)
+        if (name.substr(0, colon) == range.name) return range.first + static_cast<int>(n);
+    return -1;
+}
+
 const std::vector<Menu>& MenuBar() {
+    using K = MenuItem::Kind;
+    auto item = [](const char* name) { return MenuItem{K::Command, FindCommand(std::string_view(name)), ""}; };
+    const MenuItem separator{K::Separator, nullptr, ""};
     static const std::vector<Menu> bar = {
         {"&File",
-         {Item("&New", kCmdNew, "Ctrl+N"), Item("&Open\xE2\x80\xA6", kCmdOpen, "Ctrl+O"),
-          {K::RecentSubmenu, "Open &Recent", "", 0}, Separator(),
-          Item("Project &Launcher\xE2\x80\xA6", kCmdLauncher, "Ctrl+Shift+1"), Separator(),
-          Item("Import &Video\xE2\x80\xA6", kCmdImportVideo), Item("Import &Markers\xE2\x80\xA6", kCmdImportMarkers),
-          Separator(), Item("&Save", kCmdSave, "Ctrl+S"), Item("Save &As\xE2\x80\xA6", kCmdSaveAs, "Ctrl+Shift+S"),
-          Item("&Export\xE2\x80\xA6", kCmdExport, "Ctrl+Shift+E"), Separator(), Item("&Close", kCmdClose, "Ctrl+W"),
-          Item("Se&ttings\xE2\x80\xA6", kCmdSettings, "Ctrl+,"), Separator(), Item("E&xit", kCmdExit, "Alt+F4")}},
+         {item("new"), item("open"), {K::RecentSubmenu, nullptr, "Open &Recent"}, separator, item("project-launcher"),
+          separator, item("import-video"), item("import-markers"), separator, item("save"), item("save-as"),
+          item("export"), separator, item("close"), item("settings"), separator, item("exit")}},
         {"&Edit",
-         {Item("&Undo", kCmdUndo, "Ctrl+Z"), Item("&Redo", kCmdRedo, "Ctrl+Shift+Z"), Separator(),
-          Item("Cu&t", kCmdCut, "Ctrl+X"), Item("&Copy", kCmdCopy, "Ctrl+C"), Item("&Paste", kCmdPaste, "Ctrl+V"),
-          Item("&Delete", kCmdDelete, "Del"), Separator(), Item("Select &All", kCmdSelectAll, "Ctrl+A"),
-          Separator(), Item("&Group", kCmdGroup, "Ctrl+G"), Item("U&ngroup", kCmdUngroup, "Ctrl+Shift+G"),
-          Item("&Lock / Unlock", kCmdLock, "Ctrl+L")}},
+         {item("undo"), item("redo"), separator, item("cut"), item("copy"), item("paste"), item("delete"), separator,
+          item("select-all"), separator, item("group"), item("ungroup"), item("lock")}},
         {"&Composition",
-         {Item("&Render", kCmdRender), Separator(), Item("Create &Spot", kCmdCreateSpot),
-          Item("Create &Bloom", kCmdCreateBloom), Item("Create &Contour", kCmdCreateContour),
-          Item("Create &Fill", kCmdCreateFill), Item("Place C&lip\xE2\x80\xA6", kCmdPlaceClip),
-          Item("Place B&ed", kCmdPlaceBed), {K::RecipeSubmenu, "Place Recipe", "", 0},
-          {K::ChainSubmenu, "Place Chain", "", 0}, Separator(), Item("Set &In Point", kCmdSetIn),
-          Item("Set &Out Point", kCmdSetOut), Item("Clear &Work Area", kCmdClearWorkArea), Separator(),
-          Item("Save Scene", kCmdSaveScene, "Ctrl+B"), Separator(), Item("&Draw Mode", kCmdDrawMode),
-          Item("&Mute / Unmute", kCmdMute), Separator(), Item("Bou&nce Selection to Clip", kCmdBounce)}},
+         {item("render"), separator, item("create-spot"), item("create-bloom"), item("create-contour"),
+          item("create-fill"), item("place-clip"), item("place-bed"), {K::RecipeSubmenu, nullptr, "Place Recipe"},
+          {K::ChainSubmenu, nullptr, "Place Chain"}, separator, item("set-in"), item("set-out"),
+          item("clear-work-area"), separator, item("save-scene"), separator, item("draw-mode"), item("mute"),
+          separator, item("bounce")}},
         {"&View",
-         {Item("Zoom &In", kCmdZoomIn, "Ctrl+="), Item("Zoom &Out", kCmdZoomOut, "Ctrl+-"),
-          Item("Zoom to &Fit", kCmdZoomFit, "Ctrl+0"), Separator(), Item("&Events", kCmdTabEvents),
-          Item("&Trace", kCmdTabTrace), Item("&Mixer", kCmdTabMixer), Item("&Library", kCmdTabLibrary),
-          Item("E&xport", kCmdExport), Item("&Settings", kCmdSettings)}},
-        {"&Help", {Item("&User Guide", kCmdUserGuide, "F1"), Separator(), Item("&About Morvane", kCmdAbout)}},
+         {item("zoom-in"), item("zoom-out"), item("zoom-fit"), separator, item("tab-events"), item("tab-trace"),
+          item("tab-mixer"), item("tab-library"), item("tab-export"), item("tab-settings")}},
+        {"&Help", {item("user-guide"), separator, item("about")}},
     };
     return bar;
 }
@@ -82,19 +184,45 @@ char MenuMnemonic(const char* text) {
     return 0;
 }
 
-const std::vector<Accelerator>& Accelerators() {
-    static const std::vector<Accelerator> table = {
-        {SDLK_n, true, false, false, kCmdNew},          {SDLK_o, true, false, false, kCmdOpen},
-        {SDLK_s, true, true, false, kCmdSaveAs},        {SDLK_e, true, true, false, kCmdExport},
-        {SDLK_w, true, false, false, kCmdClose},        {SDLK_1, true, true, false, kCmdLauncher},
-        {SDLK_COMMA, true, false, false, kCmdSettings}, {SDLK_EQUALS, true, false, false, kCmdZoomIn},
-        {SDLK_MINUS, true, false, false, kCmdZoomOut},  {SDLK_0, true, false, false, kCmdZoomFit},
-        {SDLK_F1, false, false, false, kCmdUserGuide},
-    };
-    return table;
+bool ParseShortcut(const char* text, KeyChord* chord) {
+    *chord = {};
+    std::string_view rest(text);
+    for (;;) {
+        if (rest.starts_with("Ctrl+")) chord->ctrl = true;
+        else if (rest.starts_with("Shift+")) chord->shift = true;
+        else if (rest.starts_with("Alt+")) chord->alt = true;
+        else break;
+        rest.remove_prefix(rest.find('+') + 1);
+    }
+    if (rest == "Del") {
+        chord->key = SDLK_DELETE;
+    } else if (rest.size() >= 2 && rest[0] == 'F') {
+        const int n = std::atoi(std::string(rest.substr(1)).c_str());
+        if (n < 1 || n > 12) return false;
+        chord->key = SDLK_F1 + (n - 1);
+    } else if (rest.size() == 1) {
+        // SDL's key codes for printable keys are their lower-case characters.
+        const char c = rest[0];
+        chord->key = c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 int MatchAccelerator(int key, int mods) {
+    struct Accelerator {
+        KeyChord chord;
+        int id;
+    };
+    static const std::vector<Accelerator> accelerators = [] {
+        std::vector<Accelerator> list;
+        for (const Command& c : Commands()) {
+            KeyChord chord;
+            if (c.keys == ShortcutKind::Accelerator && ParseShortcut(c.shortcut, &chord)) list.push_back({chord, c.id});
+        }
+        return list;
+    }();
     const bool ctrl = (mods & KMOD_CTRL) != 0;
     const bool shift = (mods & KMOD_SHIFT) != 0;
     const bool alt = (mods & KMOD_ALT) != 0;
@@ -109,8 +237,8 @@ int MatchAccelerator(int key, int mods) {
         case SDLK_EXCLAIM: key = SDLK_1; break;
         default: break;
     }
-    for (const Accelerator& a : Accelerators())
-        if (a.key == key && a.ctrl == ctrl && a.shift == shift && a.alt == alt) return a.id;
+    for (const Accelerator& a : accelerators)
+        if (a.chord.key == key && a.chord.ctrl == ctrl && a.chord.shift == shift && a.chord.alt == alt) return a.id;
     return 0;
 }
 
@@ -132,34 +260,22 @@ void ExecutePendingCommand() {
     app.pendingCommand = 0;
     if (id == 0) return;
     app.lastExecutedCommand = id;
-    Project& project = CurrentProject();
-    switch (id) {
-        case kCmdUndo:
-            Undo(project);
-            return;
-        case kCmdRedo:
-            Redo(project);
-            return;
-        case kCmdAbout:
-            app.aboutCardOpen = true;
-            return;
-        case kCmdTabEvents: app.sideTab = 0; return;
-        case kCmdTabTrace: app.sideTab = 1; return;
-        case kCmdTabLibrary: app.sideTab = 2; return;
-        case kCmdTabMixer: app.sideTab = 3; return;
-        default: break;
-    }
+    const float playhead = Editor().playhead;
     if (id >= kCmdRecentFirst && id < kCmdRecentFirst + 1000) {
         const auto& recent = Prefs().recentProjects;
         const size_t index = static_cast<size_t>(id - kCmdRecentFirst);
         if (index < recent.size()) SetPendingProject(recent[index]);
-        return;
+    } else if (id >= kCmdRecipeFirst && id < kCmdRecipeFirst + 1000) {
+        const size_t index = static_cast<size_t>(id - kCmdRecipeFirst);
+        if (index < Recipes().size() && Recipes()[index]) PlaceRecipe(CurrentProject(), *Recipes()[index], playhead);
+    } else if (id >= kCmdChainFirst && id < kCmdChainFirst + 1000) {
+        const size_t index = static_cast<size_t>(id - kCmdChainFirst);
+        if (index < Chains().size()) PlaceChain(CurrentProject(), Chains()[index], playhead, Prefs().chainsImportAsGroup);
+    } else if (const Command* command = FindCommand(id); command && command->handler) {
+        command->handler();
     }
-    // The tabs these commands show exist before their owners' operations do.
-    if (id == kCmdExport) app.sideTab = 4;
-    if (id == kCmdSettings) app.sideTab = 5;
-    if (app.hooks.executeCommand && app.hooks.executeCommand(id)) return;
-    if (id != kCmdExport && id != kCmdSettings) std::printf("[UI] command %d has no handler yet\n", id);
+    // A command the program has no operation for (its menu item is disabled) is
+    // recorded above and otherwise does nothing.
 }
 
 }  // namespace morvane

@@ -1,8 +1,11 @@
 #pragma once
-// The menu bar's items and command ids, the accelerators, and the execution of a
-// pending command on the next frame.
+// The menu commands: one table of {name, menu text, shortcut, handler} that the menu
+// bar, the accelerators, the interface's own shortcuts and the scripted-input tests
+// share. A command is sent by its number (what a native menu carries) and named in
+// scripts ("menu create-spot"); the pending command runs on the next frame.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morvane {
@@ -21,14 +24,42 @@ enum CommandId : int {
     kCmdRecentFirst = 1000, kCmdRecipeFirst = 2000, kCmdChainFirst = 3000,
 };
 
-// One entry of a menu. Text keeps the "&" mnemonic marker; the shortcut is the text
-// shown after it (the part after the tab of a native menu).
+// Who turns a command's shortcut into the command.
+enum class ShortcutKind : uint8_t {
+    None,         // no shortcut, or one the window manager handles (Alt+F4)
+    Accelerator,  // before the interface sees the key, so it acts in a text field too
+    Interface,    // the interface, only while no text field has the keyboard
+};
+
+struct Command {
+    int id;
+    const char* name;      // for scripts: "create-spot"
+    const char* label;     // menu text with the "&" mnemonic marker
+    const char* shortcut;  // shown after the label: "Ctrl+Shift+S"; "" none
+    ShortcutKind keys;
+    void (*handler)();     // null: the program has no such operation
+    const char* instead;   // with no handler: what to use instead (the item's tooltip)
+};
+
+// The table. Two rows may share an id when two menus show the same command under
+// different texts (File > Export… and View > Export).
+const std::vector<Command>& Commands();
+// The first row with this id or name; null when none.
+const Command* FindCommand(int id);
+const Command* FindCommand(std::string_view name);
+
+// A command's script name, the dynamic submenus' items included ("open-recent:1",
+// "place-recipe:0", "place-chain:2"; "none" for 0).
+std::string CommandName(int id);
+// The id of a script name (the forms CommandName gives); -1 when the name is unknown.
+int CommandIdFromName(std::string_view name);
+
+// One entry of a menu: a command row, a separator or a submenu built from live lists.
 struct MenuItem {
     enum class Kind : uint8_t { Command, Separator, RecentSubmenu, RecipeSubmenu, ChainSubmenu };
     Kind kind = Kind::Command;
-    const char* text = "";
-    const char* shortcut = "";
-    int id = 0;
+    const Command* command = nullptr;  // Kind::Command
+    const char* title = "";            // a submenu's title
 };
 
 struct Menu {
@@ -44,23 +75,22 @@ std::string MenuLabel(const char* text);
 // The mnemonic letter (after "&"), upper case; 0 when none.
 char MenuMnemonic(const char* text);
 
-// The accelerators: exactly the 11 key combinations that act before the interface sees
-// a key, so they work while a text field has the keyboard. Keys are SDL key codes and
-// modifiers are the SDL modifier bits collapsed to ctrl/shift/alt.
-struct Accelerator {
-    int key;  // SDL_Keycode
-    bool ctrl, shift, alt;
-    int id;
+// A shortcut text ("Ctrl+Shift+S", "Del", "F1") as an SDL key code and modifiers;
+// false when it names no key.
+struct KeyChord {
+    int key = 0;  // SDL_Keycode
+    bool ctrl = false, shift = false, alt = false;
 };
-const std::vector<Accelerator>& Accelerators();
-// The command of a key press, or 0. mods is the SDL modifier state of the event.
+bool ParseShortcut(const char* text, KeyChord* chord);
+
+// The command of a key press among the accelerators, or 0. mods is the SDL modifier
+// state of the event.
 int MatchAccelerator(int key, int mods);
 
-// Runs the pending command, if any (step 4 of DrawUI): undo and redo here, recent
-// projects through the pending project, the rest through their owners' hooks.
+// Runs the pending command, if any (step 4 of DrawUI).
 void ExecutePendingCommand();
 
-// The names for the dynamic submenus (recipes and chains come from their own part).
+// The names for the dynamic submenus.
 std::vector<std::string> RecipeNames();
 std::vector<std::string> ChainNames();
 

@@ -4,7 +4,8 @@
 #include <string>
 
 #include "app/editor_state.h"
-#include "app/timeline_edit.h"
+#include "app/timeline_view.h"
+#include "edit/selection.h"
 #include "model/timeline.h"
 
 namespace morvane {
@@ -27,15 +28,15 @@ void FillBenchProject(int count) {
             e.intensity[static_cast<size_t>(p)] = 0.5f + 0.4f * std::sin(static_cast<float>(p + i) * 0.05f);
         project.timeline.events.push_back(std::move(e));
     }
-    SyncSelection();
-    for (size_t i = 0; i < Editor().selected.size(); i += 10) Editor().selected[i] = 1;
+    SyncSelection(CurrentEdit());
+    for (size_t i = 0; i < Edits().selected.size(); i += 10) Edits().selected[i] = 1;
     Editor().playhead = 300.0f;
     RequestZoomToFit();
 }
 
 void ClearBenchProject() {
     CurrentProject() = Project{};
-    Editor().selected.clear();
+    Edits().selected.clear();
     Editor().playhead = 0.0f;
     RequestZoomToFit();
 }

@@ -7,10 +7,11 @@
 #include "app/blocking_job.h"
 #include "app/editor_state.h"
 #include "app/file_browser.h"
-#include "app/timeline_edit.h"
+#include "app/timeline_view.h"
+#include "edit/selection.h"
+#include "edit/timeline_edit.h"
 #include "model/project_lifecycle.h"
 #include "model/recipes.h"
-#include "model/undo.h"
 #include "platform/folders.h"
 #include "trace/markers.h"
 
@@ -27,12 +28,12 @@ bool HasUnsavedEvents() {
 
 void ResetView() {
     EditorState& editor = Editor();
-    editor.selected.clear();
+    Edits().selected.clear();
     editor.playing = false;
     editor.playhead = 0.0f;
     editor.scrollTime = 0.0f;
     editor.fitRequested = true;
-    SyncSelection();
+    SyncSelection(CurrentEdit());
 }
 
 std::string ProjectFolderOrDefault() {
@@ -113,15 +114,13 @@ void ImportVideoCommand() {
 }
 
 int AddImportedMarkers(const std::string& path, const std::vector<TraceEvent>& proposed, std::vector<Scene> scenes) {
-    Project& project = CurrentProject();
     if (proposed.empty() && scenes.empty()) {
         SetStatus("No markers found in " + fs::path(path).filename().string(), kStatusSeconds);
         return 0;
     }
-    PushUndo(project);
-    for (const TraceEvent& event : proposed) project.timeline.events.push_back(EventFromTraceEvent(event));
-    for (Scene& scene : scenes) project.timeline.scenes.push_back(std::move(scene));
-    SyncSelection();
+    std::vector<Event> events;
+    for (const TraceEvent& event : proposed) events.push_back(EventFromTraceEvent(event));
+    AddEventsAndScenes(CurrentEdit(), std::move(events), std::move(scenes));
     SetStatus("Imported " + std::to_string(proposed.size()) + " markers", kStatusSeconds);
     return static_cast<int>(proposed.size());
 }
@@ -166,7 +165,7 @@ void PlaceClipCommand() {
     request.mode = BrowseMode::OpenFile;
     request.filters = AudioFileFilters();
     request.folder = LibrariesFolder();
-    request.onChosen = [](const std::string& path) { PlaceClipAtPlayhead(path); };
+    request.onChosen = [](const std::string& path) { PlaceSoundFilesAtPlayhead({path}); };
     OpenFileBrowser(std::move(request));
 }
 

@@ -18,7 +18,8 @@
 #include "app/audio_engine.h"
 #include "app/commands.h"
 #include "app/editor_state.h"
-#include "app/timeline_edit.h"
+#include "app/timeline_view.h"
+#include "edit/selection.h"
 #include "model/event_label.h"
 #include "model/project_lifecycle.h"
 #include "model/timeline.h"
@@ -58,6 +59,7 @@ struct ScriptState {
     int finishFrames = -1;  // counts down to the final quit
     bool throwInFrame = false;
     std::map<std::string, UiRect> targets;
+    std::vector<std::function<bool(const std::string&, float&, float&)>> places;
 };
 
 ScriptState& S() {
@@ -135,7 +137,11 @@ void PushText(const std::string& text) {
 
 bool TargetCentre(const std::string& name, float& x, float& y) {
     auto it = S().targets.find(name);
-    if (it == S().targets.end()) return false;
+    if (it == S().targets.end()) {
+        for (const auto& place : S().places)
+            if (place(name, x, y)) return true;
+        return false;
+    }
     x = (it->second.x0 + it->second.x1) * 0.5f;
     y = (it->second.y0 + it->second.y1) * 0.5f;
     return true;
@@ -171,7 +177,7 @@ bool DumpState(const std::string& path) {
         std::replace(folder.begin(), folder.end(), ' ', '_');  // one word per value
         std::fprintf(f, "event %zu time %.3f duration %.3f shape %s selected %d locked %d muted %d folder %s label %s\n", i,
                      static_cast<double>(e.time), static_cast<double>(e.duration), EventShapeName(e.shape),
-                     IsSelected(static_cast<int>(i)) ? 1 : 0, e.locked ? 1 : 0, e.muted ? 1 : 0,
+                     IsSelected(Edits(), static_cast<int>(i)) ? 1 : 0, e.locked ? 1 : 0, e.muted ? 1 : 0,
                      folder.c_str(), EventLabel(e));
     }
     for (size_t i = 0; i < project.timeline.scenes.size(); ++i) {
@@ -207,6 +213,15 @@ bool RunStep(const Step& step) {
         ParseChord(a.empty() ? "" : a[0], key, mods);
         PushKey(SDL_KEYDOWN, key, mods);
         s.pending.push_back([key] { PushKey(SDL_KEYUP, key, KMOD_NONE); });
+    } else if (step.verb == "press" && !a.empty() && a[0][0] == '@') {
+        if (!TargetCentre(a[0].substr(1), s.mouseX, s.mouseY)) {
+            if (++s.expectRetries < 10) return false;  // not drawn yet
+            s.expectRetries = 0;
+            Fail(step, "no control named \"" + a[0].substr(1) + "\"");
+            return true;
+        }
+        s.expectRetries = 0;
+        s.pending.push_back([] { S().mouseDown = true; });
     } else if (step.verb == "press") {
         if (a.size() >= 2) {
             s.mouseX = num(0);
@@ -233,7 +248,7 @@ bool RunStep(const Step& step) {
     } else if (step.verb == "type") {
         PushText(step.rest);
     } else if (step.verb == "menu") {
-        PostCommand(static_cast<int>(num(0)));
+        PostCommand(CommandIdFromName(step.rest));
     } else if (step.verb == "open-menu" || ((step.verb == "click" || step.verb == "move") && !a.empty() && a[0][0] == '@')) {
         const std::string name = step.verb == "open-menu" ? "menu:" + step.rest : step.rest.substr(1);
         float x, y;
@@ -281,11 +296,9 @@ bool RunStep(const Step& step) {
     } else if (step.verb == "screenshot") {
         s.screenshotAfterRender = a.empty() ? "screenshot" : a[0];
     } else if (step.verb == "expect-command") {
-        const int id = static_cast<int>(num(0));
-        if (app.lastExecutedCommand != id) {
+        if (app.lastExecutedCommand != CommandIdFromName(step.rest)) {
             if (++s.expectRetries < 5) return false;
-            Fail(step, "expected command " + std::to_string(id) + ", last was " +
-                           std::to_string(app.lastExecutedCommand));
+            Fail(step, "expected command " + step.rest + ", last was " + CommandName(app.lastExecutedCommand));
         }
         s.expectRetries = 0;
     } else if (step.verb == "expect-text-focus") {
@@ -337,7 +350,7 @@ bool RunStep(const Step& step) {
     } else if (step.verb == "expect-events" || step.verb == "expect-selected") {
         const int want = static_cast<int>(num(0));
         const int got = step.verb == "expect-events" ? static_cast<int>(CurrentProject().timeline.events.size())
-                                                     : SelectedCount();
+                                                     : SelectedCount(CurrentEdit());
         if (got != want) {
             if (++s.expectRetries < 5) return false;
             Fail(step, std::string(step.verb == "expect-events" ? "events: " : "selected: ") + std::to_string(got));
@@ -389,7 +402,11 @@ bool LoadUiScript(const std::string& path, const std::string& screenshotFolder) 
         const auto notModifier = [](const std::string& m) { return m != "ctrl" && m != "shift" && m != "none"; };
         const bool badHold = step.verb == "hold" &&
                              (step.args.empty() || std::any_of(step.args.begin(), step.args.end(), notModifier));
-        if (!known || badHold || (step.verb == "key" && (step.args.empty() || !ParseChord(step.args[0], key, mods)))) {
+        // Commands are named as the menu table names them; a name it does not know is a
+        // mistake in the script, found before anything runs.
+        const bool badCommand = (step.verb == "menu" && CommandIdFromName(step.rest) <= 0) ||
+                                (step.verb == "expect-command" && CommandIdFromName(step.rest) < 0);
+        if (!known || badHold || badCommand || (step.verb == "key" && (step.args.empty() || !ParseChord(step.args[0], key, mods)))) {
             std::printf("[UI] script line %d not understood: %s\n", number, line.c_str());
             return false;
         }
@@ -452,6 +469,7 @@ void UiScriptOverrideMouse() {
         s.wheelY = 0.0f;
     }
     s.targets.clear();  // registered afresh while this frame draws
+    s.places.clear();
 }
 
 void UiScriptAfterRender(int framebufferWidth, int framebufferHeight) {
@@ -469,6 +487,10 @@ void UiScriptAfterRender(int framebufferWidth, int framebufferHeight) {
 
 void RegisterScriptTarget(const std::string& name, const UiRect& rect) {
     if (S().active) S().targets[name] = rect;
+}
+
+void RegisterScriptPlaces(std::function<bool(const std::string& name, float& x, float& y)> resolve) {
+    if (S().active) S().places.push_back(std::move(resolve));
 }
 
 void UiScriptMaybeThrow() {

@@ -14,13 +14,17 @@
 //   hold [ctrl] [shift] | hold none   modifier keys held down for the following steps
 //                            (a click or drag with Shift), until "hold none"
 //   type TEXT                typed characters (the rest of the line)
-//   menu ID                  the command a menu item sends, as if it had been chosen
+//   menu NAME                the command a menu item sends, as if it had been chosen
+//                            (named as in the command table: "create-spot", "open-recent:1")
 //   open-menu TITLE          click the menu bar header TITLE ("File", "Edit", ...)
 //   click X Y | click @NAME  left click at interface coordinates or on a named control
-//                            (menu headers are "menu:TITLE", submenus "submenu:TITLE")
+//                            (menu headers are "menu:TITLE", submenus "submenu:TITLE",
+//                            the video area "video"; the timeline's places are "ruler:T"
+//                            on the ruler at T seconds, "row:R:T" in event row R at T,
+//                            "lane:T" in the first empty row at T, "ruler" its middle)
 //   move X Y | move @NAME    move the pointer (hovering opens a submenu)
-//   press [X Y] | release    hold the left button down (at X Y), let it go; steps in
-//                            between see the press in progress (a screenshot mid-drag)
+//   press [X Y|@NAME] | release   hold the left button down (there), let it go; steps
+//                            in between see the press in progress (a screenshot mid-drag)
 //   wheel DY                 turn the mouse wheel DY notches at the pointer
 //   drag X1 Y1 X2 Y2 [N]     press at the first point, move over N frames, release
 //   drag @NAME DX DY [N]     the same from a named control's centre (events are
@@ -29,7 +33,8 @@
 //   expect-selected N        N events are selected
 //   dump-state PATH          write the project and selection as lines (see ui_script.cpp)
 //   screenshot NAME          write DIR/NAME.png after the frame is drawn
-//   expect-command ID        the last executed command is ID (within 5 frames)
+//   expect-command NAME      the last executed command is NAME, "none" for none (within
+//                            5 frames)
 //   expect-text-focus        a text field has the keyboard
 //   expect-popup-open        a menu or pop-up is open
 //   expect-status TEXT       the status line shows TEXT
@@ -41,6 +46,7 @@
 //   quit                     ask to close, as the window's close button does
 // At the end of the script the program quits; a failed expectation is reported on
 // stdout with its line number and makes the exit code 3.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +71,10 @@ void UiScriptAfterRender(int framebufferWidth, int framebufferHeight);
 
 // Controls the script can click by name; the interface registers them while drawing.
 void RegisterScriptTarget(const std::string& name, const UiRect& rect);
+
+// Places named by a pattern rather than one rectangle (a time on the ruler): resolve
+// gives the point of a name it knows. Registered afresh every frame, like the controls.
+void RegisterScriptPlaces(std::function<bool(const std::string& name, float& x, float& y)> resolve);
 
 // Throws when the script asked for a fault this frame (see "throw").
 void UiScriptMaybeThrow();

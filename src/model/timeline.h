@@ -304,6 +304,9 @@ struct UndoSnapshot {
     std::vector<std::string> bannedFiles;
     std::vector<std::string> bannedFileIds;  // kept with the paths they belong to
     std::vector<Scene> scenes;
+    // The linked folders go with the events' folder names: undoing an ungroup gives
+    // back a folder that still selects as a unit.
+    std::vector<std::string> linkedGroups;
     bool built = false;
 };
 

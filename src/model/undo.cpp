@@ -29,6 +29,7 @@ UndoSnapshot TakeUndoSnapshot(const Project& project) {
     snapshot.bannedFiles = t.bannedFiles;
     snapshot.bannedFileIds = t.bannedFileIds;
     snapshot.scenes = t.scenes;
+    snapshot.linkedGroups = t.linkedGroups;
     snapshot.built = t.built;
     return snapshot;
 }
@@ -45,6 +46,7 @@ void RestoreUndoSnapshot(Project& project, UndoSnapshot snapshot) {
     t.bannedFiles = std::move(snapshot.bannedFiles);
     t.bannedFileIds = std::move(snapshot.bannedFileIds);
     t.scenes = std::move(snapshot.scenes);
+    t.linkedGroups = std::move(snapshot.linkedGroups);
     t.built = snapshot.built;
 }
 

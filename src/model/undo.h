@@ -1,7 +1,7 @@
 #pragma once
 // Undo and redo of timeline edits. A snapshot holds the events, the results, the user
-// shapes, the banned files and the scenes, and the built flag; settings, groups and export
-// choices are not part of undo. Call PushUndo before every edit.
+// shapes, the banned files, the scenes, the linked folders and the built flag; settings,
+// groups and export choices are not part of undo. Call PushUndo before every edit.
 #include <functional>
 
 #include "model/timeline.h"

@@ -13,7 +13,8 @@
 #include "app/frame_tasks.h"
 #include "app/blocking_job.h"
 #include "app/editor_state.h"
-#include "app/timeline_edit.h"
+#include "app/timeline_view.h"
+#include "edit/selection.h"
 #include "app/ui_script.h"
 #include "model/timeline.h"
 #include "ui/panels.h"
@@ -27,14 +28,19 @@ constexpr float kFooterHeight = 22.0f;
 constexpr float kSidePanelWidth = 360.0f;  // at the medium text size; grows with the text
 constexpr float kTransportHeight = 40.0f;
 
-const char* const kTabs[] = {"Events", "Trace", "Library", "Mixer", "Export", "Settings"};
-// What the tabs whose work is not part of this build yet say meanwhile.
-const char* const kTabPlaceholders[] = {
+const char* const kTabs[kSideTabCount] = {"Events", "Trace", "Library", "Mixer", "Export", "Settings"};
+// The tabs without controls of their own in the window say where the program does
+// that work.
+const char* const kTabGuides[kSideTabCount] = {
     "",
-    "Reading the picture for light and motion arrives with the picture work.",
-    "Sound libraries, scanning and palettes arrive with the library work.",
-    "Group gains, the reverb and monitoring arrive with the mixer work.",
-    "Broadcast WAV and AAF export arrive with the export work.",
+    "morvane-cli trace VIDEO reads a film's picture for light and motion and proposes events. "
+    "File > Import Markers adds the markers of a Pro Tools session text export to the timeline.",
+    "morvane-cli scan FOLDER indexes a folder of sound files into a library; Composition > Render builds "
+    "the timeline from the project's libraries. Sound files dropped on the window become clips at the playhead.",
+    "Composition > Mute / Unmute silences the selected events. morvane-cli render PROJECT --out FILE.wav "
+    "mixes the built timeline into one WAV file.",
+    "morvane-cli export PROJECT --out DIR writes the built timeline as Broadcast WAV files: the mix, "
+    "stems, tracks or clips.",
     "",
 };
 
@@ -46,19 +52,20 @@ void DrawSidePanel(const PanelRect& rect) {
         // A menu command selects a tab (the tab bar shows it from the next frame on);
         // otherwise the user's clicks do, and the tab shown is remembered.
         static int shownTab = -1;
-        const int requested = app.sideTab;
+        const int requested = static_cast<int>(app.sideTab);
         const bool switching = requested != shownTab;
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < kSideTabCount; ++i) {
             const ImGuiTabItemFlags flags = switching && i == requested ? ImGuiTabItemFlags_SetSelected : 0;
             const bool open = ImGui::BeginTabItem(kTabs[i], nullptr, flags);
             RegisterLastItem((std::string("tab:") + kTabs[i]).c_str());
             if (open) {
-                if (!switching) app.sideTab = i;
+                const SideTab tab = static_cast<SideTab>(i);
+                if (!switching) app.sideTab = tab;
                 shownTab = i;
                 ImGui::BeginChild("##tabbody", ImVec2(0, 0), false);
-                if (i == 0) DrawEventsTab();
-                else if (i == 5) DrawSettingsTab();
-                else ImGui::TextWrapped("%s", kTabPlaceholders[i]);
+                if (tab == SideTab::Events) DrawEventsTab();
+                else if (tab == SideTab::Settings) DrawSettingsTab();
+                else ImGui::TextWrapped("%s", kTabGuides[i]);
                 ImGui::EndChild();
                 ImGui::EndTabItem();
             }
@@ -84,8 +91,7 @@ void TakeDroppedSounds() {
     if (drop.dragging || drop.droppedFiles.empty()) return;
     const std::vector<std::string> files = std::move(drop.droppedFiles);
     drop.droppedFiles.clear();
-    const int placed = PlaceClipsAtPlayhead(files);
-    SetStatus(placed == 1 ? "Placed 1 clip" : "Placed " + std::to_string(placed) + " clips", 3.0f);
+    PlaceSoundFilesAtPlayhead(files);
 }
 
 void DrawPanels() {
@@ -128,7 +134,7 @@ void DrawUI() {
     PollBlockingJob();
     TickAudioEngine();
     TakeDroppedSounds();
-    SyncSelection();
+    SyncSelection(CurrentEdit());
     AdvanceTransport(dt);
     DrawPanels();
     ServeTimers();

@@ -1,7 +1,7 @@
 // The Events tab: the inspector of the selected event (the first one when several are
-// selected), or the project's description when none is. Every change of a control is
-// one undo step: the snapshot is taken at the first change of a drag or edit and the
-// rest of that gesture joins it.
+// selected), or the project's description when none is. The controls work on a copy of
+// the event; the edit hands the changed copy to the core (edit/event_edit.h), which
+// records one undo step per gesture.
 #include <imgui.h>
 
 #include <algorithm>
@@ -12,10 +12,10 @@
 #include "app/app_state.h"
 #include "app/editor_state.h"
 #include "app/fonts.h"
-#include "app/timeline_edit.h"
+#include "edit/event_edit.h"
+#include "edit/selection.h"
 #include "model/event_label.h"
 #include "model/timeline.h"
-#include "model/undo.h"
 #include "ui/panels.h"
 
 namespace morvane {
@@ -31,10 +31,7 @@ void DrawProjectDescription(Project& project) {
     if (!editing) std::snprintf(description, sizeof description, "%s", project.projectDescription.c_str());
     const bool changed = ImGui::InputTextMultiline("##description", description, sizeof description, ImVec2(-1, 80));
     editing = ImGui::IsItemActive();
-    if (changed) {
-        project.projectDescription = description;
-        project.modified = true;
-    }
+    if (changed) SetProjectDescription(project, description);
     RegisterLastItem("description");
 }
 
@@ -91,7 +88,7 @@ bool CurveEditor(const char* id, Curve& curve, ImU32 colour, bool paintable) {
 void DrawInspector(Project& project, int index) {
     Event e = project.timeline.events[static_cast<size_t>(index)];
     const EditorState& editor = Editor();
-    const int selected = SelectedCount();
+    const int selected = SelectedCount(CurrentEdit());
 
     ImGui::PushFont(UiFont(3, FontFamily::Medium));
     ImGui::TextUnformatted(EventLabel(e, project.timeline.userShapes));
@@ -136,14 +133,11 @@ void DrawInspector(Project& project, int index) {
                                     ? scenes[static_cast<size_t>(e.sceneLink)].name
                                     : std::string("None");
     if (ImGui::BeginCombo("Scene", current.c_str())) {
-        if (ImGui::Selectable("None", e.sceneLink < 0)) e.sceneLink = -1;
+        if (ImGui::Selectable("None", e.sceneLink < 0)) LinkEventToScene(e, scenes, -1);
         for (size_t s = 0; s < scenes.size(); ++s) {
             ImGui::PushID(static_cast<int>(s));
-            if (ImGui::Selectable(scenes[s].name.empty() ? "(unnamed)" : scenes[s].name.c_str(), e.sceneLink == static_cast<int>(s))) {
-                e.sceneLink = static_cast<int>(s);
-                e.time = scenes[s].inTime;
-                e.duration = std::max(kMinEventDuration, scenes[s].outTime - scenes[s].inTime);
-            }
+            if (ImGui::Selectable(scenes[s].name.empty() ? "(unnamed)" : scenes[s].name.c_str(), e.sceneLink == static_cast<int>(s)))
+                LinkEventToScene(e, scenes, static_cast<int>(s));
             ImGui::PopID();
         }
         ImGui::EndCombo();
@@ -175,24 +169,17 @@ void DrawInspector(Project& project, int index) {
     else if (!editor.drawMode) ImGui::TextDisabled("Turn on Draw to paint the curves.");
     if (ImGui::Button("Reset curves")) e.weight = e.intensity = kNeutralCurve;
 
-    // One undo step per gesture: the first change of an active control records it.
-    static bool recorded = false;
-    Event& stored = project.timeline.events[static_cast<size_t>(index)];
-    if (!(e == stored)) {
-        if (!recorded) PushUndo(project);
-        recorded = ImGui::IsAnyItemActive();
-        project.timeline.events[static_cast<size_t>(index)] = std::move(e);
-        project.modified = true;
-    } else if (!ImGui::IsAnyItemActive()) {
-        recorded = false;
-    }
+    // One undo step per gesture: it ends when no control is held any more.
+    static EventEditGesture gesture;
+    ApplyEventEdit(CurrentEdit(), index, e, gesture);
+    if (!ImGui::IsAnyItemActive()) EndEventEditGesture(gesture);
 }
 
 }  // namespace
 
 void DrawEventsTab() {
     Project& project = CurrentProject();
-    const int index = PrimarySelection();
+    const int index = PrimarySelection(CurrentEdit());
     if (index < 0 || static_cast<size_t>(index) >= project.timeline.events.size()) {
         ImGui::Text("%d events", static_cast<int>(project.timeline.events.size()));
         ImGui::TextDisabled("Select an event on the timeline to edit it.");

@@ -4,6 +4,8 @@
 #include <SDL.h>
 #include <imgui.h>
 
+#include <vector>
+
 #include "app/app_state.h"
 #include "app/commands.h"
 #include "ui/draw_ui.h"
@@ -14,21 +16,24 @@ void HandleInterfaceShortcuts() {
     const ImGuiIO& io = ImGui::GetIO();
     if (io.WantTextInput || ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId | ImGuiPopupFlags_AnyPopupLevel))
         return;
+    // The shortcuts of the command table that the interface handles itself, by the
+    // key's position (the interface indexes keys by scancode).
     struct Shortcut {
         SDL_Scancode key;
-        bool ctrl, shift;
+        KeyChord chord;
         int id;
     };
-    static const Shortcut kShortcuts[] = {
-        {SDL_SCANCODE_S, true, false, kCmdSave},     {SDL_SCANCODE_Z, true, false, kCmdUndo},
-        {SDL_SCANCODE_Z, true, true, kCmdRedo},      {SDL_SCANCODE_X, true, false, kCmdCut},
-        {SDL_SCANCODE_C, true, false, kCmdCopy},     {SDL_SCANCODE_V, true, false, kCmdPaste},
-        {SDL_SCANCODE_DELETE, false, false, kCmdDelete}, {SDL_SCANCODE_A, true, false, kCmdSelectAll},
-        {SDL_SCANCODE_G, true, false, kCmdGroup},    {SDL_SCANCODE_G, true, true, kCmdUngroup},
-        {SDL_SCANCODE_L, true, false, kCmdLock},     {SDL_SCANCODE_B, true, false, kCmdSaveScene},
-    };
-    for (const Shortcut& s : kShortcuts) {
-        if (io.KeyCtrl == s.ctrl && io.KeyShift == s.shift && !io.KeyAlt && ImGui::IsKeyPressed(s.key, false)) {
+    static const std::vector<Shortcut> shortcuts = [] {
+        std::vector<Shortcut> list;
+        for (const Command& c : Commands()) {
+            KeyChord chord;
+            if (c.keys == ShortcutKind::Interface && ParseShortcut(c.shortcut, &chord))
+                list.push_back({SDL_GetScancodeFromKey(chord.key), chord, c.id});
+        }
+        return list;
+    }();
+    for (const Shortcut& s : shortcuts) {
+        if (io.KeyCtrl == s.chord.ctrl && io.KeyShift == s.chord.shift && !io.KeyAlt && ImGui::IsKeyPressed(s.key, false)) {
             PostCommand(s.id);
             return;
         }

@@ -8,7 +8,7 @@
 #include "app/app_state.h"
 #include "app/audio_engine.h"
 #include "app/editor_state.h"
-#include "app/timeline_edit.h"
+#include "edit/selection.h"
 #include "model/project_lifecycle.h"
 #include "model/timeline.h"
 #include "model/update_check.h"
@@ -49,7 +49,7 @@ void DrawFooter(const PanelRect& rect) {
     ImGui::SetCursorScreenPos(ImVec2(rect.x + 10, y));
     ImGui::TextUnformatted(name.c_str());
     char right[160];
-    const int selected = SelectedCount();
+    const int selected = SelectedCount(CurrentEdit());
     std::snprintf(right, sizeof right, "%d events%s%s  \xC2\xB7  %d Hz  \xC2\xB7  %.3g fps  \xC2\xB7  %s",
                   static_cast<int>(project.timeline.events.size()), selected > 0 ? ", " : "",
                   selected > 0 ? (std::to_string(selected) + " selected").c_str() : "", project.projectSampleRate,

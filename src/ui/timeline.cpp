@@ -6,19 +6,25 @@
 // starts on empty lane space draws a band and selects the events it touches (Shift or
 // Ctrl add to the selection), a click there moves the playhead; the wheel scrolls,
 // Ctrl+wheel zooms around the pointer, Shift+wheel scrolls the rows.
+//
+// DrawTimeline lays the lanes out and draws them; HandleTimelineInput turns the pointer
+// into view changes and the core's edits (edit/*.h). Neither writes into the project.
 #include <imgui.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <numeric>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
 #include "app/editor_state.h"
-#include "app/timeline_edit.h"
+#include "app/timeline_view.h"
 #include "app/ui_script.h"
+#include "edit/selection.h"
+#include "edit/timeline_edit.h"
 #include "model/event_label.h"
 #include "model/timeline.h"
 #include "ui/panels.h"
@@ -201,138 +207,171 @@ int HitEvent(const std::vector<Event>& events, const TimelineView& view, float l
     return -1;
 }
 
-}  // namespace
+// Where the parts of the timeline are this frame, and the view's time scale. The
+// scale and scroll are the view's own (EditorState), so a zoom made by the input is
+// seen by what follows in the same frame.
+struct TimelineLayout {
+    float x0, y0, h;
+    float lanesX, lanesW;
+    float rulerY, sceneY, markerY, eventsY, eventsH;
+    float endTime;
+    float& pps;
+    float& scroll;
+    float TimeToX(float t) const { return lanesX + (t - scroll) * pps; }
+    float XToTime(float x) const { return scroll + (x - lanesX) / pps; }
+    float ContentTop(const TimelineView& view) const { return eventsY - view.firstRow * kRowPitch; }  // screen y of row 0
+};
 
-void DrawTimeline(const PanelRect& rect) {
-    BeginRegion("##timeline", rect, IM_COL32(20, 23, 28, 255));
-    Project& project = CurrentProject();
-    EditorState& editor = Editor();
-    TimelineView& view = View();
-    SyncSelection();
-    std::vector<Event>& events = project.timeline.events;
-    // Rows stay as they are while an event is dragged, so it does not jump between rows
-    // under the pointer; they are packed afresh when the drag ends.
-    const bool dragging = view.gesture == Gesture::Move || view.gesture == Gesture::Resize;
-    if (!dragging || view.row.size() != events.size()) PackRows(events, view);
+// The lane area's button as it was this frame.
+struct PointerState {
+    bool hovered, activated, active, deactivated;
+    ImVec2 mouse;
+};
 
-    ImDrawList* draw = ImGui::GetWindowDrawList();
-    const ImGuiIO& io = ImGui::GetIO();
-    const float x0 = rect.x, y0 = rect.y;
-    const float lanesX = x0 + kHeaderWidth;
-    const float lanesW = std::max(10.0f, rect.w - kHeaderWidth - 8.0f);
-    const float rulerY = y0;
+TimelineLayout LayOutTimeline(const PanelRect& rect, const Project& project, EditorState& editor, TimelineView& view) {
+    const float rulerY = rect.y;
     const float sceneY = rulerY + kRulerHeight;
     const float markerY = sceneY + kSceneLaneHeight;
     const float eventsY = markerY + kMarkerLaneHeight + 4.0f;
-    const float eventsH = std::max(kRowHeight, y0 + rect.h - eventsY - 4.0f);
-
+    TimelineLayout l{rect.x, rect.y, rect.h, rect.x + kHeaderWidth, std::max(10.0f, rect.w - kHeaderWidth - 8.0f),
+                     rulerY, sceneY, markerY, eventsY, std::max(kRowHeight, rect.y + rect.h - eventsY - 4.0f),
+                     TimelineEnd(project), editor.pixelsPerSecond, editor.scrollTime};
     if (editor.fitRequested) {
         editor.fitRequested = false;
-        editor.pixelsPerSecond = FitPixelsPerSecond(project, lanesW);
+        editor.pixelsPerSecond = FitPixelsPerSecond(project, l.lanesW);
         editor.scrollTime = 0.0f;
     }
-    float& pps = editor.pixelsPerSecond;
-    float& scroll = editor.scrollTime;
-    const float visibleRows = eventsH / kRowPitch;
+    const float visibleRows = l.eventsH / kRowPitch;
     view.firstRow = std::clamp(view.firstRow, 0.0f, std::max(0.0f, static_cast<float>(view.rowCount) - std::floor(visibleRows)));
     // While playing, the view follows the playhead a page at a time.
-    if (editor.playing && (editor.playhead < scroll || editor.playhead > scroll + lanesW / pps))
-        scroll = std::max(0.0f, editor.playhead - 0.1f * lanesW / pps);
-    scroll = std::clamp(scroll, 0.0f, std::max(0.0f, TimelineEnd(project) - 0.5f * lanesW / pps));
+    if (editor.playing && (editor.playhead < l.scroll || editor.playhead > l.scroll + l.lanesW / l.pps))
+        l.scroll = std::max(0.0f, editor.playhead - 0.1f * l.lanesW / l.pps);
+    l.scroll = std::clamp(l.scroll, 0.0f, std::max(0.0f, l.endTime - 0.5f * l.lanesW / l.pps));
+    return l;
+}
 
-    auto timeToX = [&](float t) { return lanesX + (t - scroll) * pps; };
-    auto xToTime = [&](float x) { return scroll + (x - lanesX) / pps; };
+// The band as it stands with the pointer at mouse: its free corner follows the pointer
+// but stays in the event lanes, since what cannot be seen is not selected.
+BandExtent CurrentBand(const TimelineLayout& l, const TimelineView& view, ImVec2 mouse) {
+    const float x = std::clamp(mouse.x, l.lanesX, l.lanesX + l.lanesW);
+    const float t = l.XToTime(x), y = std::clamp(mouse.y, l.eventsY, l.eventsY + l.eventsH) - l.ContentTop(view);
+    return {std::min(view.bandTime, t), std::max(view.bandTime, t), std::min(view.bandY, y), std::max(view.bandY, y)};
+}
 
-    // The mouse area: everything right of the lane names.
-    ImGui::SetCursorScreenPos(ImVec2(lanesX, rulerY));
-    ImGui::InvisibleButton("##lanes", ImVec2(lanesW, rect.h - 2.0f));
-    RegisterLastItem("timeline");
-    const bool hovered = ImGui::IsItemHovered();
-    const ImVec2 mouse = io.MousePos;
+// Places scripted input can name: "ruler" (its middle), "ruler:T" (the ruler at T
+// seconds), "row:R:T" (event row R at T) and "lane:T" (the first empty row at T).
+void RegisterTimelinePlaces(const TimelineLayout& l, const TimelineView& view) {
+    const float lanesX = l.lanesX, lanesW = l.lanesW, pps = l.pps, scroll = l.scroll;
+    const float rulerMid = l.rulerY + kRulerHeight * 0.5f, contentTop = l.ContentTop(view);
+    const float emptyRow = static_cast<float>(view.rowCount);
+    RegisterScriptPlaces([=](const std::string& name, float& x, float& y) {
+        auto at = [&](const std::string& text, float& seconds) {
+            char* end = nullptr;
+            seconds = std::strtof(text.c_str(), &end);
+            return !text.empty() && *end == '\0';
+        };
+        float t = 0.0f, row = 0.0f;
+        if (name == "ruler") {
+            x = lanesX + lanesW * 0.5f;
+            y = rulerMid;
+        } else if (name.rfind("ruler:", 0) == 0 && at(name.substr(6), t)) {
+            y = rulerMid;
+        } else if (name.rfind("lane:", 0) == 0 && at(name.substr(5), t)) {
+            y = contentTop + emptyRow * kRowPitch + kRowHeight * 0.5f;
+        } else if (const size_t colon = name.find(':', 4);
+                   name.rfind("row:", 0) == 0 && colon != std::string::npos && at(name.substr(4, colon - 4), row) &&
+                   at(name.substr(colon + 1), t)) {
+            y = contentTop + row * kRowPitch + kRowHeight * 0.5f;
+        } else {
+            return false;
+        }
+        if (name != "ruler") x = lanesX + (t - scroll) * pps;
+        return true;
+    });
+}
 
-    // Lane names and backgrounds.
+void DrawLaneBackgrounds(ImDrawList* draw, const TimelineLayout& l, const Project& project) {
     const ImU32 nameInk = IM_COL32(150, 156, 166, 255);
-    draw->AddRectFilled(ImVec2(x0, rulerY), ImVec2(lanesX + lanesW, sceneY), IM_COL32(28, 32, 38, 255));
-    draw->AddRectFilled(ImVec2(lanesX, sceneY), ImVec2(lanesX + lanesW, markerY - 1), IM_COL32(24, 28, 34, 255));
-    draw->AddRectFilled(ImVec2(lanesX, markerY), ImVec2(lanesX + lanesW, markerY + kMarkerLaneHeight - 1), IM_COL32(24, 28, 34, 255));
+    const float right = l.lanesX + l.lanesW, bottom = l.y0 + l.h;
+    draw->AddRectFilled(ImVec2(l.x0, l.rulerY), ImVec2(right, l.sceneY), IM_COL32(28, 32, 38, 255));
+    draw->AddRectFilled(ImVec2(l.lanesX, l.sceneY), ImVec2(right, l.markerY - 1), IM_COL32(24, 28, 34, 255));
+    draw->AddRectFilled(ImVec2(l.lanesX, l.markerY), ImVec2(right, l.markerY + kMarkerLaneHeight - 1), IM_COL32(24, 28, 34, 255));
     const float textH = ImGui::GetTextLineHeight();
-    draw->AddText(ImVec2(x0 + 8, sceneY + (kSceneLaneHeight - textH) * 0.5f), nameInk, "Scenes");
-    draw->AddText(ImVec2(x0 + 8, markerY + (kMarkerLaneHeight - textH) * 0.5f), nameInk, "Markers");
-    draw->AddText(ImVec2(x0 + 8, eventsY + 6), nameInk, "Events");
+    draw->AddText(ImVec2(l.x0 + 8, l.sceneY + (kSceneLaneHeight - textH) * 0.5f), nameInk, "Scenes");
+    draw->AddText(ImVec2(l.x0 + 8, l.markerY + (kMarkerLaneHeight - textH) * 0.5f), nameInk, "Markers");
+    draw->AddText(ImVec2(l.x0 + 8, l.eventsY + 6), nameInk, "Events");
 
-    draw->PushClipRect(ImVec2(lanesX, rulerY), ImVec2(lanesX + lanesW, y0 + rect.h), true);
-
+    draw->PushClipRect(ImVec2(l.lanesX, l.rulerY), ImVec2(right, bottom), true);
     // Work area, behind everything.
-    const float endTime = TimelineEnd(project);
     if (project.workAreaIn >= 0.0f || project.workAreaOut >= 0.0f) {
         const float in = project.workAreaIn >= 0.0f ? project.workAreaIn : 0.0f;
-        const float out = project.workAreaOut >= 0.0f ? project.workAreaOut : endTime;
-        draw->AddRectFilled(ImVec2(timeToX(in), rulerY), ImVec2(timeToX(out), y0 + rect.h), IM_COL32(90, 140, 220, 26));
-        draw->AddRectFilled(ImVec2(timeToX(in), rulerY + kRulerHeight - 5), ImVec2(timeToX(out), rulerY + kRulerHeight - 1),
+        const float out = project.workAreaOut >= 0.0f ? project.workAreaOut : l.endTime;
+        draw->AddRectFilled(ImVec2(l.TimeToX(in), l.rulerY), ImVec2(l.TimeToX(out), bottom), IM_COL32(90, 140, 220, 26));
+        draw->AddRectFilled(ImVec2(l.TimeToX(in), l.rulerY + kRulerHeight - 5), ImVec2(l.TimeToX(out), l.rulerY + kRulerHeight - 1),
                             IM_COL32(90, 140, 220, 200));
     }
     // The end of the timeline.
-    draw->AddRectFilled(ImVec2(timeToX(endTime), rulerY), ImVec2(lanesX + lanesW, y0 + rect.h), IM_COL32(0, 0, 0, 60));
+    draw->AddRectFilled(ImVec2(l.TimeToX(l.endTime), l.rulerY), ImVec2(right, bottom), IM_COL32(0, 0, 0, 60));
+}
 
-    // Ruler.
-    const float step = TickStep(pps);
-    const float firstTick = std::floor(scroll / step) * step;
+void DrawRuler(ImDrawList* draw, const TimelineLayout& l) {
+    const ImU32 nameInk = IM_COL32(150, 156, 166, 255);
+    const float step = TickStep(l.pps);
+    const float firstTick = std::floor(l.scroll / step) * step;
     // Counted, not stepped: far out on a long timeline, adding a step to a float time
     // may not change it.
-    const int tickCount = static_cast<int>(lanesW / (step * pps)) + 2;
+    const int tickCount = static_cast<int>(l.lanesW / (step * l.pps)) + 2;
+    const float rulerBottom = l.rulerY + kRulerHeight;
     for (int k = 0; k < tickCount; ++k) {
         const float t = firstTick + step * static_cast<float>(k);
-        const float x = timeToX(t);
-        draw->AddLine(ImVec2(x, rulerY + kRulerHeight - 7), ImVec2(x, rulerY + kRulerHeight), nameInk);
-        draw->AddLine(ImVec2(x, eventsY), ImVec2(x, y0 + rect.h), IM_COL32(255, 255, 255, 10));
+        const float x = l.TimeToX(t);
+        draw->AddLine(ImVec2(x, rulerBottom - 7), ImVec2(x, rulerBottom), nameInk);
+        draw->AddLine(ImVec2(x, l.eventsY), ImVec2(x, l.y0 + l.h), IM_COL32(255, 255, 255, 10));
         const std::string label = RulerLabel(t, step);
-        draw->AddText(ImVec2(x + 3, rulerY + 2), nameInk, label.c_str());
-        for (int k = 1; k < 5; ++k) {
-            const float xs = timeToX(t + step * static_cast<float>(k) / 5.0f);
-            draw->AddLine(ImVec2(xs, rulerY + kRulerHeight - 4), ImVec2(xs, rulerY + kRulerHeight), IM_COL32(110, 116, 126, 255));
+        draw->AddText(ImVec2(x + 3, l.rulerY + 2), nameInk, label.c_str());
+        for (int sub = 1; sub < 5; ++sub) {
+            const float xs = l.TimeToX(t + step * static_cast<float>(sub) / 5.0f);
+            draw->AddLine(ImVec2(xs, rulerBottom - 4), ImVec2(xs, rulerBottom), IM_COL32(110, 116, 126, 255));
         }
     }
+}
 
-    // Scenes.
+// The scene lane, and the marker lane: the picture read's proposals and the work area's ends.
+void DrawScenesAndMarkers(ImDrawList* draw, const TimelineLayout& l, const Project& project) {
+    const float textH = ImGui::GetTextLineHeight();
+    const float right = l.lanesX + l.lanesW;
     for (const Scene& scene : project.timeline.scenes) {
-        const ImVec2 a(timeToX(scene.inTime), sceneY + 2), b(timeToX(scene.outTime), markerY - 3);
-        if (b.x < lanesX || a.x > lanesX + lanesW) continue;
+        const ImVec2 a(l.TimeToX(scene.inTime), l.sceneY + 2), b(l.TimeToX(scene.outTime), l.markerY - 3);
+        if (b.x < l.lanesX || a.x > right) continue;
         draw->AddRectFilled(a, b, IM_COL32(70, 90, 120, 200), 3.0f);
         const ImVec4 clip(a.x, a.y, b.x - 2, b.y);
         draw->AddText(nullptr, 0.0f, ImVec2(a.x + 5, a.y + (b.y - a.y - textH) * 0.5f), IM_COL32(230, 234, 240, 255),
                       scene.name.c_str(), nullptr, 0.0f, &clip);
     }
-    // Markers: the picture read's proposals, and the work area's ends.
     for (const OpticalEvent& marker : project.optical.events) {
-        const float x = timeToX(marker.time);
-        if (x < lanesX || x > lanesX + lanesW) continue;
-        draw->AddTriangleFilled(ImVec2(x - 4, markerY + 2), ImVec2(x + 4, markerY + 2), ImVec2(x, markerY + kMarkerLaneHeight - 3),
+        const float x = l.TimeToX(marker.time);
+        if (x < l.lanesX || x > right) continue;
+        draw->AddTriangleFilled(ImVec2(x - 4, l.markerY + 2), ImVec2(x + 4, l.markerY + 2), ImVec2(x, l.markerY + kMarkerLaneHeight - 3),
                                 marker.accepted ? IM_COL32(120, 200, 140, 255) : IM_COL32(200, 200, 120, 200));
     }
     auto flag = [&](float t, const char* text) {
-        const float x = timeToX(t);
-        draw->AddLine(ImVec2(x, markerY), ImVec2(x, markerY + kMarkerLaneHeight), IM_COL32(90, 140, 220, 255), 2.0f);
-        draw->AddText(ImVec2(x + 3, markerY + (kMarkerLaneHeight - textH) * 0.5f), IM_COL32(140, 180, 240, 255), text);
+        const float x = l.TimeToX(t);
+        draw->AddLine(ImVec2(x, l.markerY), ImVec2(x, l.markerY + kMarkerLaneHeight), IM_COL32(90, 140, 220, 255), 2.0f);
+        draw->AddText(ImVec2(x + 3, l.markerY + (kMarkerLaneHeight - textH) * 0.5f), IM_COL32(140, 180, 240, 255), text);
     };
     if (project.workAreaIn >= 0.0f) flag(project.workAreaIn, "In");
     if (project.workAreaOut >= 0.0f) flag(project.workAreaOut, "Out");
+}
 
-    // The band's free corner follows the pointer but stays in the event lanes: what
-    // cannot be seen is not selected.
-    const bool banding = view.gesture == Gesture::Band;
-    const float bandX = std::clamp(mouse.x, lanesX, lanesX + lanesW);
-    const float bandPointerY = std::clamp(mouse.y, eventsY, eventsY + eventsH);
-    const float contentTop = eventsY - view.firstRow * kRowPitch;  // screen y of content 0
-    BandExtent band{};
-    if (banding) {
-        const float t = xToTime(bandX), y = bandPointerY - contentTop;
-        band = {std::min(view.bandTime, t), std::max(view.bandTime, t), std::min(view.bandY, y), std::max(view.bandY, y)};
-    }
-
-    // Events, only those in view.
-    const float visibleFrom = scroll, visibleTo = xToTime(lanesX + lanesW);
+// The events in view, by shape, with their labels; the selection outlined, and what a
+// band in progress will take.
+void DrawEvents(ImDrawList* draw, const TimelineLayout& l, const Project& project, const TimelineView& view,
+                const BandExtent* band) {
+    const auto& events = project.timeline.events;
+    const EditState& edits = Edits();
+    const float visibleFrom = l.scroll, visibleTo = l.XToTime(l.lanesX + l.lanesW);
     const bool scripted = UiScriptActive();
-    draw->PushClipRect(ImVec2(lanesX, eventsY), ImVec2(lanesX + lanesW, eventsY + eventsH), true);
+    draw->PushClipRect(ImVec2(l.lanesX, l.eventsY), ImVec2(l.lanesX + l.lanesW, l.eventsY + l.eventsH), true);
     // Boxes are axis-aligned: without the anti-aliasing fringe they look the same and
     // take a third of the vertices.
     const ImDrawListFlags savedFlags = draw->Flags;
@@ -340,13 +379,12 @@ void DrawTimeline(const PanelRect& rect) {
     for (size_t i = 0; i < events.size(); ++i) {
         const Event& e = events[i];
         if (e.time > visibleTo || e.time + e.duration < visibleFrom) continue;
-        const float rowTop = eventsY + (static_cast<float>(view.row[i]) - view.firstRow) * kRowPitch;
-        if (rowTop > eventsY + eventsH || rowTop + kRowHeight < eventsY) continue;
+        const float rowTop = l.eventsY + (static_cast<float>(view.row[i]) - view.firstRow) * kRowPitch;
+        if (rowTop > l.eventsY + l.eventsH || rowTop + kRowHeight < l.eventsY) continue;
         // Cut to the lanes (plus a margin that hides the rounded ends): a very long event
         // then costs no more than one that fits.
-        const ImVec2 a(std::max(timeToX(e.time), lanesX - 8.0f), rowTop);
-        const ImVec2 b(std::min(std::max(a.x + 3.0f, timeToX(e.time + e.duration)), lanesX + lanesW + 8.0f), rowTop + kRowHeight);
-        const bool selected = IsSelected(static_cast<int>(i));
+        const ImVec2 a(std::max(l.TimeToX(e.time), l.lanesX - 8.0f), rowTop);
+        const ImVec2 b(std::min(std::max(a.x + 3.0f, l.TimeToX(e.time + e.duration)), l.lanesX + l.lanesW + 8.0f), rowTop + kRowHeight);
         const int alpha = e.muted ? 90 : 210;
         // Small boxes (a zoomed-out view of a long film) are drawn plain: rounded
         // corners and envelopes a few pixels wide cost geometry and show nothing.
@@ -354,10 +392,10 @@ void DrawTimeline(const PanelRect& rect) {
         const float rounding = width > 12.0f ? 3.0f : 0.0f;
         draw->AddRectFilled(a, b, ShapeColour(e.shape, alpha), rounding);
         if (width >= 20.0f) DrawShapeGlyph(draw, e, a, b, IM_COL32(20, 22, 26, e.muted ? 120 : 200));
-        if (selected) draw->AddRect(a, b, IM_COL32(255, 255, 255, 255), rounding, 0, 2.0f);
-        else if (banding && BandTouches(band, e, view.row[i], pps))
+        if (IsSelected(edits, static_cast<int>(i))) draw->AddRect(a, b, IM_COL32(255, 255, 255, 255), rounding, 0, 2.0f);
+        else if (band && BandTouches(*band, e, view.row[i], l.pps))
             draw->AddRect(a, b, IM_COL32(150, 190, 255, 255), rounding, 0, 1.5f);  // what the band will take
-        if (b.x - a.x > 14.0f) {
+        if (width > 14.0f) {
             std::string label = EventLabel(e, project.timeline.userShapes);
             if (IsEventLocked(e)) label = "\xef\x80\xa3 " + label;  // the lock icon
             if (e.muted) label += " (muted)";
@@ -370,139 +408,195 @@ void DrawTimeline(const PanelRect& rect) {
         }
     }
     draw->Flags = savedFlags;
-    if (banding) {
-        const ImVec2 a(timeToX(band.t0), contentTop + band.y0), b(timeToX(band.t1), contentTop + band.y1);
+    if (band) {
+        const float top = l.ContentTop(view);
+        const ImVec2 a(l.TimeToX(band->t0), top + band->y0), b(l.TimeToX(band->t1), top + band->y1);
         draw->AddRectFilled(a, b, IM_COL32(110, 160, 240, 44));
         draw->AddRect(a, b, IM_COL32(150, 190, 255, 220), 0.0f, 0, 1.0f);
     }
     draw->PopClipRect();
+}
 
-    // Playhead.
-    const float px = timeToX(editor.playhead);
-    draw->AddLine(ImVec2(px, rulerY), ImVec2(px, y0 + rect.h), IM_COL32(255, 90, 80, 255), 1.5f);
-    draw->AddTriangleFilled(ImVec2(px - 6, rulerY), ImVec2(px + 6, rulerY), ImVec2(px, rulerY + 8), IM_COL32(255, 90, 80, 255));
-    draw->PopClipRect();
-
-    // Vertical position of the rows when they do not all fit.
+// The playhead over every lane, and the rows' scroll position when they do not all fit.
+void DrawPlayheadAndRowBar(ImDrawList* draw, const TimelineLayout& l, const TimelineView& view, float playhead) {
+    const float px = l.TimeToX(playhead);
+    draw->AddLine(ImVec2(px, l.rulerY), ImVec2(px, l.y0 + l.h), IM_COL32(255, 90, 80, 255), 1.5f);
+    draw->AddTriangleFilled(ImVec2(px - 6, l.rulerY), ImVec2(px + 6, l.rulerY), ImVec2(px, l.rulerY + 8), IM_COL32(255, 90, 80, 255));
+    draw->PopClipRect();  // the lanes' clip, pushed with their backgrounds
+    const float visibleRows = l.eventsH / kRowPitch;
     if (static_cast<float>(view.rowCount) > visibleRows) {
-        const float barX = lanesX + lanesW + 2;
+        const float barX = l.lanesX + l.lanesW + 2;
         const float frac = visibleRows / static_cast<float>(view.rowCount);
-        const float top = eventsY + eventsH * view.firstRow / static_cast<float>(view.rowCount);
-        draw->AddRectFilled(ImVec2(barX, top), ImVec2(barX + 4, top + eventsH * frac), IM_COL32(120, 126, 136, 200), 2.0f);
+        const float top = l.eventsY + l.eventsH * view.firstRow / static_cast<float>(view.rowCount);
+        draw->AddRectFilled(ImVec2(barX, top), ImVec2(barX + 4, top + l.eventsH * frac), IM_COL32(120, 126, 136, 200), 2.0f);
     }
+}
 
-    // Input.
-    if (hovered && io.MouseWheel != 0.0f) {
+// Hovering an event: the resize cursor over its right end, and what the event is.
+void DrawHoverTip(const TimelineLayout& l, const PointerState& pointer, const Project& project, const TimelineView& view) {
+    if (!pointer.hovered || pointer.active || pointer.mouse.y < l.eventsY) return;
+    bool onEdge = false;
+    const int hit = HitEvent(project.timeline.events, view, l.lanesX, l.eventsY, l.pps, l.scroll, pointer.mouse, &onEdge);
+    if (hit < 0) return;
+    const Event& e = project.timeline.events[static_cast<size_t>(hit)];
+    if (onEdge && !IsEventLocked(e) && e.sceneLink < 0) ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
+    ImGui::SetTooltip("%s\n%s, %.3f s, %.3f s long%s", EventLabel(e, project.timeline.userShapes), EventShapeName(e.shape),
+                      static_cast<double>(e.time), static_cast<double>(e.duration),
+                      IsEventLocked(e) ? ", locked" : (e.sceneLink >= 0 ? ", follows its scene" : ""));
+}
+
+void HandleWheel(const TimelineLayout& l, const PointerState& pointer, TimelineView& view) {
+    if (!pointer.hovered) return;
+    const ImGuiIO& io = ImGui::GetIO();
+    if (io.MouseWheel != 0.0f) {
         if (io.KeyCtrl) {
-            const float anchor = xToTime(mouse.x);
+            const float anchor = l.XToTime(pointer.mouse.x);
             ZoomBy(io.MouseWheel > 0 ? 1.25f : 0.8f);
-            scroll = std::max(0.0f, anchor - (mouse.x - lanesX) / pps);
+            l.scroll = std::max(0.0f, anchor - (pointer.mouse.x - l.lanesX) / l.pps);
         } else if (io.KeyShift) {
             view.firstRow -= io.MouseWheel;
         } else {
-            scroll = std::max(0.0f, scroll - io.MouseWheel * 60.0f / pps);
+            l.scroll = std::max(0.0f, l.scroll - io.MouseWheel * 60.0f / l.pps);
         }
     }
-    if (hovered && io.MouseWheelH != 0.0f) scroll = std::max(0.0f, scroll - io.MouseWheelH * 60.0f / pps);
+    if (io.MouseWheelH != 0.0f) l.scroll = std::max(0.0f, l.scroll - io.MouseWheelH * 60.0f / l.pps);
+}
 
-    if (ImGui::IsItemActivated()) {
-        view.pressX = mouse.x;
-        view.pressY = mouse.y;
-        view.lastTime = xToTime(mouse.x);
-        view.gestureEvent = -1;
-        if (mouse.y < sceneY) {
-            view.gesture = Gesture::Playhead;
-        } else if (mouse.y >= eventsY) {
-            bool onEdge = false;
-            const int hit = HitEvent(events, view, lanesX, eventsY, pps, scroll, mouse, &onEdge);
-            if (hit >= 0) {
-                if (io.KeyCtrl) ToggleSelected(hit);
-                else if (io.KeyShift) SelectEvent(hit, true);
-                else if (!IsSelected(hit)) SelectEvent(hit, false);
-                view.gesture = onEdge ? Gesture::Resize : Gesture::Pending;
-                view.gestureEvent = hit;
-                view.resizeFrom = events[static_cast<size_t>(hit)].duration;
-            } else {
-                // Empty lane space: a click moves the playhead, a drag draws a band.
-                view.gesture = Gesture::BandPending;
-                view.bandTime = xToTime(mouse.x);
-                view.bandY = mouse.y - (eventsY - view.firstRow * kRowPitch);
+// A press in the lanes: on the ruler it takes the playhead, on an event it selects and
+// starts a move or a resize, on empty lane space it may become a band.
+void BeginPress(const TimelineLayout& l, ImVec2 mouse, TimelineView& view) {
+    const EditContext edit = CurrentEdit();
+    const auto& events = edit.project.timeline.events;
+    const ImGuiIO& io = ImGui::GetIO();
+    view.pressX = mouse.x;
+    view.pressY = mouse.y;
+    view.lastTime = l.XToTime(mouse.x);
+    view.gestureEvent = -1;
+    view.gesture = Gesture::Playhead;
+    if (mouse.y < l.eventsY) return;
+    bool onEdge = false;
+    const int hit = HitEvent(events, view, l.lanesX, l.eventsY, l.pps, l.scroll, mouse, &onEdge);
+    if (hit >= 0) {
+        PressEvent(edit, hit, io.KeyCtrl, io.KeyShift);
+        view.gesture = onEdge ? Gesture::Resize : Gesture::Pending;
+        view.gestureEvent = hit;
+        view.resizeFrom = events[static_cast<size_t>(hit)].duration;
+    } else {
+        // Empty lane space: a click moves the playhead, a drag draws a band.
+        view.gesture = Gesture::BandPending;
+        view.bandTime = l.XToTime(mouse.x);
+        view.bandY = mouse.y - l.ContentTop(view);
+    }
+}
+
+// The pointer moved with the button held: the gesture the press began goes on. A move
+// or resize records its one undo step when the pointer first really moves.
+void ContinuePress(const TimelineLayout& l, ImVec2 mouse, TimelineView& view) {
+    const float t = l.XToTime(mouse.x);
+    switch (view.gesture) {
+        case Gesture::Playhead:
+            Editor().playhead = std::clamp(t, 0.0f, l.endTime);
+            break;
+        case Gesture::BandPending:
+            if (std::max(std::fabs(mouse.x - view.pressX), std::fabs(mouse.y - view.pressY)) > kClickSlop)
+                view.gesture = Gesture::Band;
+            break;
+        case Gesture::Band:  // drawn with the lanes, applied on release
+            break;
+        case Gesture::Pending:
+            // A press that barely moves is a click, not a move.
+            if (std::fabs(mouse.x - view.pressX) <= 3.0f) break;
+            BeginTimelineGesture(CurrentEdit());
+            view.gesture = Gesture::Move;
+            [[fallthrough]];
+        case Gesture::Move:
+            FollowEdit(MoveSelected(CurrentEdit(), t - view.lastTime));
+            view.lastTime = t;
+            break;
+        case Gesture::Resize:
+            if (std::fabs(mouse.x - view.pressX) > 1.0f || view.resizeFrom < 0.0f) {
+                if (view.resizeFrom >= 0.0f) {
+                    BeginTimelineGesture(CurrentEdit());
+                    // From here on the undo step exists; remember that with the sign.
+                    view.resizeFrom = -view.resizeFrom - 1.0f;
+                }
+                const float from = -view.resizeFrom - 1.0f;
+                FollowEdit(ResizeEvent(CurrentEdit(), view.gestureEvent, from + (mouse.x - view.pressX) / l.pps));
             }
-        } else {
-            view.gesture = Gesture::Playhead;
-        }
+            break;
+        case Gesture::None:
+            break;
     }
-    if (ImGui::IsItemActive()) {
-        const float t = xToTime(mouse.x);
-        switch (view.gesture) {
-            case Gesture::Playhead:
-                editor.playhead = std::clamp(t, 0.0f, endTime);
-                break;
-            case Gesture::BandPending:
-                if (std::max(std::fabs(mouse.x - view.pressX), std::fabs(mouse.y - view.pressY)) > kClickSlop)
-                    view.gesture = Gesture::Band;
-                break;
-            case Gesture::Band:  // drawn with the lanes, applied on release
-                break;
-            case Gesture::Pending:
-                // A press that barely moves is a click, not a move.
-                if (std::fabs(mouse.x - view.pressX) > 3.0f) {
-                    BeginTimelineGesture();
-                    view.gesture = Gesture::Move;
-                    MoveSelected(t - view.lastTime);
-                    view.lastTime = t;
-                }
-                break;
-            case Gesture::Move:
-                MoveSelected(t - view.lastTime);
-                view.lastTime = t;
-                break;
-            case Gesture::Resize:
-                if (std::fabs(mouse.x - view.pressX) > 1.0f || view.resizeFrom < 0.0f) {
-                    if (view.resizeFrom >= 0.0f) {
-                        BeginTimelineGesture();
-                        // From here on the undo snapshot exists; remember that with the sign.
-                        view.resizeFrom = -view.resizeFrom - 1.0f;
-                    }
-                    const float from = -view.resizeFrom - 1.0f;
-                    ResizeEvent(view.gestureEvent, from + (mouse.x - view.pressX) / pps);
-                }
-                break;
-            case Gesture::None:
-                break;
-        }
+}
+
+// The button let go: a click on empty lane space moves the playhead, a band selects
+// what it touches as drawn this frame. Shift or Ctrl add to the selection.
+void EndPress(const TimelineLayout& l, ImVec2 mouse, TimelineView& view) {
+    const EditContext edit = CurrentEdit();
+    const ImGuiIO& io = ImGui::GetIO();
+    const bool add = io.KeyCtrl || io.KeyShift;
+    if (view.gesture == Gesture::BandPending) {
+        Editor().playhead = std::clamp(l.XToTime(mouse.x), 0.0f, l.endTime);
+        if (!add) ClearSelection(edit);
+    } else if (view.gesture == Gesture::Band) {
+        const BandExtent band = CurrentBand(l, view, mouse);
+        const auto& events = edit.project.timeline.events;
+        std::vector<int> touched;
+        for (size_t i = 0; i < events.size() && i < view.row.size(); ++i)
+            if (BandTouches(band, events[i], view.row[i], l.pps)) touched.push_back(static_cast<int>(i));
+        SelectEvents(edit, touched, add);
     }
-    // Hover: the resize cursor over an event's right end, and what the event is.
-    if (hovered && !ImGui::IsItemActive() && mouse.y >= eventsY) {
-        bool onEdge = false;
-        const int hit = HitEvent(events, view, lanesX, eventsY, pps, scroll, mouse, &onEdge);
-        if (hit >= 0) {
-            const Event& e = events[static_cast<size_t>(hit)];
-            if (onEdge && !IsEventLocked(e) && e.sceneLink < 0) ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
-            ImGui::SetTooltip("%s\n%s, %.3f s, %.3f s long%s", EventLabel(e, project.timeline.userShapes), EventShapeName(e.shape),
-                              static_cast<double>(e.time), static_cast<double>(e.duration),
-                              IsEventLocked(e) ? ", locked" : (e.sceneLink >= 0 ? ", follows its scene" : ""));
-        }
-    }
-    if (ImGui::IsItemDeactivated()) {
-        const bool add = io.KeyCtrl || io.KeyShift;
-        if (view.gesture == Gesture::BandPending) {
-            editor.playhead = std::clamp(xToTime(mouse.x), 0.0f, endTime);
-            if (!add) ClearSelection();
-        } else if (banding) {
-            // The band as drawn this frame, where the pointer let go.
-            if (!add) ClearSelection();
-            // Through SelectEvent, so a linked folder comes whole, as with a click.
-            for (size_t i = 0; i < events.size() && i < view.row.size(); ++i)
-                if (BandTouches(band, events[i], view.row[i], pps)) SelectEvent(static_cast<int>(i), true);
-        }
-        view.gesture = Gesture::None;
-        view.gestureEvent = -1;
-    }
-    if (events.empty()) {
+    view.gesture = Gesture::None;
+    view.gestureEvent = -1;
+}
+
+// The timeline's input: the wheel scrolls and zooms the view, presses and drags edit
+// through the core.
+void HandleTimelineInput(const TimelineLayout& l, const PointerState& pointer, TimelineView& view) {
+    HandleWheel(l, pointer, view);
+    if (pointer.activated) BeginPress(l, pointer.mouse, view);
+    if (pointer.active) ContinuePress(l, pointer.mouse, view);
+    if (pointer.deactivated) EndPress(l, pointer.mouse, view);
+}
+
+}  // namespace
+
+void DrawTimeline(const PanelRect& rect) {
+    BeginRegion("##timeline", rect, IM_COL32(20, 23, 28, 255));
+    const Project& project = CurrentProject();
+    EditorState& editor = Editor();
+    TimelineView& view = View();
+    SyncSelection(CurrentEdit());
+    // Rows stay as they are while an event is dragged, so it does not jump between rows
+    // under the pointer; they are packed afresh when the drag ends.
+    const bool dragging = view.gesture == Gesture::Move || view.gesture == Gesture::Resize;
+    if (!dragging || view.row.size() != project.timeline.events.size()) PackRows(project.timeline.events, view);
+    const TimelineLayout l = LayOutTimeline(rect, project, editor, view);
+
+    // The mouse area: everything right of the lane names.
+    ImGui::SetCursorScreenPos(ImVec2(l.lanesX, l.rulerY));
+    ImGui::InvisibleButton("##lanes", ImVec2(l.lanesW, rect.h - 2.0f));
+    RegisterLastItem("timeline");
+    const PointerState pointer{ImGui::IsItemHovered(), ImGui::IsItemActivated(), ImGui::IsItemActive(),
+                               ImGui::IsItemDeactivated(), ImGui::GetIO().MousePos};
+    if (UiScriptActive()) RegisterTimelinePlaces(l, view);
+
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    DrawLaneBackgrounds(draw, l, project);
+    DrawRuler(draw, l);
+    DrawScenesAndMarkers(draw, l, project);
+    const bool banding = view.gesture == Gesture::Band;
+    const BandExtent band = banding ? CurrentBand(l, view, pointer.mouse) : BandExtent{};
+    DrawEvents(draw, l, project, view, banding ? &band : nullptr);
+    DrawPlayheadAndRowBar(draw, l, view, editor.playhead);
+
+    HandleTimelineInput(l, pointer, view);
+    DrawHoverTip(l, pointer, project, view);
+    if (project.timeline.events.empty()) {
         const char* hint = "No events yet \xE2\x80\x94 Composition > Create Spot places one at the playhead";
         const ImVec2 size = ImGui::CalcTextSize(hint);
-        draw->AddText(ImVec2(lanesX + (lanesW - size.x) * 0.5f, eventsY + (eventsH - size.y) * 0.5f), IM_COL32(120, 126, 136, 255), hint);
+        draw->AddText(ImVec2(l.lanesX + (l.lanesW - size.x) * 0.5f, l.eventsY + (l.eventsH - size.y) * 0.5f),
+                      IM_COL32(120, 126, 136, 255), hint);
     }
     EndRegion();
 }

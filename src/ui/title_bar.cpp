@@ -44,7 +44,7 @@ void RegisterItem(const std::string& label) {
 }
 
 void DrawDynamicSubmenu(const MenuItem& item) {
-    const std::string label = MenuLabel(item.text);
+    const std::string label = MenuLabel(item.title);
     const ImVec2 at = ImGui::GetCursorScreenPos();
     RegisterScriptTarget("submenu:" + label, {at.x, at.y, at.x + ImGui::GetContentRegionAvail().x,
                                                at.y + ImGui::GetTextLineHeightWithSpacing()});
@@ -85,15 +85,19 @@ void DrawMenuItems(const Menu& menu) {
                 ImGui::Separator();
                 break;
             case MenuItem::Kind::Command: {
-                const std::string label = MenuLabel(item.text);
-                const bool enabled = ItemEnabled(item.id);
-                bool chosen = ImGui::MenuItem(label.c_str(), *item.shortcut ? item.shortcut : nullptr, false, enabled);
+                const Command& command = *item.command;
+                const std::string label = MenuLabel(command.label);
+                const bool enabled = command.handler && ItemEnabled(command.id);
+                bool chosen = ImGui::MenuItem(label.c_str(), *command.shortcut ? command.shortcut : nullptr, false, enabled);
                 RegisterItem(label);
-                if (!chosen && enabled && acceptMnemonics && MnemonicPressed(item.text)) {
+                // An operation the program does not have says what does the work instead.
+                if (!command.handler && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+                    ImGui::SetTooltip("%s", command.instead);
+                if (!chosen && enabled && acceptMnemonics && MnemonicPressed(command.label)) {
                     chosen = true;
                     ImGui::CloseCurrentPopup();
                 }
-                if (chosen) PostCommand(item.id);
+                if (chosen) PostCommand(command.id);
                 break;
             }
             default:

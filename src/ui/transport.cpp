@@ -7,7 +7,7 @@
 #include "app/app_state.h"
 #include "app/editor_state.h"
 #include "app/fonts.h"
-#include "app/timeline_edit.h"
+#include "app/timeline_view.h"
 #include "model/timeline.h"
 #include "ui/panels.h"
 

@@ -1,13 +1,15 @@
-// The video area: the reference picture's frame. Until the picture is decoded here it
-// shows an empty frame with the video's name, or how to load one.
+// The video area: the reference picture's frame, with the video's name and the
+// playhead's timecode, or how to load a video.
 #include <imgui.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
 
+#include "app/app_state.h"
 #include "app/editor_state.h"
-#include "app/timeline_edit.h"
+#include "app/timeline_view.h"
+#include "app/ui_script.h"
 #include "model/timeline.h"
 #include "ui/panels.h"
 
@@ -28,12 +30,13 @@ void DrawVideoArea(const PanelRect& rect) {
     const ImVec2 a(rect.x + (rect.w - w) * 0.5f, rect.y + (rect.h - h) * 0.5f), b(a.x + w, a.y + h);
     draw->AddRectFilled(a, b, IM_COL32(0, 0, 0, 255));
     draw->AddRect(a, b, IM_COL32(52, 58, 68, 255));
+    RegisterScriptTarget("video", {a.x, a.y, b.x, b.y});
 
     const std::string line1 = project.videoPath.empty()
                                   ? std::string("No reference video")
                                   : std::filesystem::path(project.videoPath).filename().string();
     const char* line2 = project.videoPath.empty() ? "File \xE2\x80\xBA Import Video\xE2\x80\xA6 to load one"
-                                                  : "The picture appears here once it is decoded";
+                                                  : "The project's reference video; morvane-cli trace reads its picture";
     const ImVec2 s1 = ImGui::CalcTextSize(line1.c_str()), s2 = ImGui::CalcTextSize(line2);
     const float cy = (a.y + b.y) * 0.5f;
     const ImVec4 clip(a.x + 4, a.y, b.x - 4, b.y);

@@ -83,11 +83,11 @@ grep -q "^\[Audio\] opened" "$work/demo.log" || fail "the audio output was not o
 
 # 2. A new timeline: two events from the menu, Composition > Render, then play.
 made_and_rendered='wait 3
-menu 29
-click 1000 620
+menu create-spot
+click @lane:23
 wait 2
-menu 32
-menu 23
+menu create-fill
+menu render
 wait 2
 wait-audio 120'
 # 2.5 s played from the start.

@@ -14,59 +14,59 @@ selected() { awk '$1 == "event" && $10 == 1 { printf "%s%s", sep, $2; sep = " " 
 # pixel of the fitted view is 25 ms).
 scenes() { awk '$1 == "scene" { name = $8; for (n = 9; n <= NF; ++n) name = name " " $n; printf "%.1f %.1f %s\n", $4, $6, name }' "$1"; }
 
-# The lanes at the fitted zoom: 40 pixels a second from x 74; the ruler at y 429; the
-# first event row from y 482, a row every 37 pixels.
+# Places in the lanes are named by time and row ("ruler:T", "row:R:T", "lane:T" for the
+# first empty row); drags go by pixels, about 40 a second at the fitted zoom.
 # 1. Events from the menu, bands, scenes, saved through the file browser.
 cat > "$work/band.script" <<'SCRIPT'
 wait 3
 # Spot 0-1, Bloom 5-7, Contour 10-13 in the first row; a Spot 11-12 in the second
 # (it overlaps the Contour); a Spot 20-21 in the first.
-menu 29
-click 274 429
-menu 30
-click 474 429
-menu 31
-click 514 429
-menu 29
-click 874 429
-menu 29
+menu create-spot
+click @ruler:5
+menu create-bloom
+click @ruler:10
+menu create-contour
+click @ruler:11
+menu create-spot
+click @ruler:20
+menu create-spot
 expect-events 5
 dump-state WORK/made.txt
 # From the empty space at 4 s across the first row to 14 s: the Bloom and the Contour.
-drag 234 490 634 505
+drag @row:0:4 400 15
 expect-selected 2
 dump-state WORK/band.txt
 # With Shift, a band over the second row adds its Spot.
 hold shift
-drag 634 530 534 540
+drag @row:1:14 -100 10
 hold none
 expect-selected 3
 dump-state WORK/added.txt
 # Zoomed in and scrolled a second to the right, a band still takes what it covers:
 # at 60 pixels a second 12 s to 14 s of the first row is the Contour alone.
 key ctrl+equals
-move 1000 600
+move @lane:15
 wheel -1
 wait 2
-drag 854 490 734 505
+drag @row:0:14 -120 15
 expect-selected 1
 dump-state WORK/zoomed.txt
 key ctrl+0
 wait 2
 # A band over nothing clears the selection.
-drag 1000 600 1100 640
+drag @lane:23 100 40
 expect-selected 0
 # A click on empty lane space moves the playhead (and clears the selection).
 click @event:1
 expect-selected 1
-click 1074 600
+click @lane:25
 expect-selected 0
 dump-state WORK/clicked.txt
 # Bloom and Contour become a linked folder: a band over the Contour takes both.
-drag 234 490 634 505
+drag @row:0:4 400 15
 key ctrl+g
-click 1074 600
-drag 634 495 480 505
+click @lane:25
+drag @row:0:14 -154 10
 expect-selected 2
 key ctrl+b
 expect-status Scene saved: Scene 1
@@ -76,7 +76,7 @@ dump-state WORK/scene-undone.txt
 key ctrl+shift+z
 dump-state WORK/scene-redone.txt
 # Nothing selected and no work area: nothing to cover, and no undo step either.
-click 1074 600
+click @lane:25
 key ctrl+b
 expect-status Select events or set a work area to save a scene
 dump-state WORK/refused.txt
@@ -84,12 +84,12 @@ key ctrl+z
 dump-state WORK/refused-undone.txt
 key ctrl+shift+z
 # The work area, from the menu: 20 s to 25 s.
-click 874 429
-menu 24
-click 1074 429
-menu 25
-click 1074 600
-menu 27
+click @ruler:20
+menu set-in
+click @ruler:25
+menu set-out
+click @lane:25
+menu save-scene
 expect-status Scene saved: Scene 2
 # Ctrl+B in the keywords field is the field's, not Save Scene.
 click @event:0
@@ -97,13 +97,13 @@ click @keywords
 expect-text-focus
 key ctrl+b
 expect-text-focus
-click 640 200
+click @video
 wait 2
 dump-state WORK/scenes.txt
 # A band in progress, for the eye.
-press 234 490
-move 400 500
-move 634 545
+press @row:0:4
+move @row:0:8
+move @row:1:14
 wait 2
 screenshot band
 release
@@ -166,7 +166,7 @@ cat > "$work/words.script" <<'SCRIPT'
 wait 3
 expect-events 4
 # A band over the Bloom-to-be at 6 s takes its linked partner at 1 s.
-drag 300 490 340 505
+drag @row:0:5.5 40 15
 expect-selected 2
 key ctrl+b
 click @event:3

@@ -34,9 +34,9 @@ expect-hit 1279 719 resize
 key alt+c
 expect-popup-open
 wait 2
-expect-command 0
+expect-command none
 key r
-expect-command 23
+expect-command render
 open-menu File
 expect-popup-open
 screenshot file-menu
@@ -44,57 +44,57 @@ move @submenu:Open Recent
 wait 3
 screenshot recent-menu
 click @item:/films/b.mvproj
-expect-command 1001
+expect-command open-recent:1
 expect-status File not found
 open-menu Composition
 move @submenu:Place Recipe
 wait 3
 screenshot composition-menu
-click 600 500
+click @video
 # The eleven accelerators act while a text field has the keyboard.
 click @description
 expect-text-focus
 type Door slams, then rain
 key ctrl+n
-expect-command 37
+expect-command new
 key ctrl+o
-expect-command 38
+expect-command open
 key ctrl+shift+s
-expect-command 39
+expect-command save-as
 key ctrl+w
-expect-command 41
+expect-command close
 key ctrl+shift+1
-expect-command 45
+expect-command project-launcher
 key ctrl+equals
-expect-command 14
+expect-command zoom-in
 key ctrl+minus
-expect-command 15
+expect-command zoom-out
 key ctrl+0
-expect-command 46
+expect-command zoom-fit
 key f1
-expect-command 44
+expect-command user-guide
 # The interface's own shortcuts leave a text field its Ctrl+Z.
 key ctrl+z
 wait 3
-expect-command 44
+expect-command user-guide
 expect-text-focus
 screenshot typed
 key ctrl+comma
-expect-command 42
+expect-command settings
 key ctrl+shift+e
-expect-command 40
+expect-command export
 # Open and Save As left their file browser up; Escape closes it.
 key escape
 wait 2
 # Outside a text field they are menu commands. Saving an untitled project asks where.
-click 400 400
+click @video
 key ctrl+s
-expect-command 10
+expect-command save
 expect-popup-open
 key escape
 wait 2
 key ctrl+shift+z
-expect-command 4
+expect-command redo
 # Dropped from the desktop: the folder is kept for the library, the two sound files
 # become Clips at the playhead, the text file is ignored.
 drop DROPDIR/Foley DROPDIR/door.WAV DROPDIR/notes.txt DROPDIR/rain.flac
@@ -105,7 +105,7 @@ expect-status Placed 2 clips
 throw
 wait 3
 key ctrl+z
-expect-command 3
+expect-command undo
 open-menu Help
 move @item:About Morvane
 wait 1
@@ -148,7 +148,7 @@ cat > "$work/unsaved.script" <<'SCRIPT'
 wait 3
 click @description
 type changed
-click 400 400
+click @video
 quit
 wait 3
 expect-popup-open
@@ -163,11 +163,11 @@ cmp -s "$work/Cue 7.mvproj" <(printf '{"format": "Morvane", "version": 5, "minRe
   fail "Discard changed the project file"
 
 # 3. A check that does not hold fails the run with exit code 3 and names the line.
-printf 'wait 2\nkey ctrl+n\nexpect-command 38\n' > "$work/bad.script"
+printf 'wait 2\nkey ctrl+n\nexpect-command open\n' > "$work/bad.script"
 xrun "$app" --ui-script "$work/bad.script" > "$work/bad.log" 2>&1
 rc=$?
 [ $rc -eq 3 ] || fail "a failed expectation exited $rc, not 3"
-grep -q 'script line 3: expected command 38, last was 37' "$work/bad.log" || { fail "no failure line"; cat "$work/bad.log"; }
+grep -q 'script line 3: expected command open, last was new' "$work/bad.log" || { fail "no failure line"; cat "$work/bad.log"; }
 
 # 4. A second start with a project hands it over and exits 0 at once, without a display.
 printf 'wait-ms 6000\nquit\n' > "$work/wait.script"

@@ -14,12 +14,12 @@ field() { awk -v i="$2" -v k="$3" '$1 == "event" && $2 == i { for (n = 3; n < NF
 cat > "$work/edit.script" <<'SCRIPT'
 wait 3
 screenshot empty
-menu 29
+menu create-spot
 expect-events 1
 # A click in the empty lanes puts the playhead there; the next event starts at it.
-click 1000 620
+click @lane:23
 wait 2
-menu 30
+menu create-bloom
 expect-events 2
 expect-selected 1
 dump-state WORK/made.txt
@@ -37,7 +37,7 @@ wait 2
 # Select both, group them, and a click on one selects its whole folder.
 key ctrl+a
 key ctrl+g
-click 1000 660
+click @lane:23
 expect-selected 0
 click @event:1
 expect-selected 2
@@ -55,10 +55,10 @@ dump-state WORK/grouped.txt
 # Dragging an event's right end changes its length; the ruler moves the playhead, and
 # the work area's ends are set at it.
 drag @event-end:1 40 0
-click 474 429
-menu 24
-click 874 429
-menu 25
+click @ruler:10
+menu set-in
+click @ruler:20
+menu set-out
 wait 2
 dump-state WORK/resized.txt
 # Copy and paste at the playhead (20 s), keeping the events' spacing; undo takes it back.
@@ -131,7 +131,7 @@ PY
 cp "$saved" "$work/saved-copy.mvproj"
 cat > "$work/reopen.script" <<'SCRIPT'
 wait 3
-menu 38
+menu open
 expect-popup-open
 wait 2
 type WORK/films/missing.mvproj
@@ -150,10 +150,10 @@ click @keywords
 expect-text-focus
 type door slam
 key ctrl+equals
-expect-command 14
+expect-command zoom-in
 expect-text-focus
 type , wood
-click 640 200
+click @video
 wait 2
 screenshot events-selected
 dump-state WORK/reopened.txt
@@ -175,7 +175,7 @@ cmp -s "$work/shots/events-selected.png" "$work/shots/unsaved.png" && fail "the 
 cat > "$work/new.script" <<'SCRIPT'
 wait 3
 expect-events 2
-menu 32
+menu create-fill
 expect-events 3
 key ctrl+n
 expect-popup-open
@@ -184,7 +184,7 @@ wait 3
 expect-events 0
 dump-state WORK/new.txt
 # Markers from a session text export join the new project (read on the job's thread).
-menu 48
+menu import-markers
 expect-popup-open
 wait 2
 type WORK/films/session.txt
@@ -233,7 +233,7 @@ key ctrl+0
 wait 2
 key ctrl+equals
 key ctrl+equals
-click 1200 429
+click @ruler
 wait 2
 screenshot far
 expect-events 2

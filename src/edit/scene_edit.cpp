@@ -1,10 +1,10 @@
-#include "app/scene_edit.h"
+#include "edit/scene_edit.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "app/app_state.h"
-#include "app/timeline_edit.h"
+#include "edit/selection.h"
+#include "edit/timeline_edit.h"
 #include "model/undo.h"
 
 namespace morvane {
@@ -60,10 +60,10 @@ std::string JoinSceneKeywords(const std::vector<const Event*>& events) {
     return cut;
 }
 
-int SaveSceneFromSelection() {
-    Project& project = CurrentProject();
+EditResult SaveSceneFromSelection(const EditContext& edit) {
+    Project& project = edit.project;
     const auto& events = project.timeline.events;
-    const std::vector<int> selected = SelectedIndices();
+    const std::vector<int> selected = SelectedIndices(edit);
     float in = INFINITY, out = -INFINITY;
     std::vector<const Event*> sources;
     for (int index : selected) {
@@ -77,14 +77,8 @@ int SaveSceneFromSelection() {
         in = project.workAreaIn >= 0.0f ? project.workAreaIn : 0.0f;
         out = project.workAreaOut >= 0.0f ? project.workAreaOut : TimelineEnd(project);
     }
-    if (!std::isfinite(in) || !std::isfinite(out)) {
-        SetStatus("Select events or set a work area to save a scene", 3.0f);
-        return -1;
-    }
-    if (out <= in) {
-        SetStatus("Nothing to save: the scene would have no length", 3.0f);
-        return -1;
-    }
+    if (!std::isfinite(in) || !std::isfinite(out)) return {false, false, "Select events or set a work area to save a scene"};
+    if (out <= in) return {false, false, "Nothing to save: the scene would have no length"};
     Scene scene;
     scene.name = CutText(NewSceneName(project.timeline.scenes), kNameMaxBytes);
     scene.inTime = std::max(0.0f, in);
@@ -92,8 +86,7 @@ int SaveSceneFromSelection() {
     scene.keywords = JoinSceneKeywords(sources);
     PushUndo(project);
     project.timeline.scenes.push_back(scene);
-    SetStatus("Scene saved: " + scene.name, 3.0f);
-    return static_cast<int>(project.timeline.scenes.size()) - 1;
+    return {true, false, "Scene saved: " + scene.name};
 }
 
 }  // namespace morvane
