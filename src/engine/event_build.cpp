@@ -252,7 +252,7 @@ void PlacePinned(Context& ctx, const Event& ev, int eventIdx, const std::vector<
             layer.startTime = start;
             layer.duration = ev.duration;
             layer.fadeIn = layer.fadeOut = 0.0f;
-            layer.procMode = 1;
+            layer.procMode = ProcMode::Fill;
         } else {
             const float natural = start - preroll / ratio;
             layer.startTime = std::max(start - kSpanSlack, natural);
@@ -449,7 +449,7 @@ void PlaceChosen(Context& ctx, const Event& ev, const Slot& slot, int j, const L
             break;
         }
         case EventShape::Fill: {
-            layer.procMode = 1;
+            layer.procMode = ProcMode::Fill;
             layer.startTime = start;
             layer.duration = dur;
             const SourceSpan span = ChooseSourceOffset(e, dur, TargetOver(ev, start, dur), ctx.rng, ctx.options.envelopes);
@@ -497,7 +497,7 @@ int PlaceAlloy(Context& ctx, const Event& ev, int eventIdx, const std::vector<co
     const float start = EventStart(ev), end = EventEnd(ev);
     for (int k = 0; k < stems; ++k) {
         Layer layer = NewLayer(ev, eventIdx);
-        layer.procMode = 3;
+        layer.procMode = ProcMode::Alloy;
         layer.alloyMorph = ev.alloyMorph;
         layer.alloyAlgo = ctx.tl.settings.alloyAlgorithm;
         layer.startTime = start;
@@ -656,7 +656,7 @@ void BuildShapedEvent(Context& ctx, int eventIdx) {
             layer.name = SketchName(ev.shape);
             layer.startTime = start;
             layer.duration = std::max(0.01f, ev.duration);
-            if (ev.shape == EventShape::Fill) layer.procMode = 1;
+            if (ev.shape == EventShape::Fill) layer.procMode = ProcMode::Fill;
             ScaleFades(layer, 0.85f);
             ctx.placed.push_back(std::move(layer));
         }

@@ -23,7 +23,7 @@ EventPreset FullPreset() {
     p.name = "Door Slam / heavy";
     p.keywords = "door, slam";
     p.shape = EventShape::Clip;
-    p.intensityMode = 2;
+    p.intensityMode = IntensityMode::ShapedNoFloor;
     p.duration = 1.5f;
     p.syncOffset = 0.125f;
     p.spread = 0.5f;
