@@ -117,15 +117,6 @@ struct Context {
     int noMatch = 0;
 };
 
-// The five band shares of a file (0.2 each when it is silent).
-std::array<float, 5> Shares(const LibraryEntry& e) {
-    std::array<float, 5> s{};
-    float sum = 0.0f;
-    for (int k = 0; k < 5; ++k) sum += e.features[k];
-    for (int k = 0; k < 5; ++k) s[k] = sum > 0.01f ? e.features[k] / sum : 0.2f;
-    return s;
-}
-
 // The summed band profile of hero events overlapping a non-hero event: each hero adds
 // 1.5 x the fraction of this event it overlaps x the mean band profile of its layers.
 bool HeroOccupancy(const Context& ctx, int eventIdx, std::array<float, 5>& out) {
@@ -141,7 +132,7 @@ bool HeroOccupancy(const Context& ctx, int eventIdx, std::array<float, 5>& out) 
             if (l.eventIdx != heroIdx) continue;
             auto it = ctx.byPath.find(l.filepath);
             if (it == ctx.byPath.end()) continue;
-            const std::array<float, 5> s = Shares(*it->second);
+            const std::array<float, 5> s = BandShares(*it->second);
             for (int k = 0; k < 5; ++k) profile[k] += s[k];
             ++n;
         }
