@@ -9,7 +9,7 @@
 namespace morvane {
 
 void PlaceBlock(RenderBlock& block, const GroupPlacement& placement) {
-    const int mode = SpatialModeForPlacement(placement.mode);
+    const int mode = SpatialModeForPlacement(static_cast<int>(placement.mode));
     const float amount = std::isfinite(placement.amount) ? std::clamp(placement.amount / 100.0f, 0.0f, 1.0f) : 0.5f;
     // A block that gains side components again starts their filters afresh rather
     // than from whatever they held when the group was last spread.

@@ -147,14 +147,12 @@ void FillPlacement(const LayerRenderContext& ctx, const Layer& layer, int layerI
     b.muted = b.muted || ev->muted;
     b.isClip = ev->shape == EventShape::Clip;
     b.reverbSend = ev->reverbSend;
-    // intensityMode 1 shapes the layer with the event's intensity (with the 0.3
-    // floor, so quiet stretches thin out rather than vanish), 2 without the floor;
-    // 0 leaves the shape to the chosen files. A layer with its own intGain curve
-    // follows that instead, and Clip and Bed play their files as they are.
+    // A layer with its own intGain curve follows that instead of the event's
+    // intensity, and Clip and Bed play their files as they are.
     const bool ownShape = ev->shape == EventShape::Clip || ev->shape == EventShape::Bed;
-    if (ev->intensityMode > 0 && !layer.hasIntGain && !ownShape) {
+    if (ev->intensityMode != IntensityMode::FromFiles && !layer.hasIntGain && !ownShape) {
         b.followsIntensity = true;
-        b.noFloor = ev->intensityMode == 2;
+        b.noFloor = ev->intensityMode == IntensityMode::ShapedNoFloor;
         b.intensity = ev->intensity;
         b.intensityScale = ev->intensityScale;
     }
@@ -271,9 +269,9 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
         audio.assign(1, SynthesizeSketch(SketchKindOfName(layer.name), frames, rate,
                                          SketchSeed(layer.startTime, layer.eventIdx, layer.track)));
     } else if (!layer.filepath.empty()) {
-        if (layer.procMode == 1)
+        if (layer.procMode == ProcMode::Fill)
             audio = RenderFill(ctx, layer, layer.filepath);
-        else if (layer.procMode == 3)
+        else if (layer.procMode == ProcMode::Alloy)
             audio = RenderAlloyLayer(ctx, layer, layer.filepath, rho);
         else
             audio = loadPlain(rho);
@@ -296,7 +294,7 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
         const int64_t frames = static_cast<int64_t>(audio[0].size());
         // Sketches are not tuned: their tone is made up, and a tuned shift would
         // change their length after they were made.
-        if (ctx.scaleType != 0 && !ctx.analysisFree && frames > 128 && layer.procMode != 1 && !placeholder) {
+        if (ctx.scaleType != 0 && !ctx.analysisFree && frames > 128 && layer.procMode != ProcMode::Fill && !placeholder) {
             const int64_t window = std::min<int64_t>(frames, 4096);
             const int64_t start = LoudestWindowStart(audio, window);
             const int64_t length = std::min<int64_t>(8192, frames - start);
@@ -316,7 +314,7 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
                 const double tuned = PitchRatio(layer.pitchShift);
                 // The span read was sized for the old pitch; a tuned layer needs more
                 // (or less) source so it still lasts its duration after the shift.
-                if (std::fabs(tuned - rho) > 1e-9 && layer.procMode != 3) {
+                if (std::fabs(tuned - rho) > 1e-9 && layer.procMode != ProcMode::Alloy) {
                     Channels reread = loadPlain(tuned);
                     if (!reread.empty() && !reread[0].empty()) {
                         if (layer.hasEqGains && !ctx.skipEq)
@@ -335,7 +333,7 @@ bool RenderLayerBlock(const LayerRenderContext& ctx, Layer& layer, int layerInde
             for (std::vector<float>& channel : audio) channel = ResampleToLength(channel, target);
         }
         // Reversed layers (the project's reverse chance) play their span backwards.
-        if (LayerReversed(layer, ctx.reverseProb) && layer.procMode != 1)
+        if (LayerReversed(layer, ctx.reverseProb) && layer.procMode != ProcMode::Fill)
             for (std::vector<float>& channel : audio) std::reverse(channel.begin(), channel.end());
         // Frequency shift (the project's intensity): every channel alike, fills never.
         ShiftFrequency(audio, LayerFrequencyShiftHz(layer, ctx.freqShiftIntensity), rate);

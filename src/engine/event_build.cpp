@@ -117,15 +117,6 @@ struct Context {
     int noMatch = 0;
 };
 
-// The five band shares of a file (0.2 each when it is silent).
-std::array<float, 5> Shares(const LibraryEntry& e) {
-    std::array<float, 5> s{};
-    float sum = 0.0f;
-    for (int k = 0; k < 5; ++k) sum += e.features[k];
-    for (int k = 0; k < 5; ++k) s[k] = sum > 0.01f ? e.features[k] / sum : 0.2f;
-    return s;
-}
-
 // The summed band profile of hero events overlapping a non-hero event: each hero adds
 // 1.5 x the fraction of this event it overlaps x the mean band profile of its layers.
 bool HeroOccupancy(const Context& ctx, int eventIdx, std::array<float, 5>& out) {
@@ -141,7 +132,7 @@ bool HeroOccupancy(const Context& ctx, int eventIdx, std::array<float, 5>& out) 
             if (l.eventIdx != heroIdx) continue;
             auto it = ctx.byPath.find(l.filepath);
             if (it == ctx.byPath.end()) continue;
-            const std::array<float, 5> s = Shares(*it->second);
+            const std::array<float, 5> s = BandShares(*it->second);
             for (int k = 0; k < 5; ++k) profile[k] += s[k];
             ++n;
         }
@@ -252,7 +243,7 @@ void PlacePinned(Context& ctx, const Event& ev, int eventIdx, const std::vector<
             layer.startTime = start;
             layer.duration = ev.duration;
             layer.fadeIn = layer.fadeOut = 0.0f;
-            layer.procMode = 1;
+            layer.procMode = ProcMode::Fill;
         } else {
             const float natural = start - preroll / ratio;
             layer.startTime = std::max(start - kSpanSlack, natural);
@@ -449,7 +440,7 @@ void PlaceChosen(Context& ctx, const Event& ev, const Slot& slot, int j, const L
             break;
         }
         case EventShape::Fill: {
-            layer.procMode = 1;
+            layer.procMode = ProcMode::Fill;
             layer.startTime = start;
             layer.duration = dur;
             const SourceSpan span = ChooseSourceOffset(e, dur, TargetOver(ev, start, dur), ctx.rng, ctx.options.envelopes);
@@ -497,7 +488,7 @@ int PlaceAlloy(Context& ctx, const Event& ev, int eventIdx, const std::vector<co
     const float start = EventStart(ev), end = EventEnd(ev);
     for (int k = 0; k < stems; ++k) {
         Layer layer = NewLayer(ev, eventIdx);
-        layer.procMode = 3;
+        layer.procMode = ProcMode::Alloy;
         layer.alloyMorph = ev.alloyMorph;
         layer.alloyAlgo = ctx.tl.settings.alloyAlgorithm;
         layer.startTime = start;
@@ -656,7 +647,7 @@ void BuildShapedEvent(Context& ctx, int eventIdx) {
             layer.name = SketchName(ev.shape);
             layer.startTime = start;
             layer.duration = std::max(0.01f, ev.duration);
-            if (ev.shape == EventShape::Fill) layer.procMode = 1;
+            if (ev.shape == EventShape::Fill) layer.procMode = ProcMode::Fill;
             ScaleFades(layer, 0.85f);
             ctx.placed.push_back(std::move(layer));
         }

@@ -13,11 +13,7 @@ namespace morvane {
 BandLookup MakeBandLookup(const std::vector<LibraryRoot>& roots) {
     auto table = std::make_shared<std::unordered_map<std::string, std::array<float, 5>>>();
     for (const LibraryEntry* e : CollectCandidates(roots, -1)) {
-        std::array<float, 5> s{};
-        float sum = 0.0f;
-        for (int k = 0; k < 5; ++k) sum += e->features[k];
-        for (int k = 0; k < 5; ++k) s[k] = sum > 0.01f ? e->features[k] / sum : 0.2f;
-        table->emplace(e->path, s);
+        table->emplace(e->path, BandShares(*e));
     }
     return [table](const Layer& layer) {
         auto it = table->find(layer.filepath);

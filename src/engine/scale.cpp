@@ -100,13 +100,13 @@ uint32_t LayerVariationHash(const Layer& layer) {
 }
 
 bool LayerReversed(const Layer& layer, int reverseProb) {
-    if (layer.procMode == 1 || reverseProb <= 0) return false;
+    if (layer.procMode == ProcMode::Fill || reverseProb <= 0) return false;
     const uint32_t h = LayerVariationHash(layer);
     return static_cast<int>(h % 100u) < std::min(reverseProb, 100);
 }
 
 float LayerFrequencyShiftHz(const Layer& layer, int freqShiftIntensity) {
-    if (layer.procMode == 1 || freqShiftIntensity <= 0) return 0.0f;
+    if (layer.procMode == ProcMode::Fill || freqShiftIntensity <= 0) return 0.0f;
     const uint32_t h = LayerVariationHash(layer) >> 8;
     const float u = static_cast<float>(h & 0xFFFF) / 65535.0f;  // independent of the reverse bits
     return (2.0f * u - 1.0f) * 40.0f * static_cast<float>(std::min(freqShiftIntensity, 100)) / 100.0f;

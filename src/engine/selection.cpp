@@ -164,18 +164,18 @@ namespace {
 
 float Clamp01(float x) { return std::clamp(x, 0.0f, 1.0f); }
 
-std::array<float, 5> BandShares(const LibraryEntry& e) {
-    std::array<float, 5> s{};
+}  // namespace
+
+std::array<float, kFeatureBandCount> BandShares(const LibraryEntry& e) {
+    std::array<float, kFeatureBandCount> s{};
     float sum = 0.0f;
-    for (int k = 0; k < 5; ++k) sum += e.features[k];
-    for (int k = 0; k < 5; ++k) s[k] = sum > 0.01f ? e.features[k] / sum : 0.2f;
+    for (int k = 0; k < kFeatureBandCount; ++k) sum += FeatureOf(e, BandFeature(k));
+    for (int k = 0; k < kFeatureBandCount; ++k) s[k] = sum > 0.01f ? FeatureOf(e, BandFeature(k)) / sum : 0.2f;
     return s;
 }
 
-}  // namespace
-
 float Noisiness(const LibraryEntry& e) {
-    return Clamp01(0.5f - 0.35f * e.harmonicity + 0.3f * e.spectralFlatness + 0.15f * Clamp01(e.features[10]) -
+    return Clamp01(0.5f - 0.35f * e.harmonicity + 0.3f * e.spectralFlatness + 0.15f * Clamp01(FeatureOf(e, Feature::ZeroCrossings)) -
                    (e.pitchConfidence > 0.5f ? 0.1f : 0.0f));
 }
 
@@ -216,7 +216,7 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
                         sq(s[3] - P[3]) + 1.4f * sq(s[4] - P[4]);
     const float sigma = std::max(0.0f, 1.0f - 2.5f * std::sqrt(dist2));
     // 4. Intensity fit.
-    const float dI = std::fabs(e.features[7] - centre);
+    const float dI = std::fabs(FeatureOf(e, Feature::Brightness) - centre);
     if (dI > 0.4f) return 0.0f;
     const float phi = std::max(0.02f, 1.0f - (hasTerms ? 3.0f : 4.0f) * dI);
     // 5.
@@ -231,8 +231,8 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
             float freeShare = 0.0f, clash = 0.0f;
             for (int k = 0; k < 5; ++k) {
                 const float o = O[k] / M;
-                freeShare += (1.0f - Clamp01(o)) * e.features[k];
-                if (o > 0.5f) clash += e.features[k] * sq(2.0f * (o - 0.5f)) * kBandWeights[k];
+                freeShare += (1.0f - Clamp01(o)) * FeatureOf(e, BandFeature(k));
+                if (o > 0.5f) clash += FeatureOf(e, BandFeature(k)) * sq(2.0f * (o - 0.5f)) * kBandWeights[k];
             }
             S += 15.0f * sigma * Clamp01(2.0f * freeShare);
             S = std::max(1.0f, S - 10.0f * sigma * Clamp01(clash));
@@ -251,9 +251,9 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
     }
     // 8. Transient or sustained character.
     const float q = Clamp01(w.transient);
-    const float a = 2.5f * e.features[14];
-    const float t = e.features[11] / 18.0f;
-    const float ecc = std::fabs(e.features[13] - 0.5f);
+    const float a = 2.5f * FeatureOf(e, Feature::Flux);
+    const float t = FeatureOf(e, Feature::Crest) / 18.0f;
+    const float ecc = std::fabs(FeatureOf(e, Feature::TimeCentroid) - 0.5f);
     S += 10.0f * ((1.0f - q) * (0.3f * Clamp01(1.0f - a) + 0.4f * Clamp01(1.0f - t) + 0.3f * (1.0f - 2.0f * ecc)) +
                   q * (0.3f * Clamp01(1.0f - 5.0f * e.attackTime) + 0.4f * Clamp01(t) + 0.3f * Clamp01(a)));
     // 9. Shape.
@@ -265,16 +265,16 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
             break;
         case EventShape::Bloom:
         case EventShape::Contour:
-            S += 5.0f * Clamp01(2.0f * e.features[10]) + 5.0f * Clamp01(1.0f - e.features[11] / 20.0f) +
+            S += 5.0f * Clamp01(2.0f * FeatureOf(e, Feature::ZeroCrossings)) + 5.0f * Clamp01(1.0f - FeatureOf(e, Feature::Crest) / 20.0f) +
                  5.0f * (1.0f - 3.0f * ecc);
             break;
         case EventShape::Fill:
-            S += 5.0f * Clamp01(D / std::max(1.0f, Dn)) + 3.0f * Clamp01(1.0f - e.features[11] / 20.0f) +
-                 3.0f * Clamp01(1.0f - 3.0f * e.features[14]) + 2.0f * Clamp01(2.0f * e.features[10]) +
+            S += 5.0f * Clamp01(D / std::max(1.0f, Dn)) + 3.0f * Clamp01(1.0f - FeatureOf(e, Feature::Crest) / 20.0f) +
+                 3.0f * Clamp01(1.0f - 3.0f * FeatureOf(e, Feature::Flux)) + 2.0f * Clamp01(2.0f * FeatureOf(e, Feature::ZeroCrossings)) +
                  2.0f * (1.0f - 3.0f * ecc);
             break;
         case EventShape::Scatter:
-            S += 10.0f * Clamp01(2.0f * e.features[14]) + 5.0f * Clamp01(e.features[11] / 15.0f);
+            S += 10.0f * Clamp01(2.0f * FeatureOf(e, Feature::Flux)) + 5.0f * Clamp01(FeatureOf(e, Feature::Crest) / 15.0f);
             break;
         case EventShape::Clip:
         case EventShape::Bed: S += 7.5f; break;
@@ -310,8 +310,8 @@ float ReferenceBonus(const ReferenceSet& ref, const LibraryEntry& e, float score
     const std::array<float, 5> s = BandShares(e);
     float d = 0.0f;
     for (int k = 0; k < 5; ++k) d += (s[k] - ref.profile[k]) * (s[k] - ref.profile[k]);
-    d += 1.5f * (e.features[5] - ref.profile[5]) * (e.features[5] - ref.profile[5]);
-    d += (e.features[10] - ref.profile[6]) * (e.features[10] - ref.profile[6]);
+    d += 1.5f * (FeatureOf(e, Feature::Centroid) - ref.profile[5]) * (FeatureOf(e, Feature::Centroid) - ref.profile[5]);
+    d += (FeatureOf(e, Feature::ZeroCrossings) - ref.profile[6]) * (FeatureOf(e, Feature::ZeroCrossings) - ref.profile[6]);
     d += (e.spectralFlatness - ref.profile[7]) * (e.spectralFlatness - ref.profile[7]);
     return score + 15.0f * std::exp(-8.0f * d);
 }

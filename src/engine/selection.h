@@ -96,8 +96,12 @@ struct ReferenceSet {
     bool active = false;
     std::vector<std::string> paths;
     int count = 0;
-    std::array<float, 8> profile{};  // five band shares, features[5], features[10], flatness
+    // The five band shares, Feature::Centroid, Feature::ZeroCrossings, spectral flatness.
+    std::array<float, 8> profile{};
 };
+
+// The share of each band in the file's band levels (0.2 each when it is silent).
+std::array<float, kFeatureBandCount> BandShares(const LibraryEntry& entry);
 
 float BaseScore(const LibraryEntry& entry, const ScoreWishes& wishes);
 

@@ -6,6 +6,32 @@
 
 namespace morvane {
 
+// The sound features of a file, by their slot in LibraryEntry::features. The index
+// files store the slots in this order.
+enum class Feature : int {
+    BandSub = 0,         // band 20-150 Hz, relative to the strongest band, 0..1
+    BandLow = 1,         // band 150-750 Hz, relative
+    BandMid = 2,         // band 750-2,000 Hz, relative
+    BandHigh = 3,        // band 2,000-6,000 Hz, relative
+    BandAir = 4,         // band 6,000-16,000 Hz, relative
+    Centroid = 5,        // spectral centroid, log scale from 100 Hz (0) to 8 kHz (1)
+    HighShare = 6,       // share of spectral magnitude at or above 2 kHz
+    Brightness = 7,      // the bands weighted 0.1, 0.3, 0.5, 0.7, 0.9 from the lowest up
+    PeakToRms = 8,       // crest factor in dB, the same value as Crest
+    PeakPosition = 9,    // where the peak sample lies in the analysed length, 0..1
+    ZeroCrossings = 10,  // zero-crossing rate x 4, capped at 1
+    Crest = 11,          // crest factor (peak over RMS), dB
+    RmsLevel = 12,       // RMS level, dBFS; -100 for silence
+    TimeCentroid = 13,   // temporal centroid of the energy in the analysed length, 0..1
+    Flux = 14,           // mean spectral flux / 30, capped at 1
+    PitchHz = 15,        // pitch in Hz when a confident pitch was found, else 0
+};
+inline constexpr int kFeatureCount = 16;
+inline constexpr int kFeatureBandCount = 5;  // BandSub..BandAir, lowest first
+
+// The feature of band 0..4, lowest first.
+constexpr Feature BandFeature(int band) { return static_cast<Feature>(band); }
+
 struct LibraryEntry {
     std::string path;         // full path as the scan found it
     std::string name;         // file name without extension
@@ -23,7 +49,8 @@ struct LibraryEntry {
     int groupChannel = -1;     // speaker index in the group; run time only
     int channelLayout = -1;    // layout class, -1 = none
     int channelInterpretation = 0;  // per-file override; 0 = the library's
-    float features[16] = {0, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0, 0, 0, 0, -100.0f, 0.5f, 0, 0};
+    // By Feature slot; FeatureOf reads one by name.
+    float features[kFeatureCount] = {0, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0, 0, 0, 0, -100.0f, 0.5f, 0, 0};
     int midiNote = -1;
     float pitchCents = 0.0f;
     float pitchConfidence = 0.0f;
@@ -32,6 +59,9 @@ struct LibraryEntry {
     float onsetPosition = 0.0f;
     float attackTime = 0.0f;  // seconds
 };
+
+inline float& FeatureOf(LibraryEntry& entry, Feature feature) { return entry.features[static_cast<int>(feature)]; }
+inline float FeatureOf(const LibraryEntry& entry, Feature feature) { return entry.features[static_cast<int>(feature)]; }
 
 struct Library {
     std::string folder;  // empty for a palette

@@ -482,7 +482,7 @@ bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, in
     double peak = 0.0, sumSquares = 0.0, sumWeighted = 0.0;
     int64_t peakIndex = 0, crossings = 0, samples = 0;
     bool lastNonNegative = true;
-    double bands[5] = {0, 0, 0, 0, 0};
+    double bands[kFeatureBandCount] = {};
     double centroidMagnitude = 0, centroidWeighted = 0, fullSum = 0, highSum = 0;
     double fluxSum = 0;
     int fluxCount = 0;
@@ -522,7 +522,7 @@ bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, in
             Magnitudes(context.output, magnitude);
             const SpectrumSums spectrum = SumSpectrum(magnitude, previous, lowestPitchBin, context.cumulative.data());
             const double* cumulative = context.cumulative.data();
-            for (int b = 0; b < 5; ++b) bands[b] += cumulative[edges[b + 1]] - cumulative[edges[b]];
+            for (int b = 0; b < kFeatureBandCount; ++b) bands[b] += cumulative[edges[b + 1]] - cumulative[edges[b]];
             highSum += cumulative[kBins] - cumulative[highBin];
             const double blockTotal = cumulative[kBins] - cumulative[1];  // bins 1..1023
             centroidMagnitude += blockTotal;
@@ -562,28 +562,32 @@ bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, in
     }
     if (samples == 0 || fullBlocks == 0) return false;
 
-    float* f = entry.features;
+    auto f = [&entry](Feature feature) -> float& { return FeatureOf(entry, feature); };
     const double rms = std::sqrt(sumSquares / static_cast<double>(samples));
-    f[12] = rms > 0.0 ? static_cast<float>(20.0 * std::log10(rms)) : -100.0f;
-    f[8] = f[11] = rms > 0.0 ? static_cast<float>(20.0 * std::log10(peak / rms)) : 0.0f;
+    f(Feature::RmsLevel) = rms > 0.0 ? static_cast<float>(20.0 * std::log10(rms)) : -100.0f;
+    f(Feature::PeakToRms) = f(Feature::Crest) = rms > 0.0 ? static_cast<float>(20.0 * std::log10(peak / rms)) : 0.0f;
     const double span = static_cast<double>(std::min(analysed, samples));
-    f[9] = span > 0 ? static_cast<float>(peakIndex / span) : 0.0f;
-    f[10] = static_cast<float>(std::min(1.0, static_cast<double>(crossings) / samples * 4.0));
+    f(Feature::PeakPosition) = span > 0 ? static_cast<float>(peakIndex / span) : 0.0f;
+    f(Feature::ZeroCrossings) = static_cast<float>(std::min(1.0, static_cast<double>(crossings) / samples * 4.0));
     if (sumSquares > 0.0)
-        f[13] = static_cast<float>(std::clamp(sumWeighted / sumSquares / span, 0.0, 1.0));
-    const double largestBand = *std::max_element(bands, bands + 5);
+        f(Feature::TimeCentroid) = static_cast<float>(std::clamp(sumWeighted / sumSquares / span, 0.0, 1.0));
+    const double largestBand = *std::max_element(bands, bands + kFeatureBandCount);
     if (largestBand > 0.0)
-        for (int b = 0; b < 5; ++b) f[b] = static_cast<float>(bands[b] / largestBand);
-    const double bandTotal = f[0] + f[1] + f[2] + f[3] + f[4];
-    if (bandTotal > 0.0)
-        f[7] = static_cast<float>((0.1 * f[0] + 0.3 * f[1] + 0.5 * f[2] + 0.7 * f[3] + 0.9 * f[4]) / bandTotal);
+        for (int b = 0; b < kFeatureBandCount; ++b) f(BandFeature(b)) = static_cast<float>(bands[b] / largestBand);
+    static constexpr double kBrightnessWeights[kFeatureBandCount] = {0.1, 0.3, 0.5, 0.7, 0.9};
+    double bandTotal = 0.0, weighted = 0.0;
+    for (int b = 0; b < kFeatureBandCount; ++b) {
+        bandTotal += f(BandFeature(b));
+        weighted += kBrightnessWeights[b] * f(BandFeature(b));
+    }
+    if (bandTotal > 0.0) f(Feature::Brightness) = static_cast<float>(weighted / bandTotal);
     if (centroidMagnitude > 0.0) {
         const double centroid = centroidWeighted / centroidMagnitude;
-        f[5] = static_cast<float>(
+        f(Feature::Centroid) = static_cast<float>(
             std::clamp((std::log10(std::max(100.0, centroid)) - 2.0) / (std::log10(8000.0) - 2.0), 0.0, 1.0));
     }
-    f[6] = fullSum > 0.0 ? static_cast<float>(highSum / fullSum) : 0.0f;
-    if (fluxCount > 0) f[14] = static_cast<float>(std::clamp(fluxSum / fluxCount / 30.0, 0.0, 1.0));
+    f(Feature::HighShare) = fullSum > 0.0 ? static_cast<float>(highSum / fullSum) : 0.0f;
+    if (fluxCount > 0) f(Feature::Flux) = static_cast<float>(std::clamp(fluxSum / fluxCount / 30.0, 0.0, 1.0));
     if (flatCount > 0) {
         const double meanOfMeans = flatMeanSum / flatCount;
         if (meanOfMeans > 1e-12)
@@ -597,7 +601,7 @@ bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, in
         if (pitch.kept) {
             entry.pitchConfidence = static_cast<float>(pitch.confidence);
             if (pitch.frequency > 20.0 && pitch.frequency < 10000.0 && pitch.confidence > 0.3) {
-                f[15] = static_cast<float>(pitch.frequency);
+                f(Feature::PitchHz) = static_cast<float>(pitch.frequency);
                 const double note = 69.0 + 12.0 * std::log2(pitch.frequency / 440.0);
                 const int rounded = std::clamp(static_cast<int>(std::lround(note)), 0, 127);
                 entry.midiNote = rounded;
@@ -673,7 +677,7 @@ void MakeLibrarySummary(Library& library) {
     if (count > 0) {
         double means[5] = {0, 0, 0, 0, 0};
         for (const LibraryEntry& entry : library.entries)
-            for (int b = 0; b < 5; ++b) means[b] += entry.features[b];
+            for (int b = 0; b < kFeatureBandCount; ++b) means[b] += FeatureOf(entry, BandFeature(b));
         for (double& mean : means) mean /= static_cast<double>(count);
         const double largest = *std::max_element(means, means + 5);
         if (largest > 1e-6) {

@@ -160,7 +160,7 @@ bool ParseRecord(std::string_view line, int version, LibraryEntry* entry) {
     finite(e.sampleRate, 0.0f);
     if (e.duration < 0.0f) e.duration = 0.0f;
     if (e.sampleRate < 0.0f) e.sampleRate = 0.0f;
-    for (int i = 0; i < 16; ++i) finite(e.features[i], defaults.features[i]);
+    for (int i = 0; i < kFeatureCount; ++i) finite(e.features[i], defaults.features[i]);
     for (float* value : tail) finite(*value, 0.0f);
     *entry = std::move(e);
     return true;

@@ -81,6 +81,22 @@ bool JsonAsBool(const JsonValue& value, bool fallback);
 // The text of a string; else an empty text.
 const std::string& JsonAsText(const JsonValue& value);
 
+// A member of an object read with a default: its value when the object has the key with
+// a value of the right type, else the fallback (for a text, an empty text). Every reader
+// of a saved record goes through these.
+inline float JsonFloatAt(const JsonValue& object, std::string_view key, float fallback) {
+    return JsonAsFloat(JsonMember(object, key), fallback);
+}
+inline int JsonIntAt(const JsonValue& object, std::string_view key, int fallback) {
+    return JsonAsInt(JsonMember(object, key), fallback);
+}
+inline bool JsonBoolAt(const JsonValue& object, std::string_view key, bool fallback) {
+    return JsonAsBool(JsonMember(object, key), fallback);
+}
+inline const std::string& JsonTextAt(const JsonValue& object, std::string_view key) {
+    return JsonAsText(JsonMember(object, key));
+}
+
 // Streaming writer. Every keyed operation starts a new member of the open object; the
 // anonymous forms (no key) write an element of the open array or the document's root.
 struct JsonWriter {

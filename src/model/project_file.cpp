@@ -96,7 +96,7 @@ std::vector<std::string> GatherAudioFiles(const Project& project) {
     std::set<std::string> seen;
     for (const Layer& layer : project.timeline.results) {
         AddUnique(list, seen, layer.filepath);
-        if (layer.procMode == 3) {
+        if (layer.procMode == ProcMode::Alloy) {
             AddUnique(list, seen, layer.alloyMid.filepath);
             AddUnique(list, seen, layer.alloyHigh.filepath);
             AddUnique(list, seen, layer.alloyEnv.filepath);
@@ -540,13 +540,9 @@ bool WriteProjectFileAtomically(const std::string& path, const std::string& byte
 // ---------------------------------------------------------------------------------------
 // Reading
 
-float Float(const JsonValue& o, std::string_view key, float fallback) {
-    return JsonAsFloat(JsonMember(o, key), fallback);
-}
-int Int(const JsonValue& o, std::string_view key, int fallback) { return JsonAsInt(JsonMember(o, key), fallback); }
-bool Bool(const JsonValue& o, std::string_view key, bool fallback) {
-    return JsonAsBool(JsonMember(o, key), fallback);
-}
+constexpr auto Float = JsonFloatAt;
+constexpr auto Int = JsonIntAt;
+constexpr auto Bool = JsonBoolAt;
 
 bool ParseUnsigned(std::string_view text, int base, uint64_t& value) {
     if (text.empty()) return false;
@@ -804,7 +800,7 @@ std::vector<FileRef> CollectFileRefs(const Project& project) {
     const TimelineState& t = project.timeline;
     for (const Layer& layer : t.results) {
         add(layer.fileId, layer.filepath);
-        if (layer.procMode == 3) {
+        if (layer.procMode == ProcMode::Alloy) {
             add(layer.alloyMid.fileId, layer.alloyMid.filepath);
             add(layer.alloyHigh.fileId, layer.alloyHigh.filepath);
             add(layer.alloyEnv.fileId, layer.alloyEnv.filepath);

@@ -1,12 +1,12 @@
 #include "model/recipes.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "model/event_fields.h"
 #include "model/json.h"
 #include "model/preferences.h"
 #include "model/timeline_json.h"
@@ -24,35 +24,46 @@ constexpr const char* kRecipeFormat = "MorvaneRecipe";
 constexpr const char* kChainFormat = "MorvaneChain";
 
 // ---------------------------------------------------------------------------------------
+// The fields of a recipe and a chain event beyond the shared settings, and their files'
+// key orders
+
+constexpr FieldRow<EventPreset> kPresetOnlyFields[] = {
+    {.key = "clipPitchRate", .member = &EventPreset::clipPitchRate},
+    {.key = "clipReverse", .member = &EventPreset::clipReverse},
+    {.key = "pinnedFileHashes", .member = &EventPreset::pinnedFileHashes, .rule = FieldRule::Hex},
+    {.key = "pinnedFileSizes", .member = &EventPreset::pinnedFileSizes, .rule = FieldRule::Decimal},
+};
+
+constexpr FieldRow<ChainEvent> kChainOnlyFields[] = {
+    {.key = "relTime", .member = &ChainEvent::relTime, .lo = 0},
+    {.key = "hero", .member = &ChainEvent::hero},
+    {.key = "alloy", .member = &ChainEvent::alloy},
+};
+
+// After format, formatVersion, createdBy and name. gain is read but not written.
+constexpr std::string_view kRecipeForm[] = {
+    "keywords", "shape", "intensityMode", "duration", "syncOffset", "spread", "weightCenter", "intensityScale",
+    "weightOffset", "alloyMorph", "pitchVariation", "reverbSend", "fillLayers", "groupOverride", "stereo",
+    "pinnedFile", "pinnedFileId", "clipSourceOffset", "clipSourceDuration", "clipFadeIn", "clipFadeOut",
+    "clipPitchRate", "clipReverse", "clipWeight", "libFilter", "pinnedFiles", "pinnedFileIds", "pinnedFileHashes",
+    "pinnedFileSizes", "bedLayerLoop", "bedLayerWeight", "weight", "intensity",
+};
+static_assert(FormKeysHaveRows(kRecipeForm, kPresetOnlyFields), "every key of a recipe has a row");
+
+// Each element of a chain's "events". clipWeight is not kept in chains.
+constexpr std::string_view kChainEventForm[] = {
+    "relTime", "syncOffset", "keywords", "shape", "intensityMode", "duration", "spread", "weightCenter",
+    "intensityScale", "weightOffset", "alloyMorph", "pitchVariation", "reverbSend", "gain", "fillLayers",
+    "groupOverride", "stereo", "hero", "alloy", "pinnedFile", "pinnedFileId", "clipSourceOffset",
+    "clipSourceDuration", "clipFadeIn", "clipFadeOut", "clipPitchRate", "clipReverse", "pinnedFiles",
+    "pinnedFileIds", "pinnedFileHashes", "pinnedFileSizes", "bedLayerLoop", "bedLayerWeight", "libFilter", "weight",
+    "intensity",
+};
+static_assert(FormKeysHaveRows(kChainEventForm, kChainOnlyFields, kPresetOnlyFields),
+              "every key of a chain event has a row");
+
+// ---------------------------------------------------------------------------------------
 // Writing
-
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
-void WriteTextList(JsonWriter& w, std::string_view key, const std::vector<std::string>& values) {
-    w.writeStringArray(key, values);
-}
-
-void WriteHashes(JsonWriter& w, const std::vector<uint64_t>& values) {
-    std::vector<std::string> texts;
-    for (uint64_t value : values) texts.push_back(Hex(value));
-    w.writeStringArray("pinnedFileHashes", texts);
-}
-
-void WriteSizes(JsonWriter& w, const std::vector<uint64_t>& values) {
-    std::vector<std::string> texts;
-    for (uint64_t value : values) texts.push_back(std::to_string(value));
-    w.writeStringArray("pinnedFileSizes", texts);
-}
-
-void WriteBedLists(JsonWriter& w, const EventPreset& p) {
-    std::vector<int> loops(p.bedLayerLoop.begin(), p.bedLayerLoop.end());
-    w.writeIntArray("bedLayerLoop", loops);
-    w.writeFloatArray("bedLayerWeight", p.bedLayerWeight);
-}
 
 std::string FormatRecipe(const EventPreset& p) {
     JsonWriter w;
@@ -61,81 +72,20 @@ std::string FormatRecipe(const EventPreset& p) {
     w.writeInt("formatVersion", kRecipeFormatVersion);
     w.writeString("createdBy", MORVANE_VERSION);
     w.writeString("name", p.name);
-    w.writeString("keywords", p.keywords);
-    w.writeInt("shape", static_cast<int>(p.shape));
-    w.writeInt("intensityMode", p.intensityMode);
-    w.writeFloat("duration", p.duration);
-    w.writeFloat("syncOffset", p.syncOffset);
-    w.writeFloat("spread", p.spread);
-    w.writeFloat("weightCenter", p.weightCenter);
-    w.writeFloat("intensityScale", p.intensityScale);
-    w.writeFloat("weightOffset", p.weightOffset);
-    w.writeFloat("alloyMorph", p.alloyMorph);
-    w.writeFloat("pitchVariation", p.pitchVariation);
-    w.writeFloat("reverbSend", p.reverbSend);
-    w.writeInt("fillLayers", p.fillLayers);
-    w.writeInt("groupOverride", p.groupOverride);
-    w.writeBool("stereo", p.stereo);
-    w.writeString("pinnedFile", p.pinnedFile);
-    w.writeString("pinnedFileId", p.pinnedFileId);
-    w.writeFloat("clipSourceOffset", p.clipSourceOffset);
-    w.writeFloat("clipSourceDuration", p.clipSourceDuration);
-    w.writeFloat("clipFadeIn", p.clipFadeIn);
-    w.writeFloat("clipFadeOut", p.clipFadeOut);
-    w.writeFloat("clipPitchRate", p.clipPitchRate);
-    w.writeBool("clipReverse", p.clipReverse);
-    w.writeFloat("clipWeight", p.clipWeight);
-    w.writeString("libFilter", p.libFilter);
-    WriteTextList(w, "pinnedFiles", p.pinnedFiles);
-    WriteTextList(w, "pinnedFileIds", p.pinnedFileIds);
-    WriteHashes(w, p.pinnedFileHashes);
-    WriteSizes(w, p.pinnedFileSizes);
-    WriteBedLists(w, p);
-    w.writeCurve("weight", p.weight);
-    w.writeCurve("intensity", p.intensity);
+    for (std::string_view key : kRecipeForm) WriteFieldByKey(w, key, p, kPresetOnlyFields, {});
     w.endObject();
     w.out += '\n';
     return std::move(w.out);
 }
 
 void WriteChainEvent(JsonWriter& w, const ChainEvent& c) {
-    const EventPreset& p = c.settings;
     w.beginObject();
-    w.writeFloat("relTime", c.relTime);
-    w.writeFloat("syncOffset", p.syncOffset);
-    w.writeString("keywords", p.keywords);
-    w.writeInt("shape", static_cast<int>(p.shape));
-    w.writeInt("intensityMode", p.intensityMode);
-    w.writeFloat("duration", p.duration);
-    w.writeFloat("spread", p.spread);
-    w.writeFloat("weightCenter", p.weightCenter);
-    w.writeFloat("intensityScale", p.intensityScale);
-    w.writeFloat("weightOffset", p.weightOffset);
-    w.writeFloat("alloyMorph", p.alloyMorph);
-    w.writeFloat("pitchVariation", p.pitchVariation);
-    w.writeFloat("reverbSend", p.reverbSend);
-    w.writeFloat("gain", p.gain);
-    w.writeInt("fillLayers", p.fillLayers);
-    w.writeInt("groupOverride", p.groupOverride);
-    w.writeBool("stereo", p.stereo);
-    w.writeBool("hero", c.hero);
-    w.writeBool("alloy", c.alloy);
-    w.writeString("pinnedFile", p.pinnedFile);
-    w.writeString("pinnedFileId", p.pinnedFileId);
-    w.writeFloat("clipSourceOffset", p.clipSourceOffset);
-    w.writeFloat("clipSourceDuration", p.clipSourceDuration);
-    w.writeFloat("clipFadeIn", p.clipFadeIn);
-    w.writeFloat("clipFadeOut", p.clipFadeOut);
-    w.writeFloat("clipPitchRate", p.clipPitchRate);
-    w.writeBool("clipReverse", p.clipReverse);
-    WriteTextList(w, "pinnedFiles", p.pinnedFiles);
-    WriteTextList(w, "pinnedFileIds", p.pinnedFileIds);
-    WriteHashes(w, p.pinnedFileHashes);
-    WriteSizes(w, p.pinnedFileSizes);
-    WriteBedLists(w, p);
-    w.writeString("libFilter", p.libFilter);
-    w.writeCurve("weight", p.weight);
-    w.writeCurve("intensity", p.intensity);
+    for (std::string_view key : kChainEventForm) {
+        if (const FieldRow<ChainEvent>* row = FindField(kChainOnlyFields, key))
+            WriteField(w, *row, c, {});
+        else
+            WriteFieldByKey(w, key, c.settings, kPresetOnlyFields, {});
+    }
     w.endObject();
 }
 
@@ -166,29 +116,6 @@ bool WriteInto(const std::string& folder, const std::string& name, const char* e
 // ---------------------------------------------------------------------------------------
 // Reading
 
-float Float(const JsonValue& o, std::string_view key, float fallback) {
-    return JsonAsFloat(JsonMember(o, key), fallback);
-}
-int Int(const JsonValue& o, std::string_view key, int fallback) { return JsonAsInt(JsonMember(o, key), fallback); }
-bool Bool(const JsonValue& o, std::string_view key, bool fallback) {
-    return JsonAsBool(JsonMember(o, key), fallback);
-}
-
-// The newer key when it holds a number, else the older one, else the fallback.
-float FloatRenamed(const JsonValue& o, std::string_view key, std::string_view oldKey, float fallback) {
-    const JsonValue& value = JsonMember(o, key);
-    if (value.IsNumber()) return JsonAsFloat(value, fallback);
-    return Float(o, oldKey, fallback);
-}
-
-// A hexadecimal or decimal text; anything that does not convert whole is 0.
-uint64_t ParseUnsigned(const std::string& text, int base) {
-    uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value, base);
-    return (ec == std::errc() && ptr == end) ? value : 0;
-}
-
 bool ReadFileText(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
@@ -202,53 +129,13 @@ bool ReadFileText(const std::string& path, std::string& text) {
 int FileVersion(const JsonValue& root) {
     const JsonValue& formatVersion = JsonMember(root, "formatVersion");
     if (formatVersion.IsNumber()) return JsonAsInt(formatVersion, 0);
-    return Int(root, "version", 0);
+    return JsonIntAt(root, "version", 0);
 }
 
 // The preset keys shared by recipes and chain events.
 void ReadPresetKeys(const JsonValue& o, EventPreset& p) {
-    p.keywords = CutText(JsonAsText(JsonMember(o, "keywords")), kKeywordsMaxBytes);
-    p.shape = EventShapeFromInt(Int(o, "shape", static_cast<int>(p.shape)));
-    p.intensityMode = std::clamp(Int(o, "intensityMode", p.intensityMode), 0, 2);
-    p.duration = Float(o, "duration", p.duration);
-    p.syncOffset = Float(o, "syncOffset", p.syncOffset);
-    p.spread = Float(o, "spread", p.spread);
-    p.weightCenter = Float(o, "weightCenter", p.weightCenter);
-    p.intensityScale = Float(o, "intensityScale", p.intensityScale);
-    p.weightOffset = Float(o, "weightOffset", p.weightOffset);
-    p.alloyMorph = Float(o, "alloyMorph", p.alloyMorph);
-    p.pitchVariation = std::clamp(Float(o, "pitchVariation", p.pitchVariation), 0.0f, 1.0f);
-    p.reverbSend = Float(o, "reverbSend", p.reverbSend);
-    p.gain = std::clamp(Float(o, "gain", p.gain), 0.0f, 1.0f);
-    p.fillLayers = std::clamp(Int(o, "fillLayers", p.fillLayers), 0, kMaxFillLayers);
-    p.groupOverride = Int(o, "groupOverride", p.groupOverride);
-    if (p.groupOverride < 0 || p.groupOverride >= kGroupCount) p.groupOverride = -1;
-    p.stereo = Bool(o, "stereo", p.stereo);
-    p.pinnedFile = CutText(JsonAsText(JsonMember(o, "pinnedFile")), kPinnedFileMaxBytes);
-    p.pinnedFileId = JsonAsText(JsonMember(o, "pinnedFileId"));
-    p.clipSourceOffset = FloatRenamed(o, "clipSourceOffset", "placeSourceOffset", p.clipSourceOffset);
-    p.clipSourceDuration = FloatRenamed(o, "clipSourceDuration", "placeSourceDuration", p.clipSourceDuration);
-    p.clipFadeIn = FloatRenamed(o, "clipFadeIn", "placeFadeIn", p.clipFadeIn);
-    p.clipFadeOut = FloatRenamed(o, "clipFadeOut", "placeFadeOut", p.clipFadeOut);
-    p.clipPitchRate = Float(o, "clipPitchRate", p.clipPitchRate);
-    p.clipReverse = Bool(o, "clipReverse", p.clipReverse);
-    p.clipWeight = Float(o, "clipWeight", p.clipWeight);
-    p.libFilter = CutText(JsonAsText(JsonMember(o, "libFilter")), kLibFilterMaxBytes);
-    for (const JsonValue& item : JsonMember(o, "pinnedFiles").items)
-        if (!JsonAsText(item).empty()) p.pinnedFiles.push_back(JsonAsText(item));
-    for (const JsonValue& item : JsonMember(o, "pinnedFileIds").items) p.pinnedFileIds.push_back(JsonAsText(item));
-    for (const JsonValue& item : JsonMember(o, "pinnedFileHashes").items)
-        p.pinnedFileHashes.push_back(ParseUnsigned(JsonAsText(item), 16));
-    for (const JsonValue& item : JsonMember(o, "pinnedFileSizes").items)
-        p.pinnedFileSizes.push_back(ParseUnsigned(JsonAsText(item), 10));
-    for (const JsonValue& item : JsonMember(o, "bedLayerLoop").items)
-        p.bedLayerLoop.push_back(JsonAsInt(item, 0) != 0 ? 1 : 0);
-    for (const JsonValue& item : JsonMember(o, "bedLayerWeight").items) {
-        float weight = JsonAsFloat(item, -1.0f);
-        p.bedLayerWeight.push_back(weight >= 0.0f ? std::min(weight, 1.0f) : -1.0f);
-    }
-    ReadCurveJson(JsonMember(o, "weight"), p.weight, 0.5f);
-    ReadCurveJson(JsonMember(o, "intensity"), p.intensity, 0.5f);
+    ReadFields(kEventSettingsFields, o, static_cast<EventSettings&>(p));
+    ReadFields(kPresetOnlyFields, o, p);
 }
 
 template <typename List, typename Load>
@@ -323,7 +210,7 @@ EventPreset LoadRecipe(const std::string& path) {
                      "Recipe '%s' was saved by a newer version (format %d, this build supports %d). "
                      "Loading what we can.\n",
                      path.c_str(), version, kRecipeFormatVersion);
-    preset.name = CutText(JsonAsText(JsonMember(root, "name")), kNameMaxBytes);
+    preset.name = CutText(JsonTextAt(root, "name"), kNameMaxBytes);
     if (preset.name.empty()) preset.name = CutText(fs::path(path).stem().string(), kNameMaxBytes);
     ReadPresetKeys(root, preset);
     preset.filePath = path;
@@ -342,14 +229,12 @@ Chain LoadChain(const std::string& path) {
                      "Chain '%s' was saved by a newer version (format %d, this build supports %d). "
                      "Loading what we can.\n",
                      path.c_str(), version, kChainFormatVersion);
-    chain.name = CutText(JsonAsText(JsonMember(root, "name")), kNameMaxBytes);
+    chain.name = CutText(JsonTextAt(root, "name"), kNameMaxBytes);
     if (chain.name.empty()) chain.name = CutText(fs::path(path).stem().string(), kNameMaxBytes);
     for (const JsonValue& item : JsonMember(root, "events").items) {
         if (!item.IsObject()) continue;
         ChainEvent event;
-        event.relTime = std::max(Float(item, "relTime", 0.0f), 0.0f);
-        event.hero = Bool(item, "hero", false);
-        event.alloy = Bool(item, "alloy", false);
+        ReadFields(kChainOnlyFields, item, event);
         ReadPresetKeys(item, event.settings);
         chain.events.push_back(std::move(event));
     }
@@ -387,75 +272,20 @@ void LoadAllChains(const std::string& folder) {
 
 EventPreset PresetFromEvent(const Event& e, const std::string& name) {
     EventPreset p;
-    p.name = CutText(name, kNameMaxBytes);
-    p.keywords = e.keywords;
-    p.shape = e.shape;
-    p.intensityMode = e.intensityMode;
-    p.duration = e.duration;
-    p.syncOffset = e.syncOffset;
-    p.spread = e.spread;
-    p.weightCenter = e.weightCenter;
-    p.intensityScale = e.intensityScale;
-    p.weightOffset = e.weightOffset;
-    p.alloyMorph = e.alloyMorph;
-    p.pitchVariation = e.pitchVariation;
-    p.reverbSend = e.reverbSend;
-    p.gain = e.gain;
-    p.fillLayers = e.fillLayers;
-    p.groupOverride = e.groupOverride;
-    p.stereo = e.stereo;
-    if (e.hasPinnedFile) {
-        p.pinnedFile = e.pinnedFile;
-        p.pinnedFileId = e.pinnedFileId;
+    static_cast<EventSettings&>(p) = e;
+    // A pinned path the event does not use is not part of what it sounds like.
+    if (!e.hasPinnedFile) {
+        p.pinnedFile.clear();
+        p.pinnedFileId.clear();
     }
-    p.clipSourceOffset = e.clipSourceOffset;
-    p.clipSourceDuration = e.clipSourceDuration;
-    p.clipFadeIn = e.clipFadeIn;
-    p.clipFadeOut = e.clipFadeOut;
-    p.clipWeight = e.clipWeight;
-    p.libFilter = e.libFilter;
-    p.pinnedFiles = e.pinnedFiles;
-    p.pinnedFileIds = e.pinnedFileIds;
-    p.bedLayerLoop = e.bedLayerLoop;
-    p.bedLayerWeight = e.bedLayerWeight;
-    p.weight = e.weight;
-    p.intensity = e.intensity;
+    p.name = CutText(name, kNameMaxBytes);
     return p;
 }
 
 void ApplyRecipe(Event& e, const EventPreset& p) {
-    e.keywords = CutText(p.keywords, kKeywordsMaxBytes);
-    e.shape = EventShapeFromInt(static_cast<int>(p.shape));
-    e.intensityMode = std::clamp(p.intensityMode, 0, 2);
-    e.duration = p.duration;
-    e.syncOffset = p.syncOffset;
-    e.spread = p.spread;
-    e.weightCenter = p.weightCenter;
-    e.intensityScale = p.intensityScale;
-    e.weightOffset = p.weightOffset;
-    e.alloyMorph = p.alloyMorph;
-    e.pitchVariation = std::clamp(p.pitchVariation, 0.0f, 1.0f);
-    e.reverbSend = p.reverbSend;
-    e.gain = std::clamp(p.gain, 0.0f, 1.0f);
-    e.fillLayers = std::clamp(p.fillLayers, 0, kMaxFillLayers);
-    e.groupOverride = (p.groupOverride >= 0 && p.groupOverride < kGroupCount) ? p.groupOverride : -1;
-    e.stereo = p.stereo;
-    e.pinnedFile = CutText(p.pinnedFile, kPinnedFileMaxBytes);
+    static_cast<EventSettings&>(e) = p;
+    ClampEventSettings(e);
     e.hasPinnedFile = !e.pinnedFile.empty();
-    e.pinnedFileId = p.pinnedFileId;
-    e.clipSourceOffset = p.clipSourceOffset;
-    e.clipSourceDuration = p.clipSourceDuration;
-    e.clipFadeIn = p.clipFadeIn;
-    e.clipFadeOut = p.clipFadeOut;
-    e.clipWeight = p.clipWeight;
-    e.libFilter = CutText(p.libFilter, kLibFilterMaxBytes);
-    e.pinnedFiles = p.pinnedFiles;
-    e.pinnedFileIds = p.pinnedFileIds;
-    if (e.pinnedFileIds.size() > e.pinnedFiles.size()) e.pinnedFileIds.resize(e.pinnedFiles.size());
-    e.bedLayerLoop = p.bedLayerLoop;
-    e.bedLayerWeight = p.bedLayerWeight;
-    e.weight = p.weight;
-    e.intensity = p.intensity;
     e.presetName = CutText(p.name, kNameMaxBytes);
 }
 

@@ -18,45 +18,21 @@ namespace morvane {
 inline constexpr int kRecipeFormatVersion = 1;
 inline constexpr int kChainFormatVersion = 1;
 
-// The event settings a recipe carries, with the recipe reader's defaults.
-struct EventPreset {
-    std::string name;      // at most kNameMaxBytes
-    std::string keywords;  // at most kKeywordsMaxBytes
-    EventShape shape = EventShape::Bloom;
-    int32_t intensityMode = 0;  // 0..2
-    float duration = 2.0f;
-    float syncOffset = 0.0f;
-    float spread = 0.3f;
-    float weightCenter = 0.3f;
-    float intensityScale = 1.0f;
-    float weightOffset = 0.0f;
-    float alloyMorph = 0.35f;
-    float pitchVariation = 0.0f;  // 0..1
-    float reverbSend = -1.0f;     // negative: the group's send applies
-    float gain = 1.0f;            // 0..1
-    int32_t fillLayers = 0;       // 0..24
-    int32_t groupOverride = -1;
-    bool stereo = false;
-    std::string pinnedFile;
-    std::string pinnedFileId;
-    float clipSourceOffset = 0.0f;
-    float clipSourceDuration = 0.0f;
-    float clipFadeIn = -1.0f;
-    float clipFadeOut = -1.0f;
+// A recipe: the settings an event and a recipe share, under a name. A recipe file without
+// shape, duration or alloyMorph gives a 2-second Bloom with an alloy morph of 0.35.
+struct EventPreset : EventSettings {
+    EventPreset() {
+        shape = EventShape::Bloom;
+        duration = 2.0f;
+        alloyMorph = 0.35f;
+    }
+    std::string name;            // at most kNameMaxBytes
     float clipPitchRate = 1.0f;  // kept in recipes and chains only, not in project events
     bool clipReverse = false;    // likewise
-    float clipWeight = -1.0f;
-    std::string libFilter;  // at most kLibFilterMaxBytes
-    // Parallel lists: path, library id, the library's content hash and size in bytes.
-    // Hash and size let the library find a pinned file that has moved.
-    std::vector<std::string> pinnedFiles;
-    std::vector<std::string> pinnedFileIds;
+    // The library's content hash and size in bytes of each pinned file, parallel to
+    // pinnedFiles: they let the library find a pinned file that has moved.
     std::vector<uint64_t> pinnedFileHashes;
     std::vector<uint64_t> pinnedFileSizes;
-    std::vector<uint8_t> bedLayerLoop;
-    std::vector<float> bedLayerWeight;
-    Curve weight = kNeutralCurve;
-    Curve intensity = kNeutralCurve;
     std::string filePath;  // the file the preset was read from (empty: not from a file)
 
     bool operator==(const EventPreset&) const = default;

@@ -53,8 +53,16 @@ inline constexpr Curve kNeutralCurve = FilledCurve<kCurvePoints>(0.5f);
 inline constexpr int kMaxFillLayers = 24;
 inline constexpr int kMaxSceneCrossfadeFrames = 120;
 
-struct Event {
-    float time = 0.0f;
+// What an event's intensity curve does to its layers: nothing (the chosen files keep
+// their own shape), shape them with a floor of 0.3 so quiet stretches thin out rather
+// than vanish, or shape them without the floor. Stored as 0..2.
+enum class IntensityMode : int32_t { FromFiles = 0, Shaped = 1, ShapedNoFloor = 2 };
+inline constexpr int kIntensityModeCount = 3;
+
+// The settings an event and a recipe share: what a recipe saves and applies. Their
+// JSON keys, limits and older key names are the rows of kEventSettingsFields
+// (model/event_fields.h), one row per field in this order.
+struct EventSettings {
     float duration = 1.0f;
     float spread = 0.3f;
     float weightCenter = 0.3f;
@@ -62,42 +70,50 @@ struct Event {
     float weightOffset = 0.0f;
     float syncOffset = 0.0f;
     EventShape shape = EventShape::Spot;
-    int32_t userShapeIdx = -1;  // index into the project's user shapes, -1 none
-    bool locked = false;        // Clip and Bed always count as locked: see IsEventLocked
-    bool muted = false;
+    IntensityMode intensityMode = IntensityMode::FromFiles;
     bool stereo = false;
-    bool hero = false;  // ranks first under the track budget
     float gain = 1.0f;  // 0..1
-    bool alloy = false;
     float alloyMorph = 1.0f;
     float pitchVariation = 0.0f;  // 0..1
-    int32_t scaleTuneOverride = 0;  // 0..2
-    float reverbSend = -1.0f;       // negative: the group's send applies
     int32_t fillLayers = 0;         // 0..24
+    float reverbSend = -1.0f;       // negative: the group's send applies
     int32_t groupOverride = -1;     // mix group 0..2 forced for this event, -1 none
-    int32_t sceneLink = -1;         // index of the scene whose timing this event follows, -1 none
-    int32_t sceneCrossfade = 1;     // video frames, 0..120
-    bool sceneFill = false;         // the background (Fill or Bed) of a scene
     std::string keywords;           // at most kKeywordsMaxBytes
     std::string pinnedFile;         // at most kPinnedFileMaxBytes
-    bool hasPinnedFile = false;     // set when a non-empty pinnedFile was read or chosen
     std::string pinnedFileId;
     std::vector<std::string> pinnedFiles;    // bed layers of a Bed; forced files otherwise
     std::vector<std::string> pinnedFileIds;  // parallel to pinnedFiles
     std::vector<uint8_t> bedLayerLoop;       // per pinned file: 0/1
     std::vector<float> bedLayerWeight;       // per pinned file: 0..1, or -1 not set
+    float clipWeight = -1.0f;         // Clip only: "Clip gain"; negative means not set
     float clipSourceOffset = 0.0f;    // Clip only: start inside the source file
     float clipSourceDuration = 0.0f;  // Clip only: length taken from the source
     float clipFadeIn = -1.0f;         // Clip only: negative means not set
     float clipFadeOut = -1.0f;
-    float clipWeight = -1.0f;         // Clip only: "Clip gain"; negative means not set
-    std::vector<Event> bounceSource;  // a bounced Clip's original events, to reverse the bounce
-    std::string folder;      // event folder, at most kNameMaxBytes
-    std::string libFilter;   // at most kLibFilterMaxBytes
-    std::string presetName;  // recipe applied to this event, at most kNameMaxBytes
-    int32_t intensityMode = 0;  // 0..2
+    std::string libFilter;  // at most kLibFilterMaxBytes
     Curve weight = kNeutralCurve;
     Curve intensity = kNeutralCurve;
+
+    bool operator==(const EventSettings&) const = default;
+};
+
+// One event on the timeline: its settings plus where it sits and how it is tied to the
+// rest of the project.
+struct Event : EventSettings {
+    float time = 0.0f;
+    int32_t userShapeIdx = -1;  // index into the project's user shapes, -1 none
+    bool locked = false;        // Clip and Bed always count as locked: see IsEventLocked
+    bool muted = false;
+    bool hero = false;  // ranks first under the track budget
+    bool alloy = false;
+    int32_t scaleTuneOverride = 0;  // 0..2
+    int32_t sceneLink = -1;         // index of the scene whose timing this event follows, -1 none
+    int32_t sceneCrossfade = 1;     // video frames, 0..120
+    bool sceneFill = false;         // the background (Fill or Bed) of a scene
+    bool hasPinnedFile = false;     // set when a non-empty pinnedFile was read or chosen
+    std::vector<Event> bounceSource;  // a bounced Clip's original events, to reverse the bounce
+    std::string folder;      // event folder, at most kNameMaxBytes
+    std::string presetName;  // recipe applied to this event, at most kNameMaxBytes
     Curve traceGain = kNeutralCurve;  // gain measured by the picture trace
     bool hasTraceGain = false;
 
@@ -124,6 +140,15 @@ struct AlloyPart {
     bool operator==(const AlloyPart&) const = default;
 };
 
+// How a layer's audio is made. Stored as 0..3.
+enum class ProcMode : int32_t {
+    Segment = 0,        // a stretch of its file
+    Fill = 1,           // assembled from the fill chunks
+    StereoSegment = 2,  // a stretch of its file with the layer's stereo handling passed through
+    Alloy = 3,          // made from the alloy parts (alloyMid, alloyHigh, alloyEnv)
+};
+inline constexpr int kProcModeCount = 4;
+
 inline constexpr int kIntGainPoints = 256;
 inline constexpr int kFillGainPoints = 128;
 inline constexpr int kDeconGainPoints = 32;
@@ -143,7 +168,7 @@ struct Layer {
     int32_t track = 0;
     int32_t group = 0;  // mix group 0..2
     int32_t groupTrack = 0;
-    int32_t procMode = 0;  // 0..3; 1 carries fill data, 3 carries alloy data
+    ProcMode procMode = ProcMode::Segment;
     float fadeIn = 0.01f;
     float fadeOut = 0.05f;
     float audioSyncOffset = 0.0f;
@@ -165,8 +190,8 @@ struct Layer {
     std::array<float, kDeconGainPoints> deconGain = FilledCurve<kDeconGainPoints>(1.0f);
     bool hasEqGains = false;
     std::array<float, kEqBands> eqGains = FilledCurve<kEqBands>(1.0f);
-    std::vector<FillChunk> fillChunks;  // procMode 1
-    float alloyMorph = 1.0f;            // procMode 3 and the alloy fields below
+    std::vector<FillChunk> fillChunks;  // ProcMode::Fill
+    float alloyMorph = 1.0f;            // ProcMode::Alloy and the alloy fields below
     int32_t alloyAlgo = 0;              // 0..3
     AlloyPart alloyMid;
     AlloyPart alloyHigh;
@@ -317,10 +342,13 @@ struct UndoHistory {
 
 inline constexpr int kMaxUndoSnapshots = 50;
 
-// Where a mix group's layers sit in the sound field: mode 0 "Direct", 1 "Spread",
-// 2 "Diffuse", and the amount in percent (0..100).
+// Where a mix group's layers sit in the sound field.
+enum class PlacementMode : int32_t { Direct = 0, Spread = 1, Diffuse = 2 };
+inline constexpr int kPlacementModeCount = 3;
+
+// A group's placement mode and its amount in percent (0..100).
 struct GroupPlacement {
-    int mode = 0;
+    PlacementMode mode = PlacementMode::Direct;
     float amount = 50.0f;
     bool operator==(const GroupPlacement&) const = default;
 };

@@ -1,5 +1,7 @@
 #include "model/timeline_json.h"
 
+#include "model/event_fields.h"
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -9,32 +11,16 @@ namespace morvane {
 
 namespace {
 
-float Float(const JsonValue& object, std::string_view key, float fallback) {
-    return JsonAsFloat(JsonMember(object, key), fallback);
-}
-
-int Int(const JsonValue& object, std::string_view key, int fallback) {
-    return JsonAsInt(JsonMember(object, key), fallback);
-}
-
-bool Bool(const JsonValue& object, std::string_view key, bool fallback) {
-    return JsonAsBool(JsonMember(object, key), fallback);
-}
+// The layer, user shape, scene and group readers name their keys one by one.
+constexpr auto Float = JsonFloatAt;
+constexpr auto Int = JsonIntAt;
+constexpr auto Bool = JsonBoolAt;
 
 std::string Text(const JsonValue& object, std::string_view key, size_t maxBytes) {
-    return CutText(JsonAsText(JsonMember(object, key)), maxBytes);
+    return CutText(JsonTextAt(object, key), maxBytes);
 }
 
-const std::string& Text(const JsonValue& object, std::string_view key) {
-    return JsonAsText(JsonMember(object, key));
-}
-
-// The newer key when it holds a number, else the older one, else the fallback.
-float FloatRenamed(const JsonValue& object, std::string_view key, std::string_view oldKey, float fallback) {
-    const JsonValue& value = JsonMember(object, key);
-    if (value.IsNumber()) return JsonAsFloat(value, JsonAsFloat(JsonMember(object, oldKey), fallback));
-    return JsonAsFloat(JsonMember(object, oldKey), fallback);
-}
+const std::string& Text(const JsonValue& object, std::string_view key) { return JsonTextAt(object, key); }
 
 // An optional layer curve: present only when the key holds an array. Each element that
 // is not a number reads as neutral; the result is clamped to lo..hi.
@@ -67,20 +53,62 @@ AlloyPart ReadAlloyPart(const JsonValue& object, const std::string& projectFolde
     return part;
 }
 
-void WriteEventMembersAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth);
+// Keys written only for the events they mean something for.
+enum class EventOnlyIf : uint8_t { Always, SceneLinked, Pinned, BedLayers, Clip, TraceGain };
 
-// A bed layer weight of 0.5 in a file means "not set" (what older builds stored). A set
-// weight that would be written as 0.5 (six significant digits) is written a step lower
-// instead, so saving and reopening never turns a chosen weight into "not set".
-std::vector<float> BedWeightsForWriting(const std::vector<float>& weights) {
-    std::vector<float> out = weights;
-    for (float& weight : out) {
-        if (weight < 0.0f) continue;
-        std::string text;
-        JsonAppendNumber(text, weight, 6);
-        if (text == "0.5") weight = 0.499999f;
+bool EventHas(const Event& e, EventOnlyIf only) {
+    switch (only) {
+        case EventOnlyIf::Always: return true;
+        case EventOnlyIf::SceneLinked: return e.sceneLink >= 0;
+        case EventOnlyIf::Pinned: return e.hasPinnedFile && !e.pinnedFile.empty();
+        // The per-layer lists of a Bed only mean something next to its pinned files.
+        case EventOnlyIf::BedLayers: return !e.pinnedFiles.empty();
+        case EventOnlyIf::Clip: return e.shape == EventShape::Clip;
+        case EventOnlyIf::TraceGain: return e.hasTraceGain;
     }
-    return out;
+    return true;
+}
+
+struct EventFormKey {
+    std::string_view key;
+    WriteIf when = WriteIf::Always;
+    EventOnlyIf only = EventOnlyIf::Always;
+};
+
+// An event's object in a project file: its keys in written order, each with the condition
+// under which it is written. bounceSource follows, nesting whole events.
+constexpr EventFormKey kEventForm[] = {
+    {"time"}, {"duration"}, {"spread"}, {"weightCenter"}, {"intensityScale"}, {"weightOffset"}, {"syncOffset"},
+    {"shape"}, {"intensityMode"}, {"userShapeIdx"},
+    {"locked"}, {"muted", WriteIf::Set}, {"hero"}, {"stereo"},
+    {"gain"}, {"alloy"}, {"alloyMorph"},
+    {"pitchVariation", WriteIf::Positive}, {"scaleTuneOverride", WriteIf::Set}, {"fillLayers", WriteIf::Positive},
+    {"reverbSend", WriteIf::NotNegative},
+    {"groupOverride"}, {"sceneLink", WriteIf::NotNegative}, {"sceneCrossfade", WriteIf::Always, EventOnlyIf::SceneLinked},
+    {"sceneFill", WriteIf::Set},
+    {"keywords"},
+    {"pinnedFile", WriteIf::Always, EventOnlyIf::Pinned}, {"pinnedFileId", WriteIf::Set, EventOnlyIf::Pinned},
+    {"pinnedFiles", WriteIf::Set}, {"pinnedFileIds", WriteIf::Set, EventOnlyIf::BedLayers},
+    {"bedLayerLoop", WriteIf::Set, EventOnlyIf::BedLayers}, {"bedLayerWeight", WriteIf::Set, EventOnlyIf::BedLayers},
+    {"clipWeight", WriteIf::NotNegative, EventOnlyIf::Clip}, {"clipSourceOffset", WriteIf::Always, EventOnlyIf::Clip},
+    {"clipSourceDuration", WriteIf::Always, EventOnlyIf::Clip}, {"clipFadeIn", WriteIf::Always, EventOnlyIf::Clip},
+    {"clipFadeOut", WriteIf::Always, EventOnlyIf::Clip},
+    {"folder", WriteIf::Set}, {"libFilter", WriteIf::Set}, {"presetName", WriteIf::Set},
+    {"weight"}, {"intensity"},
+    {"hasTraceGain", WriteIf::Set}, {"traceGain", WriteIf::Always, EventOnlyIf::TraceGain},
+};
+static_assert(FormKeysHaveRows(kEventForm, kEventOnlyFields), "every key of an event's object has a row");
+
+void WriteEventAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth);
+
+void WriteEventMembersAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth) {
+    for (const EventFormKey& k : kEventForm)
+        if (EventHas(e, k.only)) WriteFieldByKey(w, k.key, e, kEventOnlyFields, paths, k.when);
+    if (!e.bounceSource.empty() && bounceDepth < kMaxBounceDepth) {
+        w.beginArray("bounceSource");
+        for (const Event& source : e.bounceSource) WriteEventAt(w, source, paths, bounceDepth + 1);
+        w.endArray();
+    }
 }
 
 void WriteEventAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth) {
@@ -89,168 +117,20 @@ void WriteEventAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounc
     w.endObject();
 }
 
-void WriteEventMembersAt(JsonWriter& w, const Event& e, const PathMap& paths, int bounceDepth) {
-    w.writeFloat("time", e.time);
-    w.writeFloat("duration", e.duration);
-    w.writeFloat("spread", e.spread);
-    w.writeFloat("weightCenter", e.weightCenter);
-    w.writeFloat("intensityScale", e.intensityScale);
-    w.writeFloat("weightOffset", e.weightOffset);
-    w.writeFloat("syncOffset", e.syncOffset);
-
-    w.writeInt("shape", static_cast<int>(e.shape));
-    w.writeInt("intensityMode", e.intensityMode);
-    w.writeInt("userShapeIdx", e.userShapeIdx);
-
-    w.writeBool("locked", e.locked);
-    if (e.muted) w.writeBool("muted", true);
-    w.writeBool("hero", e.hero);
-    w.writeBool("stereo", e.stereo);
-
-    w.writeFloat("gain", e.gain);
-    w.writeBool("alloy", e.alloy);
-    w.writeFloat("alloyMorph", e.alloyMorph);
-
-    if (e.pitchVariation > 0.001f) w.writeFloat("pitchVariation", e.pitchVariation);
-    if (e.scaleTuneOverride != 0) w.writeInt("scaleTuneOverride", e.scaleTuneOverride);
-    if (e.fillLayers > 0) w.writeInt("fillLayers", e.fillLayers);
-    if (e.reverbSend >= 0.0f) w.writeFloat("reverbSend", e.reverbSend);
-
-    w.writeInt("groupOverride", e.groupOverride);
-    if (e.sceneLink >= 0) {
-        w.writeInt("sceneLink", e.sceneLink);
-        w.writeInt("sceneCrossfade", e.sceneCrossfade);
-    }
-    if (e.sceneFill) w.writeInt("sceneFill", 1);
-
-    w.writeString("keywords", e.keywords);
-
-    if (e.hasPinnedFile && !e.pinnedFile.empty()) {
-        w.writeString("pinnedFile", MapPath(paths, e.pinnedFile));
-        if (!e.pinnedFileId.empty()) w.writeString("pinnedFileId", e.pinnedFileId);
-    }
-
-    // The per-layer lists of a Bed only mean something next to its pinned files.
-    if (!e.pinnedFiles.empty()) {
-        w.beginArray("pinnedFiles");
-        for (const std::string& path : e.pinnedFiles) w.writeStringItem(MapPath(paths, path));
-        w.endArray();
-        if (!e.pinnedFileIds.empty()) w.writeStringArray("pinnedFileIds", e.pinnedFileIds);
-        if (!e.bedLayerLoop.empty()) {
-            std::vector<int> loops(e.bedLayerLoop.begin(), e.bedLayerLoop.end());
-            w.writeIntArray("bedLayerLoop", loops);
-        }
-        if (!e.bedLayerWeight.empty()) w.writeFloatArray("bedLayerWeight", BedWeightsForWriting(e.bedLayerWeight));
-    }
-
-    if (e.shape == EventShape::Clip) {
-        if (e.clipWeight >= 0.0f) w.writeFloat("clipWeight", e.clipWeight);
-        w.writeFloat("clipSourceOffset", e.clipSourceOffset);
-        w.writeFloat("clipSourceDuration", e.clipSourceDuration);
-        w.writeFloat("clipFadeIn", e.clipFadeIn);
-        w.writeFloat("clipFadeOut", e.clipFadeOut);
-    }
-
-    if (!e.folder.empty()) w.writeString("folder", e.folder);
-    if (!e.libFilter.empty()) w.writeString("libFilter", e.libFilter);
-    if (!e.presetName.empty()) w.writeString("presetName", e.presetName);
-
-    w.writeCurve("weight", e.weight);
-    w.writeCurve("intensity", e.intensity);
-    if (e.hasTraceGain) {
-        w.writeBool("hasTraceGain", true);
-        w.writeCurve("traceGain", e.traceGain);
-    }
-
-    if (!e.bounceSource.empty() && bounceDepth < kMaxBounceDepth) {
-        w.beginArray("bounceSource");
-        for (const Event& source : e.bounceSource) WriteEventAt(w, source, paths, bounceDepth + 1);
-        w.endArray();
-    }
-}
-
 Event ReadEventAt(const JsonValue& o, const std::string& projectFolder, bool legacy, int userShapeCount,
                   int bounceDepth) {
     Event e;
-    e.time = Float(o, "time", 0.0f);
-    e.duration = Float(o, "duration", 1.0f);
-    e.spread = Float(o, "spread", 0.3f);
-    e.weightCenter = Float(o, "weightCenter", 0.3f);
-    e.intensityScale = Float(o, "intensityScale", 1.0f);
-    e.weightOffset = Float(o, "weightOffset", 0.0f);
-    e.syncOffset = Float(o, "syncOffset", 0.0f);
-
-    int shape = Int(o, "shape", 0);
-    if (legacy && shape == 2) {
-        // Old projects stored alloyed Blooms as a shape of their own.
-        shape = static_cast<int>(EventShape::Bloom);
-        e.alloy = true;
+    ReadFields(kEventSettingsFields, o, static_cast<EventSettings&>(e), projectFolder);
+    ReadFields(kEventOnlyFields, o, e, projectFolder);
+    if (legacy && e.shape == EventShape::Contour) {
+        // Old projects stored alloyed Blooms as a shape of their own; an "alloy" key of
+        // the file still has the last word.
+        e.shape = EventShape::Bloom;
+        e.alloy = JsonBoolAt(o, "alloy", true);
     }
-    e.shape = EventShapeFromInt(shape);
-    e.intensityMode = std::clamp(Int(o, "intensityMode", 0), 0, 2);
-    e.userShapeIdx = Int(o, "userShapeIdx", -1);
-
-    e.locked = Bool(o, "locked", false);
-    e.muted = Bool(o, "muted", false);
-    e.stereo = Bool(o, "stereo", false);
-    e.hero = Bool(o, "hero", false);
-    e.gain = std::clamp(Float(o, "gain", 1.0f), 0.0f, 1.0f);
-    e.alloy = Bool(o, "alloy", e.alloy);
-    e.alloyMorph = Float(o, "alloyMorph", 1.0f);
-    e.pitchVariation = std::clamp(Float(o, "pitchVariation", 0.0f), 0.0f, 1.0f);
-    e.scaleTuneOverride = std::clamp(Int(o, "scaleTuneOverride", 0), 0, 2);
-    e.reverbSend = Float(o, "reverbSend", -1.0f);
-    e.fillLayers = std::clamp(Int(o, "fillLayers", 0), 0, kMaxFillLayers);
-
-    // Group and scene numbers index lists elsewhere; anything that is not a group reads
-    // as "no override", and a negative scene as "no scene".
-    e.groupOverride = Int(o, "groupOverride", -1);
-    if (e.groupOverride < 0 || e.groupOverride >= kGroupCount) e.groupOverride = -1;
-    e.sceneLink = std::max(Int(o, "sceneLink", -1), -1);
-    e.sceneCrossfade = std::clamp(Int(o, "sceneCrossfade", 1), 0, kMaxSceneCrossfadeFrames);
-    const JsonValue& sceneFill = JsonMember(o, "sceneFill");
-    e.sceneFill = sceneFill.IsNumber() && sceneFill.number != 0.0;
-
-    e.keywords = Text(o, "keywords", kKeywordsMaxBytes);
-
-    const std::string& pinned = Text(o, "pinnedFile");
-    if (!pinned.empty()) {
-        e.pinnedFile = CutText(ResolveProjectPath(pinned, projectFolder), kPinnedFileMaxBytes);
-        e.hasPinnedFile = true;
-    }
-    e.pinnedFileId = Text(o, "pinnedFileId");
-
-    const JsonValue& pinnedFiles = JsonMember(o, "pinnedFiles");
-    for (const JsonValue& item : pinnedFiles.items) {
-        const std::string& path = JsonAsText(item);
-        if (!path.empty()) e.pinnedFiles.push_back(ResolveProjectPath(path, projectFolder));
-    }
-    const JsonValue& pinnedIds = JsonMember(o, "pinnedFileIds");
-    size_t idCount = std::min(pinnedIds.items.size(), e.pinnedFiles.size());
-    for (size_t i = 0; i < idCount; ++i) e.pinnedFileIds.push_back(JsonAsText(pinnedIds.items[i]));
-
-    for (const JsonValue& item : JsonMember(o, "bedLayerLoop").items)
-        e.bedLayerLoop.push_back(JsonAsInt(item, 0) != 0 ? 1 : 0);
-    for (const JsonValue& item : JsonMember(o, "bedLayerWeight").items) {
-        // 0.5 is what older builds stored for "not set", so it is read as not set.
-        float weight = JsonAsFloat(item, -1.0f);
-        e.bedLayerWeight.push_back(weight >= 0.0f && weight != 0.5f ? std::min(weight, 1.0f) : -1.0f);
-    }
-
-    e.clipSourceOffset = FloatRenamed(o, "clipSourceOffset", "placeSourceOffset", 0.0f);
-    e.clipSourceDuration = FloatRenamed(o, "clipSourceDuration", "placeSourceDuration", 0.0f);
-    e.clipFadeIn = FloatRenamed(o, "clipFadeIn", "placeFadeIn", -1.0f);
-    e.clipFadeOut = FloatRenamed(o, "clipFadeOut", "placeFadeOut", -1.0f);
-    e.clipWeight = Float(o, "clipWeight", -1.0f);
-
-    e.folder = Text(o, "folder", kNameMaxBytes);
-    e.libFilter = Text(o, "libFilter", kLibFilterMaxBytes);
-    e.presetName = Text(o, "presetName", kNameMaxBytes);
-
-    ReadCurveJson(JsonMember(o, "weight"), e.weight, 0.5f);
-    ReadCurveJson(JsonMember(o, "intensity"), e.intensity, 0.5f);
-    e.hasTraceGain = Bool(o, "hasTraceGain", false);
-    if (e.hasTraceGain) ReadCurveJson(JsonMember(o, "traceGain"), e.traceGain, 0.5f);
+    ClampEventSettings(e);
+    e.hasPinnedFile = !e.pinnedFile.empty();
+    if (!e.hasTraceGain) e.traceGain = kNeutralCurve;
 
     if (bounceDepth < kMaxBounceDepth) {
         for (const JsonValue& item : JsonMember(o, "bounceSource").items)
@@ -325,7 +205,7 @@ void WriteLayerMembers(JsonWriter& w, const Layer& l, const PathMap& paths) {
     w.writeInt("track", l.track);
     w.writeInt("group", l.group);
     w.writeInt("groupTrack", l.groupTrack);
-    w.writeInt("procMode", l.procMode);
+    w.writeInt("procMode", static_cast<int>(l.procMode));
     w.writeFloat("fadeIn", l.fadeIn);
     w.writeFloat("fadeOut", l.fadeOut);
     w.writeFloat("audioSyncOffset", l.audioSyncOffset);
@@ -342,7 +222,7 @@ void WriteLayerMembers(JsonWriter& w, const Layer& l, const PathMap& paths) {
     if (l.hasFillGain) w.writeCurve("fillGain", l.fillGain);
     if (l.hasDeconGain) w.writeCurve("deconGain", l.deconGain);
     if (l.hasEqGains) w.writeCurve("eqGains", l.eqGains);
-    if (l.procMode == 1 && !l.fillChunks.empty()) {
+    if (l.procMode == ProcMode::Fill && !l.fillChunks.empty()) {
         w.beginArray("fillChunks");
         for (const FillChunk& chunk : l.fillChunks) {
             w.beginObject();
@@ -353,7 +233,7 @@ void WriteLayerMembers(JsonWriter& w, const Layer& l, const PathMap& paths) {
         }
         w.endArray();
     }
-    if (l.procMode == 3) {
+    if (l.procMode == ProcMode::Alloy) {
         w.writeFloat("alloyMorph", l.alloyMorph);
         w.writeInt("alloyAlgo", l.alloyAlgo);
         WriteAlloyPart(w, "alloyMid", l.alloyMid, paths);
@@ -377,7 +257,7 @@ Layer ReadLayerJson(const JsonValue& o, const std::string& projectFolder) {
     // The mix group indexes the three group gains and sends; keep it one of them.
     l.group = std::clamp(Int(o, "group", 0), 0, kGroupCount - 1);
     l.groupTrack = Int(o, "groupTrack", 0);
-    l.procMode = std::clamp(Int(o, "procMode", 0), 0, 3);
+    l.procMode = static_cast<ProcMode>(std::clamp(Int(o, "procMode", 0), 0, kProcModeCount - 1));
     l.fadeIn = Float(o, "fadeIn", 0.01f);
     l.fadeOut = Float(o, "fadeOut", 0.05f);
     l.audioSyncOffset = Float(o, "audioSyncOffset", 0.0f);

@@ -166,7 +166,7 @@ TEST(FrequencyShift, LayerRenderShiftsByTheProjectIntensityButNeverFills) {
 
     // A fill's chunks must join, so fills are never shifted.
     Layer fill = test::FileLayer("hum", path, 0.0f, 2.0f);
-    fill.procMode = 1;
+    fill.procMode = ProcMode::Fill;
     fill.sourceDuration = 4.0f;
     RenderBlock fillPlain, fillAtFull;
     ctx.freqShiftIntensity = 0;

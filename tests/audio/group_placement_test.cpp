@@ -23,9 +23,9 @@ TEST(GroupPlacement, RenderAndMixerChangesStampTheBlocksOfEachGroup) {
     test::TempDir dir;
     const std::string path = test::SineFile(dir.path.string(), "tone", 500.0, 1.0);
     Project project;
-    project.groupPlacement[0] = {0, 50.0f};   // Direct
-    project.groupPlacement[1] = {1, 80.0f};   // Spread
-    project.groupPlacement[2] = {2, 150.0f};  // Diffuse, past the top of its range
+    project.groupPlacement[0] = {PlacementMode::Direct, 50.0f};   // Direct
+    project.groupPlacement[1] = {PlacementMode::Spread, 80.0f};   // Spread
+    project.groupPlacement[2] = {PlacementMode::Diffuse, 150.0f};  // Diffuse, past the top of its range
     const LayerRenderContext ctx = MakeLayerRenderContext(project, nullptr, 0);
 
     RenderCache cache;
@@ -45,9 +45,9 @@ TEST(GroupPlacement, RenderAndMixerChangesStampTheBlocksOfEachGroup) {
 
     // A mixer change re-stamps the blocks already rendered: no re-render needed.
     std::array<GroupPlacement, kGroupCount> changed{};
-    changed[0] = {2, 40.0f};
-    changed[1] = {0, 80.0f};
-    changed[2] = {1, -20.0f};
+    changed[0] = {PlacementMode::Diffuse, 40.0f};
+    changed[1] = {PlacementMode::Direct, 80.0f};
+    changed[2] = {PlacementMode::Spread, -20.0f};
     const auto samples = cache.blocks[0].audio;
     ApplyGroupPlacement(cache, changed);
     EXPECT_EQ(cache.blocks[0].spatialMode, 2);
@@ -57,7 +57,7 @@ TEST(GroupPlacement, RenderAndMixerChangesStampTheBlocksOfEachGroup) {
     EXPECT_FLOAT_EQ(cache.blocks[2].spatialAmount, 0.0f);
     EXPECT_EQ(cache.blocks[0].audio, samples);  // the same samples, only placed anew
     // An unknown mode places like Direct.
-    changed[0] = {7, 50.0f};
+    changed[0] = {static_cast<PlacementMode>(7), 50.0f};
     ApplyGroupPlacement(cache, changed);
     EXPECT_EQ(cache.blocks[0].spatialMode, -1);
 }
@@ -95,7 +95,8 @@ std::array<double, 6> SpeakerEnergy(const GroupPlacement* placement) {
 
 TEST(GroupPlacement, SpreadGroupsReachTheSurroundsAndDirectSoundsAsBefore) {
     const std::array<double, 6> unplaced = SpeakerEnergy(nullptr);
-    const GroupPlacement direct{0, 100.0f}, spread{1, 100.0f}, diffuse{2, 100.0f};
+    const GroupPlacement direct{PlacementMode::Direct, 100.0f}, spread{PlacementMode::Spread, 100.0f},
+        diffuse{PlacementMode::Diffuse, 100.0f};
     const std::array<double, 6> d = SpeakerEnergy(&direct);
     const std::array<double, 6> s = SpeakerEnergy(&spread);
     const std::array<double, 6> f = SpeakerEnergy(&diffuse);

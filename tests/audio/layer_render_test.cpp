@@ -215,7 +215,7 @@ TEST(LayerRender, FillsAreLaidEndToEndAndReusedWithinTolerance) {
     const std::string path = test::SineFile(dir.path.string(), "hum", 200.0, 0.5);
     LayerRenderContext ctx = PlainContext();
     Layer fill = test::FileLayer("hum", path, 0.0f, 2.0f);
-    fill.procMode = 1;
+    fill.procMode = ProcMode::Fill;
     fill.sourceDuration = 0.5f;
     const RenderBlock block = Render(ctx, fill);
     ASSERT_GE(fill.fillChunks.size(), 4u);
@@ -290,7 +290,7 @@ TEST(LayerRender, AlloyCastsTheMainInTheDonorsShape) {
 
     // Morphed with itself, an alloy stem is the plain file.
     Layer self = plain;
-    self.procMode = 3;
+    self.procMode = ProcMode::Alloy;
     self.alloyAlgo = 1;
     self.alloyMid = self.alloyHigh = self.alloyEnv = AlloyPart{bright, "", 0.0f, 1.0f, "bright"};
     EXPECT_EQ(Samples(Render(ctx, self)), main);

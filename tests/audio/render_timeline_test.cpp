@@ -25,7 +25,7 @@ Project SmallProject(const std::string& dir) {
     pitched.pitchShift = -5.0f;
     r.push_back(pitched);
     Layer fill = test::FileLayer("fill", dir + "/low.wav", 0.0f, 4.0f, 2);
-    fill.procMode = 1;
+    fill.procMode = ProcMode::Fill;
     fill.sourceDuration = 3.0f;
     r.push_back(fill);
     return p;

@@ -25,8 +25,8 @@ Layer SketchLayer(const std::string& name, float start, float duration, int even
     l.startTime = start;
     l.duration = duration;
     l.eventIdx = event;
-    if (name == "[Sketch] Fill") l.procMode = 1;   // as the build places them
-    if (name == "[Sketch] Alloy") l.procMode = 3;
+    if (name == "[Sketch] Fill") l.procMode = ProcMode::Fill;   // as the build places them
+    if (name == "[Sketch] Alloy") l.procMode = ProcMode::Alloy;
     return l;
 }
 

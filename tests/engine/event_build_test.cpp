@@ -260,7 +260,7 @@ TEST(EventBuild, ClipBedAndAlloyEvents) {
     EXPECT_EQ(of[2][0]->group, 0);
     int stems = 0;
     for (const Layer* l : of[3]) {
-        if (l->procMode != 3) continue;
+        if (l->procMode != ProcMode::Alloy) continue;
         ++stems;
         // Every source slot is filled; the first sub-target always finds its own file.
         EXPECT_FALSE(l->filepath.empty());
@@ -347,7 +347,7 @@ TEST(EventBuild, EveryLayerKeepsToItsEventSpan) {
         // Never past the end of the file, never the same file twice in one event.
         const float ratio = std::fabs(l.pitchShift) > 0.01f ? std::pow(2.0f, l.pitchShift / 12.0f) : 1.0f;
         EXPECT_GE(l.sourceOffset, -1e-4f);
-        if (ev.shape != EventShape::Fill && ev.shape != EventShape::Bed && l.procMode != 3) {
+        if (ev.shape != EventShape::Fill && ev.shape != EventShape::Bed && l.procMode != ProcMode::Alloy) {
             // Slack of the 0.1 s shortest layer, which may outlast a tiny file.
             EXPECT_LE(l.sourceOffset + l.duration * ratio, it->second->duration + 1e-3f + 0.1f * ratio);
         }

@@ -80,7 +80,7 @@ TEST(Scale, ReverseAndFrequencyShiftFollowTheLayerAndTheirPercentages) {
         EXPECT_FALSE(LayerReversed(l, 0));
         EXPECT_LE(std::fabs(LayerFrequencyShiftHz(l, 50)), 20.0f);
         EXPECT_EQ(LayerFrequencyShiftHz(l, 0), 0.0f);
-        l.procMode = 1;
+        l.procMode = ProcMode::Fill;
         EXPECT_FALSE(LayerReversed(l, 100));
     }
     EXPECT_NEAR(reversed / 2000.0, 0.25, 0.04);

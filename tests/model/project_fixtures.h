@@ -127,7 +127,7 @@ inline Project FullProject(const std::string& folder) {
     bloom.folder = "Act 1";
     bloom.libFilter = "Foley";
     bloom.presetName = "Door Slam";
-    bloom.intensityMode = 2;
+    bloom.intensityMode = IntensityMode::ShapedNoFloor;
     FillCurve(bloom.weight, 3);
     FillCurve(bloom.intensity, 4);
     bloom.hasTraceGain = true;
@@ -176,7 +176,7 @@ inline Project FullProject(const std::string& folder) {
     plain.track = 5;
     plain.group = 2;
     plain.groupTrack = 1;
-    plain.procMode = 1;
+    plain.procMode = ProcMode::Fill;
     plain.fadeIn = 0.125f;
     plain.fadeOut = 0.25f;
     plain.audioSyncOffset = 0.5f;
@@ -199,7 +199,7 @@ inline Project FullProject(const std::string& folder) {
     Layer alloyed;
     alloyed.name = "Alloy";
     alloyed.filepath = audio + "sub/glass.wav";
-    alloyed.procMode = 3;
+    alloyed.procMode = ProcMode::Alloy;
     alloyed.eventIdx = 0;
     alloyed.alloyMorph = 0.75f;
     alloyed.alloyAlgo = 3;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "model/json.h"
 #include "model/preferences.h"
 #include "model/project_fixtures.h"
 #include "model/recipes.h"
@@ -23,7 +24,7 @@ EventPreset FullPreset() {
     p.name = "Door Slam / heavy";
     p.keywords = "door, slam";
     p.shape = EventShape::Clip;
-    p.intensityMode = 2;
+    p.intensityMode = IntensityMode::ShapedNoFloor;
     p.duration = 1.5f;
     p.syncOffset = 0.125f;
     p.spread = 0.5f;
@@ -130,6 +131,88 @@ TEST(Recipes, SaveLoadAndReaderRules) {
     EXPECT_EQ(Recipes()[1]->name, preset.name);
     LoadAllRecipes(dir / "no-such-folder");
     EXPECT_TRUE(Recipes().empty());
+}
+
+std::vector<std::string> Keys(const JsonValue& object) {
+    std::vector<std::string> keys;
+    for (const auto& member : object.members) keys.push_back(member.first);
+    return keys;
+}
+
+TEST(Recipes, FilesKeepTheirKeyOrder) {
+    TempDir dir;
+    ASSERT_TRUE(SaveRecipe(FullPreset(), dir.path.string()));
+    const JsonValue recipe = JsonParse(ReadFile(dir / "Door Slam  heavy.mvrecipe"));
+    EXPECT_EQ(Keys(recipe),
+              (std::vector<std::string>{
+                  "format", "formatVersion", "createdBy", "name", "keywords", "shape", "intensityMode", "duration",
+                  "syncOffset", "spread", "weightCenter", "intensityScale", "weightOffset", "alloyMorph",
+                  "pitchVariation", "reverbSend", "fillLayers", "groupOverride", "stereo", "pinnedFile",
+                  "pinnedFileId", "clipSourceOffset", "clipSourceDuration", "clipFadeIn", "clipFadeOut",
+                  "clipPitchRate", "clipReverse", "clipWeight", "libFilter", "pinnedFiles", "pinnedFileIds",
+                  "pinnedFileHashes", "pinnedFileSizes", "bedLayerLoop", "bedLayerWeight", "weight", "intensity"}));
+
+    ChainEvent event;
+    event.settings = FullPreset();
+    event.settings.name.clear();         // a chain's events have no names
+    event.settings.clipWeight = -1.0f;  // nor clip gains
+    event.relTime = 0.5f;
+    event.hero = true;
+    ASSERT_TRUE(SaveChain("Hits", {event}, dir.path.string()));
+    const JsonValue chain = JsonParse(ReadFile(dir / "Hits.mvchain"));
+    EXPECT_EQ(Keys(chain), (std::vector<std::string>{"format", "formatVersion", "createdBy", "name", "events"}));
+    EXPECT_EQ(Keys(JsonItem(JsonMember(chain, "events"), 0)),
+              (std::vector<std::string>{
+                  "relTime", "syncOffset", "keywords", "shape", "intensityMode", "duration", "spread",
+                  "weightCenter", "intensityScale", "weightOffset", "alloyMorph", "pitchVariation", "reverbSend",
+                  "gain", "fillLayers", "groupOverride", "stereo", "hero", "alloy", "pinnedFile", "pinnedFileId",
+                  "clipSourceOffset", "clipSourceDuration", "clipFadeIn", "clipFadeOut", "clipPitchRate",
+                  "clipReverse", "pinnedFiles", "pinnedFileIds", "pinnedFileHashes", "pinnedFileSizes",
+                  "bedLayerLoop", "bedLayerWeight", "libFilter", "weight", "intensity"}));
+    EXPECT_EQ(LoadChain(dir / "Hits.mvchain").events.at(0), event);
+}
+
+TEST(Recipes, ApplyingARecipeCarriesEverySettingWithinItsLimits) {
+    // Every shared setting goes from an event into a recipe and back onto another event.
+    Event source;
+    source.time = 4.0f;
+    static_cast<EventSettings&>(source) = FullPreset();
+    source.hasPinnedFile = true;
+    source.pinnedFileIds.resize(source.pinnedFiles.size());
+    Event target;
+    target.time = 9.0f;
+    target.hero = true;
+    ApplyRecipe(target, PresetFromEvent(source, "Copy"));
+    EXPECT_EQ(static_cast<const EventSettings&>(target), static_cast<const EventSettings&>(source));
+    EXPECT_EQ(target.time, 9.0f);
+    EXPECT_TRUE(target.hero);
+    EXPECT_TRUE(target.hasPinnedFile);
+    EXPECT_EQ(target.presetName, "Copy");
+
+    // A pinned path the event does not use stays out of the recipe.
+    source.hasPinnedFile = false;
+    EXPECT_EQ(PresetFromEvent(source, "Loose").pinnedFile, "");
+
+    // A recipe edited by hand is brought into the event's limits.
+    EventPreset wild = FullPreset();
+    wild.gain = 1.7f;
+    wild.fillLayers = 99;
+    wild.groupOverride = 5;
+    wild.pitchVariation = -0.5f;
+    wild.intensityMode = static_cast<IntensityMode>(7);
+    wild.shape = static_cast<EventShape>(-3);
+    wild.keywords = std::string(400, 'k');
+    wild.pinnedFileIds = {"a", "b", "c"};
+    Event placed;
+    ApplyRecipe(placed, wild);
+    EXPECT_EQ(placed.gain, 1.0f);
+    EXPECT_EQ(placed.fillLayers, kMaxFillLayers);
+    EXPECT_EQ(placed.groupOverride, -1);
+    EXPECT_EQ(placed.pitchVariation, 0.0f);
+    EXPECT_EQ(placed.intensityMode, IntensityMode::ShapedNoFloor);
+    EXPECT_EQ(placed.shape, EventShape::Spot);
+    EXPECT_EQ(placed.keywords.size(), kKeywordsMaxBytes);
+    EXPECT_EQ(placed.pinnedFileIds.size(), placed.pinnedFiles.size());
 }
 
 TEST(Recipes, PlacingRecipesAndChains) {

@@ -65,7 +65,7 @@ Event FullEvent() {
     e.folder = "Foley";
     e.libFilter = "wood";
     e.presetName = "Heavy";
-    e.intensityMode = 2;
+    e.intensityMode = IntensityMode::ShapedNoFloor;
     FillCurve(e.weight, 1);
     FillCurve(e.intensity, 2);
     FillCurve(e.traceGain, 3);
@@ -80,7 +80,7 @@ Event FullEvent() {
     return e;
 }
 
-Layer FullLayer(int procMode) {
+Layer FullLayer(ProcMode procMode) {
     Layer l;
     l.name = "Door Slam 03";
     l.filepath = "/lib/door3.wav";
@@ -110,8 +110,8 @@ Layer FullLayer(int procMode) {
     FillCurve(l.fillGain, 5);
     FillCurve(l.deconGain, 6);
     l.eqGains = {0.25f, 0.5f, 0.75f, 1.0f, 0.125f};
-    if (procMode == 1) l.fillChunks = {{1, 2, 3}, {4, 5, -6}};
-    if (procMode == 3) {
+    if (procMode == ProcMode::Fill) l.fillChunks = {{1, 2, 3}, {4, 5, -6}};
+    if (procMode == ProcMode::Alloy) {
         l.alloyMorph = 0.25f;
         l.alloyAlgo = 2;
         l.alloyMid = {"/lib/mid.wav", "id-mid", 0.5f, 1.0f, "Mid"};
@@ -146,7 +146,7 @@ TEST(Timeline, EventReadClampsAndValidates) {
     EXPECT_EQ(e.shape, EventShape::Bed);
     EXPECT_FLOAT_EQ(e.pitchVariation, 0.0f);
     EXPECT_EQ(e.scaleTuneOverride, 2);
-    EXPECT_EQ(e.intensityMode, 0);
+    EXPECT_EQ(e.intensityMode, IntensityMode::FromFiles);
     EXPECT_EQ(e.userShapeIdx, -1);  // only two user shapes exist
     EXPECT_EQ(e.groupOverride, -1);
     EXPECT_TRUE(e.sceneFill);
@@ -272,7 +272,7 @@ TEST(Timeline, EventWritesOnlyMeaningfulKeys) {
 
 TEST(Timeline, RecordsRoundTripExactly) {
     Event event = FullEvent();
-    Layer fill = FullLayer(1), alloy = FullLayer(3);
+    Layer fill = FullLayer(ProcMode::Fill), alloy = FullLayer(ProcMode::Alloy);
     UserShape shape{"Thud", "low thud", 3.5f, 0.25f, 0.5f, 1.25f, 0.125f, -0.25f, {}, {}};
     FillCurve(shape.weight, 7);
     FillCurve(shape.intensity, 8);
@@ -350,7 +350,7 @@ TEST(Timeline, LayerReadClampsAndOptionalCurves) {
                             "");
     EXPECT_FLOAT_EQ(l.userVolume, 2.0f);
     EXPECT_FLOAT_EQ(l.normGain, 0.001f);
-    EXPECT_EQ(l.procMode, 3);
+    EXPECT_EQ(l.procMode, ProcMode::Alloy);
     EXPECT_EQ(l.group, 2);
     EXPECT_EQ(l.alloyAlgo, 0);
     EXPECT_TRUE(l.hasFillGain);
