@@ -412,7 +412,10 @@ TEST(ProjectFile, CutDocumentIsTruncatedFileNeverASmallerProject) {
         ++cuts;
         LoadProjectResult result = LoadProjectFromText(std::string_view(document).substr(0, length), "", current);
         if (result.error == "Truncated file") ++truncated;
-        else ADD_FAILURE() << "cut at " << length << " of " << document.size() << ": '" << result.error << "'";
+        else {
+            ADD_FAILURE() << "cut at " << length << " of " << document.size() << ": '" << result.error << "'";
+            break;
+        }
     }
     EXPECT_EQ(truncated, cuts);
     EXPECT_EQ(current.projectDescription, "keep me");
