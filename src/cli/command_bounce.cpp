@@ -14,6 +14,7 @@
 #include "library/libraries.h"
 #include "model/preferences.h"
 #include "model/project_file.h"
+#include "model/project_lifecycle.h"
 
 namespace morvane::cli {
 
@@ -67,8 +68,8 @@ int RunBounce(int argc, char** argv) {
         std::fprintf(stderr, "morvane-cli bounce: %s\n", result.statusText.c_str());
         return 1;
     }
-    if (!SaveProject(path, project)) {
-        std::fprintf(stderr, "morvane-cli bounce: could not save %s (the bounced file %s stays)\n", path.c_str(),
+    if (const std::string failed = SaveProjectBesideWindow(path, project); !failed.empty()) {
+        std::fprintf(stderr, "morvane-cli bounce: %s (the bounced file %s stays)\n", failed.c_str(),
                      result.path.c_str());
         return 1;
     }
@@ -98,8 +99,8 @@ int RunRevertBounce(int argc, char** argv) {
     const std::vector<LibraryRoot> roots = ProjectLibraryRoots(project, libraries.libraries);
     for (int index : result.restoredEvents) BuildEvents(project, roots, index, -1.0f, -1.0f, 0);
     RunPostBuildPasses(project, MakeBandLookup(roots), Prefs().protectSilence, Prefs().destructiveEQ);
-    if (!SaveProject(path, project)) {
-        std::fprintf(stderr, "morvane-cli revert-bounce: could not save %s\n", path.c_str());
+    if (const std::string failed = SaveProjectBesideWindow(path, project); !failed.empty()) {
+        std::fprintf(stderr, "morvane-cli revert-bounce: %s\n", failed.c_str());
         return 1;
     }
     std::printf("%s\n", result.statusText.c_str());

@@ -12,6 +12,7 @@
 #include "library/libraries.h"
 #include "model/preferences.h"
 #include "model/project_file.h"
+#include "model/project_lifecycle.h"
 
 namespace morvane::cli {
 
@@ -69,8 +70,8 @@ int RunBuild(int argc, char** argv) {
                 result.layersPlaced, result.layersPlaced == 1 ? "" : "s", result.seed);
     if (!result.statusText.empty()) std::printf("%s\n", result.statusText.c_str());
 
-    if (!dryRun && !SaveProject(path, project)) {
-        std::fprintf(stderr, "morvane-cli build: could not save %s\n", path.c_str());
+    if (const std::string failed = dryRun ? "" : SaveProjectBesideWindow(path, project); !failed.empty()) {
+        std::fprintf(stderr, "morvane-cli build: %s\n", failed.c_str());
         return 1;
     }
     return 0;

@@ -16,6 +16,7 @@
 #include "model/preferences.h"
 #include "model/recipes.h"
 #include "model/project_file.h"
+#include "model/project_lifecycle.h"
 #include "platform/regular_file.h"
 #include "trace/analysis.h"
 #include "trace/markers.h"
@@ -123,8 +124,8 @@ int RunTrace(int argc, char** argv) {
     }
     target.optical = std::move(results);
     if (target.videoPath.empty()) target.videoPath = video;
-    if (!SaveProject(project, target)) {
-        std::fprintf(stderr, "morvane-cli trace: could not save the project %s\n", project.c_str());
+    if (const std::string failed = SaveProjectBesideWindow(project, target); !failed.empty()) {
+        std::fprintf(stderr, "morvane-cli trace: %s\n", failed.c_str());
         return 1;
     }
     if (import) std::printf("Picture: Import %d\n", imported);
@@ -184,8 +185,8 @@ int RunImportMarkers(int argc, char** argv) {
         target.timeline.scenes.push_back(scene);
         ++placed;
     }
-    if (!SaveProject(project, target)) {
-        std::fprintf(stderr, "morvane-cli import-markers: could not save the project %s\n", project.c_str());
+    if (const std::string failed = SaveProjectBesideWindow(project, target); !failed.empty()) {
+        std::fprintf(stderr, "morvane-cli import-markers: %s\n", failed.c_str());
         return 1;
     }
     std::printf("%d  markers imported from Pro Tools, review on the timeline\n", placed);

@@ -110,13 +110,23 @@ struct Parser {
     const char* p;
     const char* end;
     bool halted = false;  // we met something we cannot read past; stop everywhere
+    bool cut = false;     // the text ended inside a string, object or array
 
     void SkipWhitespace() {
         while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r')) ++p;
     }
 
     bool Literal(const char* word, size_t length) {
-        if (static_cast<size_t>(end - p) < length || std::memcmp(p, word, length) != 0) return false;
+        const size_t left = static_cast<size_t>(end - p);
+        if (left < length) {
+            // "tr" at the very end is a "true" cut short, not a character we cannot read.
+            if (std::memcmp(p, word, left) == 0) {
+                p = end;
+                cut = true;
+            }
+            return false;
+        }
+        if (std::memcmp(p, word, length) != 0) return false;
         p += length;
         return true;
     }
@@ -128,13 +138,13 @@ struct Parser {
             const char* run = p;
             while (p < end && *p != '"' && *p != '\\') ++p;
             out.append(run, static_cast<size_t>(p - run));
-            if (p >= end) return;
+            if (p >= end) break;
             if (*p == '"') {
                 ++p;
                 return;
             }
             ++p;  // the backslash
-            if (p >= end) return;
+            if (p >= end) break;
             char c = *p++;
             switch (c) {
             case 'n': out += '\n'; break;
@@ -154,6 +164,7 @@ struct Parser {
             default: out += c; break;  // \" \\ \/ and anything else stand for themselves
             }
         }
+        cut = true;
     }
 
     // Steps over a whole object or array without building it, keeping track of strings
@@ -174,6 +185,7 @@ struct Parser {
                 if (--level <= 0) return;
             }
         }
+        cut = true;
     }
 
     // depth: the number of containers already open around this value.
@@ -252,6 +264,7 @@ struct Parser {
                 return;
             }
         }
+        if (!halted) cut = true;
     }
 
     void ParseArray(JsonValue& out, int depth) {
@@ -279,6 +292,7 @@ struct Parser {
                 return;
             }
         }
+        if (!halted) cut = true;
     }
 };
 
@@ -286,10 +300,11 @@ const std::string kEmptyText;
 
 }  // namespace
 
-JsonValue JsonParse(std::string_view text) {
+JsonValue JsonParse(std::string_view text, JsonEnd* end) {
     Parser parser{text.data(), text.data() + text.size()};
     JsonValue root;
     parser.ParseValue(root, 0);
+    if (end) *end = parser.halted ? JsonEnd::Stopped : parser.cut ? JsonEnd::Truncated : JsonEnd::Complete;
     return root;
 }
 

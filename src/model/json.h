@@ -54,9 +54,17 @@ struct JsonMemberEntry {
 // Containers nested deeper than this are read as null (see JsonParse).
 inline constexpr int kJsonMaxDepth = 512;
 
+// How the reading of a document ended.
+enum class JsonEnd : uint8_t {
+    Complete,   // the root value was read to its end
+    Truncated,  // the text ran out inside the root (an open string, object or array)
+    Stopped,    // a character the reader cannot read past ended it early
+};
+
 // Parses a whole document. Never fails: the caller tests the root's type (a document is
-// accepted only when the root is an object). Truncated input yields a partial tree.
-JsonValue JsonParse(std::string_view text);
+// accepted only when the root is an object). Truncated input yields a partial tree; a
+// caller that must not take a cut file for a smaller whole one asks for `end`.
+JsonValue JsonParse(std::string_view text, JsonEnd* end = nullptr);
 
 // The one shared, immutable null value every failed lookup refers to.
 const JsonValue& JsonNull();

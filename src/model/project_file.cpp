@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -25,6 +26,7 @@
 #include "model/timeline_json.h"
 #include "model/undo.h"
 #include "platform/folders.h"
+#include "platform/regular_file.h"
 #include "version.h"
 
 namespace morvane {
@@ -167,14 +169,39 @@ bool SameContent(const std::string& a, const std::string& b, uint64_t size) {
 }
 
 
+// Whether the open file starts like a sound file the program plays: WAVE in its RIFF,
+// RIFX, RF64, BW64 and Wave64 forms, AIFF, AIFC and 8SVX, CAF, AU, PAF, FLAC, Ogg and
+// MP3 with an ID3 tag. A layer's path is only text in a document anyone can write;
+// collecting it must not turn a password file or a private note into a readable copy
+// inside the project folder.
+bool StartsLikeSound(int fd) {
+    unsigned char head[16] = {};
+    ssize_t got = -1;
+    do got = ::pread(fd, head, sizeof head, 0);
+    while (got < 0 && errno == EINTR);
+    if (got < 12) return false;
+    auto is = [&](size_t at, const char* text) { return std::memcmp(head + at, text, std::strlen(text)) == 0; };
+    static const unsigned char kWave64[8] = {'r', 'i', 'f', 'f', 0x2E, 0x91, 0xCF, 0x11};
+    if ((is(0, "RIFF") || is(0, "RIFX") || is(0, "RF64") || is(0, "BW64")) && is(8, "WAVE")) return true;
+    if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC") || is(8, "8SVX"))) return true;
+    if (std::memcmp(head, kWave64, sizeof kWave64) == 0) return true;
+    for (const char* magic : {"caff", ".snd", "dns.", " paf", "fap ", "fLaC", "OggS", "ID3"})
+        if (is(0, magic)) return true;
+    return false;
+}
+
 // Copies source (already open as in) to dest through a temporary file in dest's folder,
 // forced to disk before the rename, so a collected file is either whole or absent. The
-// copy keeps the source's modification time. Returns 0 or an errno value.
+// copy keeps the source's modification time and never more permissions than the source
+// has: a sound only its owner may read stays that way in the project folder. Returns 0
+// or an errno value.
 int CopyWhole(int in, const struct stat& sourceStat, const std::string& dest) {
     fs::path destPath(dest);
-    std::string temporary = (destPath.parent_path() / ("." + destPath.filename().string() + ".part")).string();
-    int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A name of its own per copy: two saves collecting the same sound never share one.
+    std::string temporary = (destPath.parent_path() / ("." + destPath.filename().string() + ".part-XXXXXX")).string();
+    int out = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (out < 0) return errno;
+    ::fchmod(out, sourceStat.st_mode & 0666);
     std::vector<char> buffer(1 << 16);
     int error = 0;
     for (;;) {
@@ -250,16 +277,17 @@ void CollectOne(Collector& c, const std::string& source) {
     std::string name = fs::path(absolute).filename().string();
     if (name.empty()) return;
 
-    int in = ::open(absolute.c_str(), O_RDONLY | O_CLOEXEC);
+    // A pipe named as a layer's file would hold the save forever; only files are read.
+    std::string why;
+    int in = OpenRegularFileForReading(absolute, &why);
     if (in < 0) {
-        LogCollectFailure(source, std::strerror(errno));
+        LogCollectFailure(source, why.c_str());
         ++c.result->failedCopies;
         return;
     }
     struct stat sourceStat {};
-    if (::fstat(in, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
-        int error = S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL;
-        LogCollectFailure(source, std::strerror(error));
+    if (::fstat(in, &sourceStat) != 0 || !StartsLikeSound(in)) {
+        LogCollectFailure(source, "not a sound file");
         ++c.result->failedCopies;
         ::close(in);
         return;
@@ -525,10 +553,32 @@ std::string FormatDocument(const Project& p, const PathMap& paths, const std::st
     return std::move(w.out);
 }
 
-// Writes bytes to path + ".tmp", forces them to disk and renames the file over path, so
-// the project file is at every moment either the previous or the new complete document.
+// MORVANE_SAVE_GATE names a pipe at which every project save of this process waits,
+// with its temporary file open and still empty, until the pipe's writer closes it. Tests
+// use it to hold one save while another runs whole, so that two saves of one project
+// meet in a known order.
+void WaitAtSaveGate() {
+    const char* gate = std::getenv("MORVANE_SAVE_GATE");
+    if (!gate || !*gate) return;
+    const int fd = ::open(gate, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    char byte;
+    for (;;) {
+        const ssize_t got = ::read(fd, &byte, 1);
+        if (got > 0 || (got < 0 && errno == EINTR)) continue;
+        break;
+    }
+    ::close(fd);
+}
+
+// Writes bytes to a temporary file of its own beside path (path + ".tmp-" and a unique
+// ending), forces them to disk and renames the file over path, so the project file is at
+// every moment either the previous or a new complete document, even while another
+// process saves the same project. Temporaries left by saves that were killed are swept
+// first.
 bool WriteProjectFileAtomically(const std::string& path, const std::string& bytes) {
-    const AtomicWriteResult result = ReplaceFileAtomically(path, bytes, ".tmp", 0644);
+    RemoveAbandonedTemporaries(path);
+    const AtomicWriteResult result = ReplaceFileAtomically(path, bytes, "", 0644, WaitAtSaveGate);
     if (result.ok) return true;
     if (result.renameFailed)
         std::printf("[Project] Rename failed: %s\n", std::strerror(result.error));
@@ -848,7 +898,6 @@ std::string ProjectThumbnailPath(const std::string& projectPath) {
     return projectPath + ".thumb.png";
 }
 
-std::string ProjectTempPath(const std::string& projectPath) { return projectPath + ".tmp"; }
 
 std::string WithProjectExtension(const std::string& path) {
     const std::string ending = kProjectExtension;
@@ -921,9 +970,16 @@ LoadProjectResult LoadProjectFromText(std::string_view text, const std::string& 
         result.error = "Empty file";
         return result;
     }
-    JsonValue root = JsonParse(text);
+    JsonEnd end = JsonEnd::Complete;
+    JsonValue root = JsonParse(text, &end);
     if (!root.IsObject()) {
         result.error = "Invalid JSON";
+        return result;
+    }
+    // A file cut short (a copy that stopped, a full disk) reads as a smaller project;
+    // taking it for one would let the next save make the loss permanent.
+    if (end == JsonEnd::Truncated) {
+        result.error = "Truncated file";
         return result;
     }
     if (JsonAsText(JsonMember(root, "format")) != kProjectFormatName) {
@@ -964,34 +1020,33 @@ LoadProjectResult LoadProjectFromText(std::string_view text, const std::string& 
     return result;
 }
 
+namespace {
+
+// "Could not open file: <path>", with the reason when it is more than a missing file
+// (a pipe, a device, a folder, a link loop, no permission).
+std::string CouldNotOpen(const std::string& path, const std::string& why) {
+    std::string text = "Could not open file: " + path;
+    if (!why.empty() && why != std::strerror(ENOENT)) text += " (" + why + ")";
+    return text;
+}
+
+}  // namespace
+
+std::string ProjectFileProblem(const std::string& path) {
+    std::string why;
+    const int fd = OpenRegularFileForReading(path, &why);
+    if (fd < 0) return CouldNotOpen(path, why);
+    ::close(fd);
+    return {};
+}
+
 LoadProjectResult LoadProject(const std::string& path, Project& project, const Project* defaults) {
     LoadProjectResult result;
-    int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
-        ::close(fd);
-        fd = -1;
-    }
-    if (fd < 0) {
-        result.error = "Could not open file: " + path;
-        return result;
-    }
-    std::string text;
-    char buffer[1 << 16];
-    bool readOk = true;
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            readOk = false;
-            break;
-        }
-        if (got == 0) break;
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(fd);
-    if (!readOk) {
-        result.error = "Could not open file: " + path;
+    // Only a regular file is read: a pipe or a device named as a project would block the
+    // program for good, or feed it without end.
+    std::string text, why;
+    if (!ReadRegularFile(path, text, &why)) {
+        result.error = CouldNotOpen(path, why);
         return result;
     }
     return LoadProjectFromText(text, FolderOf(path), project, defaults);

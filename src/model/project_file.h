@@ -3,9 +3,14 @@
 // the project's audio collected into an "Audio" folder beside it so that the folder is
 // self-contained.
 //
-// Saving never leaves a half-written project behind: the document goes to the project
-// path + ".tmp", is forced to disk, and only then renamed over the project. Loading never
-// touches the target project unless the whole document was read.
+// Saving never leaves a half-written project behind: the document goes to a temporary
+// file of its own beside the project (the project path + ".tmp-" and a unique ending),
+// is forced to disk, and only then renamed over the project. Loading reads only regular
+// files, and never touches the target project unless the whole document was read: a
+// document that ends before its root closes is "Truncated file", never a smaller project.
+//
+// Collecting audio copies only files that start like sound files, and a copy never has
+// more permissions than its source.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -86,6 +91,10 @@ struct LoadProjectResult {
     std::vector<FileRef> fileRefs;  // the "fileRefs" table as read
 };
 
+// Empty when path opens as a regular file; else the load error for it ("Could not open
+// file: <path>", with the reason when the path names something other than a file).
+std::string ProjectFileProblem(const std::string& path);
+
 // Reads path into project. On failure project is left as it was. Keys the document does
 // not hold keep the values of `defaults` (a new project's when null). The event list is
 // replaced under timelineMutex and the timeline-replaced hook is called.
@@ -96,7 +105,6 @@ LoadProjectResult LoadProjectFromText(std::string_view text, const std::string& 
 
 // Companion files of a project path.
 std::string ProjectThumbnailPath(const std::string& projectPath);  // ".mvproj" -> ".thumb.png"
-std::string ProjectTempPath(const std::string& projectPath);       // path + ".tmp"
 // path with ".mvproj" appended when it does not end with it.
 std::string WithProjectExtension(const std::string& path);
 

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
 #include "model/preferences.h"
 #include "model/undo.h"
 #include "platform/folders.h"
+#include "platform/regular_file.h"
 
 namespace morvane {
 
@@ -26,13 +28,9 @@ void ResetAutosaveTimer() {
     if (CurrentLifecycleHooks().resetAutosaveTimer) CurrentLifecycleHooks().resetAutosaveTimer();
 }
 
-bool IsReadableFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+bool PathExists(const std::string& path) {
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    ::close(fd);
-    return ok;
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool ModifiedTime(const std::string& path, struct timespec& time) {
@@ -90,6 +88,13 @@ Project NewProjectDefaults() {
 // A lock this process holds is no sign of a crash. (The process id inside the file
 // proves nothing: after a restart the program may well get the same id again.)
 bool LockIsOurs(const std::string& lockPath) { return CurrentSession().heldCrashLock == lockPath; }
+
+// The process id a lock names ("pid=<id>"), or 0.
+long LockProcess(const std::string& lockPath) {
+    std::string text;
+    if (!ReadRegularFile(lockPath, text, nullptr, 64) || text.rfind("pid=", 0) != 0) return 0;
+    return std::strtol(text.c_str() + 4, nullptr, 10);
+}
 
 }  // namespace
 
@@ -179,10 +184,26 @@ void NewProject() {
     ShowStatus("New project");
 }
 
+long ProjectLockHolder(const std::string& projectPath) {
+    if (projectPath.empty()) return 0;
+    const long pid = LockProcess(CrashLockPath(projectPath));
+    if (pid == static_cast<long>(::getpid())) return 0;
+    return ProcessIsRunning(pid) ? pid : 0;
+}
+
+std::string SaveProjectBesideWindow(const std::string& path, const Project& project) {
+    if (const long holder = ProjectLockHolder(path))
+        return path + " is open in Morvane (process " + std::to_string(holder) + "); close it there first";
+    if (!SaveProject(path, project)) return "could not save " + path;
+    return {};
+}
+
 bool OpenProject(const std::string& path) {
     if (path.empty()) return false;
-    if (!IsReadableFile(path)) {
-        ShowStatus("File not found");
+    // Only a regular file opens; anything else (a pipe would block the window for good)
+    // is refused here with the reason.
+    if (const std::string problem = ProjectFileProblem(path); !problem.empty()) {
+        ShowStatus(PathExists(path) ? "Error: " + problem : "File not found");
         return false;
     }
     ProjectSession& session = CurrentSession();
@@ -210,14 +231,19 @@ bool OpenProject(const std::string& path) {
     Project& project = CurrentProject();
     const Project defaults = NewProjectDefaults();
     LoadProjectResult result;
+    bool backupDamaged = false;
     if (recover) {
+        // Only a backup that reads whole is recovered: one cut short by the crash would
+        // open as a smaller project under the project's path, and the next save would
+        // write its remains over the project. Such a backup never keeps the project
+        // itself from opening.
         result = LoadProject(backup, project, &defaults);
         if (!result.ok) {
-            // An unreadable backup must not keep the project itself from opening.
-            std::printf("[Recovery] Backup could not be read (%s) \xE2\x80\x94 loading %s\n", result.error.c_str(),
+            std::printf("[Recovery] Backup is damaged (%s) \xE2\x80\x94 loading %s\n", result.error.c_str(),
                         path.c_str());
             std::fflush(stdout);
             recover = false;
+            backupDamaged = true;
         }
     }
     if (!recover) result = LoadProject(path, project, &defaults);
@@ -239,6 +265,7 @@ bool OpenProject(const std::string& path) {
     ResetAutosaveTimer();
 
     if (recover) ShowStatus("Recovered from backup");
+    else if (backupDamaged) ShowStatus("Backup damaged \xE2\x80\x94 opened the last saved project");
     else if (!result.warning.empty()) ShowStatus(result.warning);
     else if (result.missingFiles > 0) ShowStatus("Opened (some files missing)");
     else ShowStatus("Project opened");

@@ -65,9 +65,11 @@ std::string BackupPath(const std::string& projectPath, int slot);    // F/Backup
 void NewProject();
 
 // Opens path into the current project, recovering from backup slot 1 when a crash lock
-// for path is found. The project path becomes path (never the backup's). False, with
-// the current project untouched, when the file cannot be opened ("File not found") or
-// read ("Error: ...").
+// for path is found and the backup reads as a whole document (a damaged backup opens
+// path itself, with the status "Backup damaged — opened the last saved project"). The
+// project path becomes path (never the backup's). False, with the current project
+// untouched, when the file does not exist ("File not found"), is not a regular file or
+// cannot be read ("Error: ...").
 bool OpenProject(const std::string& path);
 
 // The save command: appends ".mvproj" when missing, saves, and on success makes the
@@ -89,5 +91,15 @@ bool RotateBackups(const std::string& projectPath, int maxBackups);
 void WriteCrashLock(const std::string& projectPath);
 // Deletes the held lock (a new project, clean shutdown) and forgets it.
 void ReleaseCrashLock();
+
+// The id of another running process whose lock is on projectPath (a window that has the
+// project open), or 0: no lock, our own, or one left by a process that has ended.
+long ProjectLockHolder(const std::string& projectPath);
+
+// The save of a tool that edits project files beside the window (morvane-cli): refuses a
+// project a running window holds, whose next save would silently undo this one. Empty on
+// success, else one line saying why ("<path> is open in Morvane (process <id>); close it
+// there first", or "could not save <path>").
+std::string SaveProjectBesideWindow(const std::string& path, const Project& project);
 
 }  // namespace morvane

@@ -1,6 +1,8 @@
 #include "platform/folders.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -78,11 +80,16 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-// A temporary file beside `path`, so the final rename stays on one file system.
+// The start of the unique temporaries of `path`; the writer's process id follows.
+std::string TemporaryPrefix(const std::string& path) { return path + ".tmp-"; }
+
+// A temporary file beside `path`, so the final rename stays on one file system. The
+// writer's process id in the name tells an abandoned temporary from one being written.
 int MakeTemporaryBeside(const std::string& path, std::string& temporaryPath) {
-    temporaryPath = path + ".tmp-XXXXXX";
-    return ::mkstemp(temporaryPath.data());
+    temporaryPath = TemporaryPrefix(path) + std::to_string(::getpid()) + "-XXXXXX";
+    return ::mkostemp(temporaryPath.data(), O_CLOEXEC);
 }
+
 
 // Moves the finished temporary file to `destination` unless something is already
 // there. Returns 1 when moved, 0 when the destination existed, -1 on failure.
@@ -272,7 +279,8 @@ TreeCopyResult CopyTreeKeepingExisting(const std::string& from, const std::strin
 }
 
 AtomicWriteResult ReplaceFileAtomically(const std::string& path, const std::string& bytes,
-                                        const std::string& temporarySuffix, unsigned newFileMode) {
+                                        const std::string& temporarySuffix, unsigned newFileMode,
+                                        void (*afterOpen)()) {
     AtomicWriteResult result;
     if (path.empty()) {
         result.error = ENOENT;
@@ -300,6 +308,7 @@ AtomicWriteResult ReplaceFileAtomically(const std::string& path, const std::stri
         result.error = errno;
         return result;
     }
+    if (afterOpen) afterOpen();
     bool ok = WriteFully(fd, bytes.data(), bytes.size());
     if (!ok) result.error = errno ? errno : EIO;
     if (ok && ::fsync(fd) != 0) {
@@ -322,6 +331,27 @@ AtomicWriteResult ReplaceFileAtomically(const std::string& path, const std::stri
     SyncFolderOf(target);
     result.ok = true;
     return result;
+}
+
+bool ProcessIsRunning(long pid) {
+    if (pid <= 0 || pid > INT_MAX) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+void RemoveAbandonedTemporaries(const std::string& path) {
+    const fs::path target(path);
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    const std::string prefix = TemporaryPrefix(target.filename().string());
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        char* after = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &after, 10);
+        if (after == name.c_str() + prefix.size() || *after != '-' || ProcessIsRunning(pid)) continue;
+        std::error_code removeError;
+        if (it->is_regular_file(removeError) && !it->is_symlink(removeError)) fs::remove(it->path(), removeError);
+    }
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes) {

@@ -78,11 +78,23 @@ struct AtomicWriteResult {
     std::string temporary;      // the temporary file that was used (removed on failure)
 };
 
-// WriteFileAtomically with a fixed temporary name (the target's path + temporarySuffix,
-// or a unique name when the suffix is empty). A new file gets newFileMode; an existing
-// file keeps its permissions.
+// WriteFileAtomically with a fixed temporary name (the target's path + temporarySuffix),
+// or, when the suffix is empty, a name of its own: the target's path + ".tmp-", this
+// process's id, "-" and a unique ending, so that two writers of one file never share a
+// temporary. A new file gets newFileMode; an existing file keeps its permissions.
+// afterOpen, when given, runs once the temporary is open and before anything is written
+// to it (a test holds one writer there while another runs).
 AtomicWriteResult ReplaceFileAtomically(const std::string& path, const std::string& bytes,
-                                        const std::string& temporarySuffix, unsigned newFileMode);
+                                        const std::string& temporarySuffix, unsigned newFileMode,
+                                        void (*afterOpen)() = nullptr);
+
+// Whether pid names a running process (one of another user counts too).
+bool ProcessIsRunning(long pid);
+
+// Deletes the unique temporaries of `path` whose writing process has ended (a writer
+// killed between creating and renaming its temporary). Those of running processes stay:
+// they may be writing right now.
+void RemoveAbandonedTemporaries(const std::string& path);
 
 // write(2) until every byte is out, retrying interrupted calls.
 bool WriteFully(int fd, const char* data, size_t size);

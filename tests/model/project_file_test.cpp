@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -31,6 +33,15 @@ int CountFiles(const fs::path& folder) {
     for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
         if (it->is_regular_file()) ++count;
     return count;
+}
+
+// Whether a save's temporary file (the project path + ".tmp-...") lies beside the project.
+bool HasTemporary(const std::string& projectPath) {
+    const fs::path project(projectPath);
+    const std::string prefix = project.filename().string() + ".tmp";
+    for (const fs::directory_entry& entry : fs::directory_iterator(project.parent_path()))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+    return false;
 }
 
 struct ProviderGuard {
@@ -74,7 +85,7 @@ TEST(ProjectFile, EveryFieldSurvivesSaveLoadSaveByteForByte) {
     EXPECT_NE(firstBytes.find("\"videoPath\": \"picture/reel1.mp4\""), std::string::npos);
     EXPECT_NE(firstBytes.find("\"hash\": \"00ab0000cdef1234\""), std::string::npos);
     EXPECT_NE(firstBytes.find("\"size\": \"123456789012\""), std::string::npos);
-    EXPECT_FALSE(fs::exists(ProjectTempPath(path)));
+    EXPECT_FALSE(HasTemporary(path));
 
     Project loaded;
     LoadProjectResult result = LoadProject(path, loaded);
@@ -250,7 +261,7 @@ TEST(ProjectFile, UnwritableFolderFailsAndKeepsThePreviousFile) {
     if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot give up root here";
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported success";
     EXPECT_EQ(ReadFile(path), previous);
-    EXPECT_FALSE(fs::exists(ProjectTempPath(path)));
+    EXPECT_FALSE(HasTemporary(path));
     EXPECT_FALSE(fs::exists(folder / "Audio"));
 
     // A target whose folder is a file fails the same way, for every user.
@@ -359,7 +370,7 @@ TEST(ProjectFile, KilledSaveLeavesACompleteProject) {
         ASSERT_TRUE(isVersion(bytes, version)) << "torn project file after kill " << kills;
         if (version > seen) ++newVersions;
         seen = version;
-        const bool torn = fs::exists(ProjectTempPath(path));
+        const bool torn = HasTemporary(path);
         if (torn) ++tornTemporaries;
         // The loader itself, on the first kills that interrupted a write and every tenth.
         if ((torn && fullLoads < 20) || kills % 10 == 0) {
@@ -378,11 +389,136 @@ TEST(ProjectFile, KilledSaveLeavesACompleteProject) {
     std::printf("[KillTest] %d events, save %lld us: %d kills, %d during a write, %d new versions, %d full loads\n",
                 eventCount, saveMicros, kills, tornTemporaries, newVersions, fullLoads);
 
-    // A save after a torn one replaces the stale temporary and succeeds.
+    // A save after torn ones sweeps the temporaries the killed saves left, and succeeds.
     testing::internal::CaptureStdout();
     ASSERT_TRUE(SaveProject(path, big));
     testing::internal::GetCapturedStdout();
-    EXPECT_FALSE(fs::exists(ProjectTempPath(path)));
+    EXPECT_FALSE(HasTemporary(path));
+}
+
+// A document cut anywhere before its root closes is an error, never a smaller project:
+// the caller would otherwise show it, and the next save would make the loss permanent.
+TEST(ProjectFile, CutDocumentIsTruncatedFileNeverASmallerProject) {
+    TempDir dir;
+    Project full = test::FullProject(dir.path.string());
+    const std::string document = FormatProjectDocument(full, dir.path.string());
+    Project current;
+    current.projectDescription = "keep me";
+    // Cuts from the first byte to the one before the closing brace: every byte of the
+    // head and the tail, and a stride through the middle that lands on every kind of token.
+    int cuts = 0, truncated = 0;
+    for (size_t length = 1; length + 1 < document.size();
+         length += (length < 400 || length + 400 > document.size()) ? 1 : 7) {
+        ++cuts;
+        LoadProjectResult result = LoadProjectFromText(std::string_view(document).substr(0, length), "", current);
+        if (result.error == "Truncated file") ++truncated;
+        else {
+            ADD_FAILURE() << "cut at " << length << " of " << document.size() << ": '" << result.error << "'";
+            break;
+        }
+    }
+    EXPECT_EQ(truncated, cuts);
+    EXPECT_EQ(current.projectDescription, "keep me");
+    EXPECT_TRUE(current.timeline.results.empty());
+    // The closing brace without its newline is the whole document.
+    Project whole;
+    ASSERT_TRUE(LoadProjectFromText(std::string_view(document).substr(0, document.size() - 1), "", whole).ok);
+    EXPECT_EQ(whole.timeline.results.size(), full.timeline.results.size());
+
+    // Lenient as ever inside a finished document: missing and mistyped keys, a missing comma.
+    Project lenient;
+    ASSERT_TRUE(LoadProjectFromText(R"({"format": "Morvane" "masterGain": "loud", "events": [{"time": 2}]})", "",
+                                    lenient).ok);
+    EXPECT_EQ(lenient.masterGain, 1.0f);
+    EXPECT_EQ(lenient.timeline.events.size(), 1u);
+}
+
+// A project path that names a pipe, a device, a folder or a link loop is refused at
+// once with the reason, never read (a pipe would block the reader for good).
+TEST(ProjectFile, OnlyRegularFilesAreRead) {
+    TempDir dir;
+    ::alarm(60);  // a hang ends the test run instead of blocking it
+    ASSERT_EQ(::mkfifo((dir / "pipe.mvproj").c_str(), 0600), 0);
+    fs::create_symlink(dir.path / "loop-b", dir.path / "loop-a");
+    fs::create_symlink(dir.path / "loop-a", dir.path / "loop-b");
+    Project current;
+    current.projectDescription = "keep me";
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {dir / "pipe.mvproj", "is a named pipe, not a file"},
+        {"/dev/zero", "is a device, not a file"},
+        {dir.path.string(), "is a folder, not a file"},
+        {dir / "loop-a", std::strerror(ELOOP)},
+    };
+    for (const auto& [path, why] : refused) {
+        const std::string expected = "Could not open file: " + path + " (" + why + ")";
+        EXPECT_EQ(LoadProject(path, current).error, expected);
+        EXPECT_EQ(ProjectFileProblem(path), expected);
+    }
+    EXPECT_EQ(ProjectFileProblem(dir / "missing.mvproj"), "Could not open file: " + (dir / "missing.mvproj"));
+    EXPECT_EQ(current.projectDescription, "keep me");
+
+    // A pipe named as a layer's sound does not hold the save either.
+    Project piped;
+    Layer layer;
+    layer.filepath = dir / "pipe.mvproj";
+    piped.timeline.results.push_back(layer);
+    testing::internal::CaptureStdout();
+    SaveProjectResult saved = SaveProjectEx(dir / "piped.mvproj", piped);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(saved.ok);
+    EXPECT_EQ(saved.failedCopies, 1);
+    ::alarm(0);
+}
+
+// A layer's path is text anyone can put in a document. Collecting copies only sounds,
+// and a copy never has more permissions than its source.
+TEST(ProjectFile, CollectsOnlySoundsAndNeverWidensPermissions) {
+    TempDir dir;
+    fs::create_directories(dir.path / "private");
+    WriteFile(dir.path / "private" / "secret.wav", "root:$6$salt$hash:19000:0:99999:7:::\n");
+    fs::permissions(dir.path / "private" / "secret.wav", fs::perms::owner_read | fs::perms::owner_write);
+    WriteTinyWav(dir.path / "private" / "mine.wav", 100, 1);
+    fs::permissions(dir.path / "private" / "mine.wav", fs::perms::owner_read | fs::perms::owner_write);
+    WriteTinyWav(dir.path / "lib" / "open.wav", 100, 2);
+    fs::permissions(dir.path / "lib" / "open.wav", fs::perms::owner_read | fs::perms::owner_write |
+                                                       fs::perms::group_read | fs::perms::others_read);
+    fs::create_directories(dir.path / "show" / "reel");
+
+    Project p;
+    WriteFile(dir.path / "lib" / "notes.wav", "not a sound, only words about one");
+    for (const std::string& source : {dir / "show/reel/../../private/secret.wav", dir / "private/mine.wav",
+                                      dir / "lib/open.wav", dir / "lib/notes.wav"}) {
+        Layer layer;
+        layer.filepath = source;
+        p.timeline.results.push_back(layer);
+    }
+    const std::string path = dir / "show/reel.mvproj";
+    testing::internal::CaptureStdout();
+    SaveProjectResult result = SaveProjectEx(path, p);
+    std::string log = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.copiedFiles, 2);
+    EXPECT_EQ(result.failedCopies, 2);
+    EXPECT_NE(log.find("Failed to collect " + (dir / "show/reel/../../private/secret.wav") + ": not a sound file"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Failed to collect " + (dir / "lib/notes.wav") + ": not a sound file"), std::string::npos)
+        << log;
+    EXPECT_FALSE(fs::exists(dir.path / "show" / "Audio" / "secret.wav"));
+    EXPECT_FALSE(fs::exists(dir.path / "show" / "Audio" / "notes.wav"));
+    auto mode = [](const fs::path& file) {
+        struct stat st {};
+        return ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0u;
+    };
+    EXPECT_EQ(mode(dir.path / "show" / "Audio" / "mine.wav"), 0600u) << "a private sound stays private";
+    EXPECT_EQ(mode(dir.path / "show" / "Audio" / "open.wav"), 0644u);
+    EXPECT_EQ(ReadFile(dir.path / "show" / "Audio" / "mine.wav"), ReadFile(dir.path / "private" / "mine.wav"));
+
+    // The refused files keep their own paths in the document.
+    Project loaded;
+    ASSERT_TRUE(LoadProject(path, loaded).ok);
+    EXPECT_EQ(loaded.timeline.results[3].filepath, dir / "lib/notes.wav");
+    EXPECT_EQ(loaded.timeline.results[1].filepath, dir / "show/Audio/mine.wav");
 }
 
 TEST(ProjectFile, LoadErrorsLeaveTheProjectUntouched) {
@@ -398,7 +534,8 @@ TEST(ProjectFile, LoadErrorsLeaveTheProjectUntouched) {
     LoadProjectResult missing = LoadProject(dir / "nothing.mvproj", current);
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.error, "Could not open file: " + (dir / "nothing.mvproj"));
-    EXPECT_EQ(LoadProject(dir.path.string(), current).error, "Could not open file: " + dir.path.string());
+    EXPECT_EQ(LoadProject(dir.path.string(), current).error,
+              "Could not open file: " + dir.path.string() + " (is a folder, not a file)");
     EXPECT_EQ(loadText("").error, "Empty file");
     EXPECT_EQ(loadText(" \n\t \r\n").error, "Invalid JSON");
     EXPECT_EQ(loadText("[1, 2]").error, "Invalid JSON");

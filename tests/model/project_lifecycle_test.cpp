@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -210,6 +211,55 @@ TEST_F(Lifecycle, CrashLockRecoversFromTheNewestBackup) {
     EXPECT_FALSE(fs::exists(CrashLockPath(path)));
     ASSERT_TRUE(OpenProject(path));
     EXPECT_EQ(LastStatus(), "Project opened");
+}
+
+// The crash that left the lock may also have cut the backup short. Such a backup is
+// never opened in the project's place (it would read as a project with fewer layers,
+// and the next save would write that over the project).
+TEST_F(Lifecycle, DamagedBackupOpensTheProjectItself) {
+    Project& project = CurrentProject();
+    project.projectDescription = "saved";
+    project.timeline.results.resize(45);
+    ASSERT_TRUE(SaveProjectCommand(Path("reel.mvproj")));
+    const std::string path = Path("reel.mvproj");
+    const std::string saved = ReadFile(path);
+    project.projectDescription = "autosaved later";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(Autosave());
+    testing::internal::GetCapturedStdout();
+    const std::string backup = ReadFile(BackupPath(path, 1));
+    WriteFile(BackupPath(path, 1), backup.substr(0, backup.size() / 2));
+
+    CurrentSession().heldCrashLock.clear();
+    WriteFile(CrashLockPath(path), "pid=99999\n");
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(OpenProject(path));
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(LastStatus(), "Backup damaged \xE2\x80\x94 opened the last saved project");
+    EXPECT_NE(log.find("[Recovery] Backup is damaged (Truncated file)"), std::string::npos) << log;
+    EXPECT_EQ(project.projectDescription, "saved");
+    EXPECT_EQ(project.timeline.results.size(), 45u);
+    EXPECT_FALSE(project.modified) << "nothing was recovered, nothing is unsaved";
+    ASSERT_TRUE(SaveProjectCommand(CurrentSession().projectPath));
+    EXPECT_EQ(ReadFile(path), saved);
+}
+
+// A pipe or a folder as the project to open is refused at once with the reason; the
+// window would otherwise wait on the pipe for good.
+TEST_F(Lifecycle, OpenRefusesWhatIsNotAFile) {
+    ::alarm(60);  // a hang ends the test run instead of blocking it
+    const std::string pipe = Path("pipe.mvproj");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    CurrentProject().projectDescription = "current";
+    EXPECT_FALSE(OpenProject(pipe));
+    EXPECT_EQ(LastStatus(), "Error: Could not open file: " + pipe + " (is a named pipe, not a file)");
+    fs::create_directories(Path("folder.mvproj"));
+    EXPECT_FALSE(OpenProject(Path("folder.mvproj")));
+    EXPECT_EQ(LastStatus(), "Error: Could not open file: " + Path("folder.mvproj") + " (is a folder, not a file)");
+    EXPECT_EQ(CurrentProject().projectDescription, "current");
+    EXPECT_EQ(CurrentSession().projectPath, "");
+    ::alarm(0);
 }
 
 }  // namespace

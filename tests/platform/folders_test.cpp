@@ -8,6 +8,7 @@
 #include <optional>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/test_support.h"
@@ -217,6 +218,41 @@ TEST(Folders, WriteFileAtomicallyReplacesWholeOrNotAtAll) {
     EXPECT_TRUE(fs::is_directory(dir.path / "folder"));
     EXPECT_FALSE(WriteFileAtomically("", "x"));
     EXPECT_EQ(FilesBelow(dir.path), (std::vector<std::string>{"folder", "link", "real", "settings"}));
+}
+
+// Writer A holds with its temporary open while writer B replaces the same file whole;
+// then A finishes. Each had its own temporary, so the file is A's bytes, whole.
+std::string gHeldPath;
+void RunSecondWriter() {
+    EXPECT_TRUE(ReplaceFileAtomically(gHeldPath, "second writer, a longer text than the first\n", "", 0644).ok);
+}
+
+TEST(Folders, TwoWritersOfOneFileNeverShareATemporary) {
+    TempDir dir;
+    gHeldPath = (dir.path / "project").string();
+    WriteFile(gHeldPath, "before\n");
+    AtomicWriteResult first = ReplaceFileAtomically(gHeldPath, "first\n", "", 0644, RunSecondWriter);
+    EXPECT_TRUE(first.ok);
+    EXPECT_EQ(ReadFile(gHeldPath), "first\n");
+    EXPECT_EQ(FilesBelow(dir.path), (std::vector<std::string>{"project"}));
+
+    // A writer killed before its rename leaves its temporary; the next sweep removes that
+    // one and keeps those of running processes, which may be writing right now.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string dead = "project.tmp-" + std::to_string(child) + "-a1b2c3";
+    const std::string live = "project.tmp-" + std::to_string(::getpid()) + "-d4e5f6";
+    for (const std::string& name : {dead, live, std::string("project.tmp-notes"), "other.tmp-" + std::to_string(child) + "-x"})
+        WriteFile(dir.path / name, "partial");
+    RemoveAbandonedTemporaries(gHeldPath);
+    std::vector<std::string> expected = {"other.tmp-" + std::to_string(child) + "-x", "project", live,
+                                         "project.tmp-notes"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesBelow(dir.path), expected);
+    EXPECT_TRUE(ProcessIsRunning(::getpid()));
+    EXPECT_FALSE(ProcessIsRunning(child));
 }
 
 }  // namespace
