@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,15 +26,23 @@ struct CliRun {
     std::string out, err;
 };
 
+// A run started in the background (two runs at once, a run held at a test gate).
+struct CliChild {
+    pid_t pid = -1;
+    std::string outPath, errPath;
+};
+
+// Starts morvane-cli; its output goes to dir/<tag>-stdout.txt and -stderr.txt.
 // `environment` holds "NAME=value" settings added to the test's own environment.
-inline CliRun RunCli(const std::vector<std::string>& args, const std::string& dir,
-                     const std::vector<std::string>& environment = {}) {
-    CliRun run;
-    const std::string outPath = dir + "/cli-stdout.txt", errPath = dir + "/cli-stderr.txt";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        FILE* out = std::fopen(outPath.c_str(), "wb");
-        FILE* err = std::fopen(errPath.c_str(), "wb");
+inline CliChild StartCli(const std::vector<std::string>& args, const std::string& dir, const std::string& tag = "cli",
+                         const std::vector<std::string>& environment = {}) {
+    CliChild child;
+    child.outPath = dir + "/" + tag + "-stdout.txt";
+    child.errPath = dir + "/" + tag + "-stderr.txt";
+    child.pid = ::fork();
+    if (child.pid == 0) {
+        FILE* out = std::fopen(child.outPath.c_str(), "wb");
+        FILE* err = std::fopen(child.errPath.c_str(), "wb");
         if (out) ::dup2(fileno(out), 1);
         if (err) ::dup2(fileno(err), 2);
         for (const std::string& setting : environment) ::putenv(const_cast<char*>(setting.c_str()));
@@ -44,15 +53,26 @@ inline CliRun RunCli(const std::vector<std::string>& args, const std::string& di
         ::execv(MORVANE_CLI, argv.data());
         ::_exit(127);
     }
+    return child;
+}
+
+inline CliRun FinishCli(const CliChild& child) {
+    CliRun run;
+    if (child.pid < 0) return run;
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-    }
+    while (::waitpid(child.pid, &status, 0) < 0)
+        if (errno != EINTR) return run;
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    run.out = ReadFile(outPath);
-    run.err = ReadFile(errPath);
+    run.out = ReadFile(child.outPath);
+    run.err = ReadFile(child.errPath);
     if (run.signal == SIGALRM) run.err += "[test] morvane-cli did not finish and was stopped\n";
     return run;
+}
+
+inline CliRun RunCli(const std::vector<std::string>& args, const std::string& dir,
+                     const std::vector<std::string>& environment = {}) {
+    return FinishCli(StartCli(args, dir, "cli", environment));
 }
 
 inline CliRun RunCli(const std::vector<std::string>& args, const TempDir& dir,

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_runner_project.h"
+#include "cli/cli_runner.h"
 #include "model/project_file.h"
 #include "model/project_fixtures.h"
 #include "support/test_support.h"
@@ -33,7 +33,7 @@ struct HostileProject : testing::Test {
     test::ScopedHome home;
     test::TempDir logs;
     std::string Path(const std::string& name) { return (home.dir.path / name).string(); }
-    CliRun Run(const std::vector<std::string>& args, const test::CliEnvironment& environment = {}) {
+    CliRun Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
         return RunCli(args, logs.path.string(), environment);
     }
 };
@@ -128,11 +128,11 @@ TEST_F(HostileProject, TwoSavesOfOneProjectNeverWeave) {
     // The first build (event 0 only: fewer layers, a shorter document) reaches its save
     // and waits there with its temporary open.
     test::CliChild first = test::StartCli({"build", show, "--event", "0", "--seed", "1"}, logs.path.string(), "first",
-                                          {{"MORVANE_SAVE_GATE", gatePath}});
+                                          {"MORVANE_SAVE_GATE=" + gatePath});
     struct sigaction quiet {}, previous {};
     quiet.sa_handler = NoteAlarm;  // no SA_RESTART: a hang here ends the open with EINTR
     ::sigaction(SIGALRM, &quiet, &previous);
-    ::alarm(test::kCliHangSeconds);
+    ::alarm(test::kCliTimeoutSeconds);
     Gate gate;
     gate.fd = ::open(gatePath.c_str(), O_WRONLY | O_CLOEXEC);
     ::alarm(0);
