@@ -5,6 +5,7 @@ find_package(Threads REQUIRED)
 
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
+pkg_check_modules(FFTW3 REQUIRED IMPORTED_TARGET fftw3)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libswresample libavutil)
 pkg_check_modules(RTAUDIO REQUIRED IMPORTED_TARGET rtaudio)

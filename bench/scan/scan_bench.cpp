@@ -219,7 +219,7 @@ CostBreakdown MeasureCosts() {
         for (size_t i = 0; i < block.size() && i * info.channels < frames.size(); ++i)
             block[i] = frames[i * static_cast<size_t>(info.channels)];
         before = ThreadCpuSeconds();
-        EstimateBlockPitch(block.data(), info.samplerate, context.get());
+        EstimateBlockPitch(block.data(), info.samplerate);
         costs.pitch += ThreadCpuSeconds() - before;
 
         uint64_t hash = 0, size = 0;

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <complex>
 
-#include "audio/fft.h"
 #include "audio/resample.h"
+#include "library/fft.h"
 
 namespace morvane {
 

@@ -5,7 +5,7 @@
 #include <complex>
 #include <cstdint>
 
-#include "audio/fft.h"
+#include "library/fft.h"
 
 namespace morvane {
 

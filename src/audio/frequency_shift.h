@@ -8,8 +8,7 @@
 // (Blackman window, about a sixth of a second of taps: 8001 at 48 kHz), applied by
 // fast convolution in overlapping blocks. Then y = Re{(x + j·H{x}) · e^{j2πft}}.
 //
-// Why a long FIR through the render's own FFT rather than one FFT of the whole
-// layer or an FFTW plan:
+// Why a long FIR by block convolution rather than one FFT of the whole layer:
 // - One transform over a whole layer needs memory for minutes of complex audio
 //   and treats the layer as periodic, so its end would leak into its start. The
 //   block convolution costs O(n log n) in blocks of a fixed size.
@@ -17,8 +16,9 @@
 //   full level about 16 Hz above DC, so a 100 Hz tone moves to 130 Hz without an
 //   audible mirror image at 70 Hz. Content below that is rumble, and the channel's
 //   DC offset is taken out first, since a shifted DC would be a steady hum.
-// - The render's FFT keeps no planner state: FFTW's planner may not be used from
-//   two threads at once, and the library scan plans on its own threads.
+// - The transforms are the program's one FFT (library/fft.h), whose plans are made
+//   under a lock: FFTW's planner may not be used from two threads at once, and the
+//   library scan plans on its own threads.
 // The result depends only on the input, the shift and the rate, so renders repeat
 // bit for bit.
 #include <vector>

@@ -1,15 +1,13 @@
 #pragma once
-// Pitch of a rendered layer, for tuning it to the project's scale: YIN (difference
-// function, cumulative-mean normalisation, absolute threshold) with the difference
-// function worked out through an FFT, so a full 8192-frame analysis costs a few
-// transforms instead of millions of multiply-adds.
+// Pitch of a rendered layer, for tuning it to the project's scale, by the program's
+// one pitch detector (library/pitch.h) over a lag range of 20 Hz to 10 kHz.
 #include <cstdint>
 #include <vector>
 
 namespace morvane {
 
 struct DetectedPitch {
-    float frequency = 0.0f;   // Hz, 0 when none was found
+    float frequency = 0.0f;   // Hz, 0 when none was found (silence, noise)
     float confidence = 0.0f;  // 0..1: 1 - the normalised difference at the chosen lag
     int note = -1;            // nearest MIDI note number
     float cents = 0.0f;       // offset from that note, -50..+50

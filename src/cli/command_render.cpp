@@ -1,6 +1,5 @@
 // morvane-cli render: a built project's timeline through the playback mixer into a
 // 24-bit WAV file.
-#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +16,7 @@
 #include "library/libraries.h"
 #include "model/preferences.h"
 #include "model/project_file.h"
-#include "export/partial_file.h"
+#include "export/bwf_writer.h"
 #include "platform/regular_file.h"
 
 namespace morvane::cli {
@@ -45,21 +44,6 @@ std::string OutputProblem(const std::string& out, const std::string& projectPath
     if (got != sizeof header || !riff || std::memcmp(header + 8, "WAVE", 4) != 0)
         return out + " exists and is not a WAV file";
     return "";
-}
-
-// Writes interleaved samples as 24-bit PCM under a temporary name beside `path` and
-// renames it into place, so the file at `path` is either the old one or the whole new one.
-bool WriteWavAtomically(const std::string& path, const std::vector<float>& interleaved, int channels, int rate,
-                        std::string* error) {
-    PartialSoundFile partial;
-    if (!OpenPartialSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, channels, rate, &partial, error)) return false;
-    const sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / static_cast<size_t>(channels));
-    if (sf_writef_float(partial.file, interleaved.data(), frames) != frames) {
-        AbandonPartialSoundFile(partial);
-        *error = "cannot write " + path + " (disk full?)";
-        return false;
-    }
-    return FinishPartialSoundFile(partial, error);
 }
 
 }  // namespace
@@ -132,7 +116,12 @@ int RunRender(int argc, char** argv) {
         std::fprintf(stderr, "morvane-cli render: %s\n", error.c_str());
         return 1;
     }
-    if (!WriteWavAtomically(out, mix, 2, cache.sampleRate.load(), &error)) {
+    // Written under a temporary name and renamed into place: the file at `out` is
+    // either the old one or the whole new one.
+    WavFileFormat format;
+    format.sampleRate = cache.sampleRate.load();
+    const int64_t frames = static_cast<int64_t>(mix.size() / 2);
+    if (!WriteWavFile(out, InterleavedChannels(mix.data(), frames, 2), frames, format, &error).written) {
         std::fprintf(stderr, "morvane-cli render: %s\n", error.c_str());
         return 1;
     }

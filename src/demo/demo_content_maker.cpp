@@ -8,7 +8,7 @@
 
 #include "demo/demo_project.h"
 #include "demo/demo_video.h"
-#include "demo/run_program.h"
+#include "platform/run_program.h"
 #include "demo/sound_catalogue.h"
 #include "demo/sound_families.h"
 #include "demo/wav_with_metadata.h"

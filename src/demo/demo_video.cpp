@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "demo/run_program.h"
+#include "platform/run_program.h"
 
 namespace morvane::demo {
 

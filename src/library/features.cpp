@@ -1,19 +1,19 @@
 #include "library/features.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cfloat>
+#include <complex>
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "library/fft.h"
+#include "library/pitch.h"
 #include "library/ucs.h"
 
 #if defined(__SSE2__)
@@ -23,20 +23,11 @@
 namespace morvane {
 
 struct AnalysisContext {
-    // Spectrum of one analysis block.
-    float* input = nullptr;
-    fftwf_complex* output = nullptr;
-    fftwf_plan plan = nullptr;
-    // The pitch step's lag correlation: a product of two block spectra turned back
-    // into lags.
-    fftwf_complex* lagSpectrum = nullptr;
-    float* lagOutput = nullptr;
-    fftwf_plan lagPlan = nullptr;
-
+    RealFftPtr spectrum;  // of one analysis block
     std::vector<float> window;
     std::vector<float> frames;  // interleaved read buffer, grown to the widest file seen
-    std::vector<float> mono, magnitude, previous, pitchBuffer, centred;
-    std::vector<double> blockRms, cumulative, energyPrefix, difference, normalised;
+    std::vector<float> mono, magnitude, previous, pitchBuffer;
+    std::vector<double> blockRms, cumulative;
 };
 
 namespace {
@@ -46,120 +37,22 @@ constexpr int kPitchWindow = kFeatureBlock / 2;  // YIN difference window W, in 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kLn2 = 0.69314718055994530942;
 
-// FFTW's planner is not thread-safe; only plan creation and destruction need the lock.
-std::mutex& PlannerMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-void DestroyContext(AnalysisContext* context) {
-    if (context == nullptr) return;
-    {
-        std::lock_guard<std::mutex> lock(PlannerMutex());
-        if (context->plan != nullptr) fftwf_destroy_plan(context->plan);
-        if (context->lagPlan != nullptr) fftwf_destroy_plan(context->lagPlan);
-    }
-    fftwf_free(context->input);
-    fftwf_free(context->output);
-    fftwf_free(context->lagSpectrum);
-    fftwf_free(context->lagOutput);
-    delete context;
-}
-
 int BinOf(double frequency, double binWidth) {
     const int bin = static_cast<int>(frequency / binWidth);
     return std::clamp(bin, 0, kBins - 1);
 }
 
-// The YIN difference d(tau) = sum over j < W of (x[j] - x[j+tau])^2 for tau = 0..W-1,
-// written as energy(0..W) + energy(tau..tau+W) - 2 * correlation(tau). The energies
-// come from a running sum of squares; the correlation of the first W samples with
-// the whole block comes from one spectrum product, since with W = half the block no
-// lag wraps around. The block mean is taken out first: d is blind to it, and a
-// large offset would otherwise drown the small differences in rounding.
-void DifferenceFunction(const float* x, AnalysisContext& context) {
-    const size_t n = kFeatureBlock;
-    double mean = 0.0;
-    for (size_t i = 0; i < n; ++i) mean += x[i];
-    mean /= static_cast<double>(n);
-    float* centred = context.centred.data();
-    double* prefix = context.energyPrefix.data();
-    prefix[0] = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-        centred[i] = static_cast<float>(x[i] - mean);
-        prefix[i + 1] = prefix[i] + static_cast<double>(centred[i]) * centred[i];
-    }
-
-    // Spectrum of the first W samples (zero-padded), kept in lagSpectrum for now.
-    std::copy(centred, centred + kPitchWindow, context.input);
-    std::fill(context.input + kPitchWindow, context.input + n, 0.0f);
-    fftwf_execute(context.plan);
-    std::memcpy(context.lagSpectrum, context.output, sizeof(fftwf_complex) * (kBins + 1));
-    // Spectrum of the whole block; conj(first) * whole gives the correlation.
-    std::copy(centred, centred + n, context.input);
-    fftwf_execute(context.plan);
-    for (int k = 0; k <= kBins; ++k) {
-        const double ar = context.lagSpectrum[k][0], ai = context.lagSpectrum[k][1];
-        const double br = context.output[k][0], bi = context.output[k][1];
-        context.lagSpectrum[k][0] = static_cast<float>(ar * br + ai * bi);
-        context.lagSpectrum[k][1] = static_cast<float>(ar * bi - ai * br);
-    }
-    fftwf_execute(context.lagPlan);  // unnormalised: n times the correlation
-
-    double* d = context.difference.data();
-    const double headEnergy = prefix[kPitchWindow];
-    for (int tau = 0; tau < kPitchWindow; ++tau) {
-        const double correlation = static_cast<double>(context.lagOutput[tau]) / static_cast<double>(n);
-        const double energy = prefix[tau + kPitchWindow] - prefix[tau];
-        // A sum of squares is never negative; rounding near a perfect match can be.
-        d[tau] = std::max(0.0, headEnergy + energy - 2.0 * correlation);
-    }
-}
-
-// YIN over one block: difference function, cumulative-mean normalisation, absolute
-// threshold 0.15 followed down to the local minimum, parabolic refinement.
-PitchEstimate EstimatePitch(const float* x, int sampleRate, AnalysisContext& context) {
-    constexpr int W = kPitchWindow;
+// YIN over one block, with a difference window of half the block.
+PitchEstimate EstimatePitch(const float* x, int sampleRate) {
+    YinSearch search;
+    search.window = kPitchWindow;
+    search.minLag = std::max(2, sampleRate / 10000);
+    search.maxLag = std::min(sampleRate / 30, kPitchWindow - 1);
+    const YinPitch pitch = FindPitchYin(x, kFeatureBlock, sampleRate, search);
     PitchEstimate result;
-    const int minLag = std::max(2, sampleRate / 10000);
-    const int maxLag = std::min(sampleRate / 30, W - 1);
-    if (minLag > maxLag) return result;
-    DifferenceFunction(x, context);
-    const double* d = context.difference.data();
-    double* dn = context.normalised.data();
-    dn[0] = 1.0;
-    double running = 0.0;
-    for (int tau = 1; tau < W; ++tau) {
-        running += d[tau];
-        dn[tau] = running > 0.0 ? d[tau] * tau / running : 1.0;
-    }
-    int lag = -1;
-    for (int tau = minLag; tau <= maxLag; ++tau) {
-        if (dn[tau] < 0.15) {
-            while (tau + 1 <= maxLag && dn[tau + 1] < dn[tau]) ++tau;
-            lag = tau;
-            break;
-        }
-    }
-    bool rejected = false;
-    if (lag < 0) {
-        lag = minLag;
-        for (int tau = minLag; tau <= maxLag; ++tau)
-            if (dn[tau] < dn[lag]) lag = tau;
-        rejected = dn[lag] > 0.5;
-    }
-    const double d0 = dn[lag];
-    result.kept = true;
-    result.confidence = std::clamp(1.0 - d0, 0.0, 1.0);
-    if (rejected) return result;
-    double refined = lag;
-    if (lag - 1 >= 1 && lag + 1 <= W - 1) {
-        const double dm = dn[lag - 1];
-        const double dp = dn[lag + 1];
-        const double denominator = 2.0 * (2.0 * d0 - dp - dm);
-        if (std::fabs(denominator) > 1e-9) refined = lag + (dp - dm) / denominator;
-    }
-    if (refined > 0.0) result.frequency = sampleRate / refined;
+    result.kept = pitch.searched;
+    result.confidence = pitch.confidence;
+    result.frequency = pitch.frequency;
     return result;
 }
 
@@ -334,12 +227,13 @@ void ApplyWindow(const float* mono, const float* window, float* out) {
 
 // |X[k]| for bins 0..1023, capped at the largest float so that absurd sample values
 // in a float file cannot turn the sums into infinity or NaN.
-void Magnitudes(const fftwf_complex* spectrum, float* magnitude) {
+void Magnitudes(const std::complex<float>* spectrum, float* magnitude) {
 #if defined(__SSE2__)
     const __m128 cap = _mm_set1_ps(FLT_MAX);
+    const float* values = reinterpret_cast<const float*>(spectrum);
     for (int k = 0; k < kBins; k += 4) {
-        const __m128 low = _mm_loadu_ps(&spectrum[k][0]);       // re0 im0 re1 im1
-        const __m128 high = _mm_loadu_ps(&spectrum[k + 2][0]);  // re2 im2 re3 im3
+        const __m128 low = _mm_loadu_ps(values + 2 * k);       // re0 im0 re1 im1
+        const __m128 high = _mm_loadu_ps(values + 2 * k + 4);  // re2 im2 re3 im3
         const __m128 re = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
         const __m128 im = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
         const __m128 power = _mm_add_ps(_mm_mul_ps(re, re), _mm_mul_ps(im, im));
@@ -347,7 +241,7 @@ void Magnitudes(const fftwf_complex* spectrum, float* magnitude) {
     }
 #else
     for (int k = 0; k < kBins; ++k) {
-        const double re = spectrum[k][0], im = spectrum[k][1];
+        const double re = spectrum[k].real(), im = spectrum[k].imag();
         magnitude[k] = static_cast<float>(std::min<double>(std::sqrt(re * re + im * im), FLT_MAX));
     }
 #endif
@@ -414,24 +308,12 @@ SpectrumSums SumSpectrum(const float* magnitude, const float* previous, int lowe
 
 }  // namespace
 
-void AnalysisContextDeleter::operator()(AnalysisContext* context) const { DestroyContext(context); }
+void AnalysisContextDeleter::operator()(AnalysisContext* context) const { delete context; }
 
 AnalysisContextPtr MakeAnalysisContext() {
     AnalysisContextPtr context(new AnalysisContext);
-    context->input = static_cast<float*>(fftwf_malloc(sizeof(float) * kFeatureBlock));
-    context->output = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * (kBins + 1)));
-    context->lagSpectrum = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * (kBins + 1)));
-    context->lagOutput = static_cast<float*>(fftwf_malloc(sizeof(float) * kFeatureBlock));
-    if (context->input == nullptr || context->output == nullptr || context->lagSpectrum == nullptr ||
-        context->lagOutput == nullptr)
-        return nullptr;
-    {
-        std::lock_guard<std::mutex> lock(PlannerMutex());
-        context->plan = fftwf_plan_dft_r2c_1d(kFeatureBlock, context->input, context->output, FFTW_ESTIMATE);
-        context->lagPlan =
-            fftwf_plan_dft_c2r_1d(kFeatureBlock, context->lagSpectrum, context->lagOutput, FFTW_ESTIMATE);
-    }
-    if (context->plan == nullptr || context->lagPlan == nullptr) return nullptr;
+    context->spectrum = MakeRealFft(kFeatureBlock);
+    if (!context->spectrum) return nullptr;
     context->window.resize(kFeatureBlock);
     for (int i = 0; i < kFeatureBlock; ++i)
         context->window[static_cast<size_t>(i)] =
@@ -440,18 +322,12 @@ AnalysisContextPtr MakeAnalysisContext() {
     context->magnitude.assign(kBins, 0.0f);
     context->previous.assign(kBins, 0.0f);
     context->pitchBuffer.assign(kFeatureBlock, 0.0f);
-    context->centred.assign(kFeatureBlock, 0.0f);
     context->cumulative.assign(kBins + 1, 0.0);
-    context->energyPrefix.assign(kFeatureBlock + 1, 0.0);
-    context->difference.assign(kPitchWindow, 0.0);
-    context->normalised.assign(kPitchWindow, 1.0);
     return context;
 }
 
-PitchEstimate EstimateBlockPitch(const float* block, int sampleRate, AnalysisContext* context) {
-    AnalysisContextPtr holder;
-    if (context == nullptr && !(holder = MakeAnalysisContext())) return {};
-    return EstimatePitch(block, sampleRate, context != nullptr ? *context : *holder);
+PitchEstimate EstimateBlockPitch(const float* block, int sampleRate) {
+    return EstimatePitch(block, sampleRate);
 }
 
 bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, int channels,
@@ -517,9 +393,9 @@ bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, in
         largestRms = std::max(largestRms, rms);
 
         if (count == kFeatureBlock) {
-            ApplyWindow(mono, window, context.input);
-            fftwf_execute(context.plan);
-            Magnitudes(context.output, magnitude);
+            ApplyWindow(mono, window, context.spectrum->input);
+            RunRealFft(*context.spectrum);
+            Magnitudes(context.spectrum->output, magnitude);
             const SpectrumSums spectrum = SumSpectrum(magnitude, previous, lowestPitchBin, context.cumulative.data());
             const double* cumulative = context.cumulative.data();
             for (int b = 0; b < kFeatureBandCount; ++b) bands[b] += cumulative[edges[b + 1]] - cumulative[edges[b]];
@@ -597,7 +473,7 @@ bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, in
     if (harmonicCount > 0) entry.harmonicity = static_cast<float>(std::clamp(harmonicSum / harmonicCount, 0.0, 1.0));
 
     if (havePitchBuffer) {
-        const PitchEstimate pitch = EstimatePitch(context.pitchBuffer.data(), sampleRate, context);
+        const PitchEstimate pitch = EstimatePitch(context.pitchBuffer.data(), sampleRate);
         if (pitch.kept) {
             entry.pitchConfidence = static_cast<float>(pitch.confidence);
             if (pitch.frequency > 20.0 && pitch.frequency < 10000.0 && pitch.confidence > 0.3) {

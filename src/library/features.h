@@ -34,16 +34,16 @@ using FrameReader = std::function<int64_t(float* buffer, int64_t frames)>;
 bool ComputeFeatures(const FrameReader& read, int64_t frames, int sampleRate, int channels,
                      AnalysisContext* context, LibraryEntry& entry);
 
-// The pitch found in one block of kFeatureBlock mono samples by the YIN method
-// (difference window of 1,024 lags). `kept` is false only when the sample rate
-// leaves no lag range; `frequency` is 0 when the best lag was rejected.
+// The pitch found in one block of kFeatureBlock mono samples by the program's pitch
+// detector (library/pitch.h) with a difference window of 1,024 lags, searching 30 Hz
+// to 10 kHz. `kept` is false only when the sample rate leaves no lag range;
+// `frequency` is 0 when the best lag was rejected.
 struct PitchEstimate {
     bool kept = false;
     double confidence = 0.0;
     double frequency = 0.0;
 };
-// `context` may be null (a private set-up is made for the call).
-PitchEstimate EstimateBlockPitch(const float* block, int sampleRate, AnalysisContext* context);
+PitchEstimate EstimateBlockPitch(const float* block, int sampleRate);
 
 // Sets the library's summary text ("1,234 files, bright, mostly transient") and its
 // two word summaries (frequent name words, frequent UCS words).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <optional>
 
 #include "trace/video.h"
 
@@ -259,23 +260,26 @@ void LocalThresholds(const std::vector<float>& curve, const std::vector<int>& sh
     }
 }
 
-}  // namespace
+// What the steps of one sequence share: the frames, and the curves and limits
+// measured once at the start.
+struct SequenceContext {
+    std::vector<TraceFrame>& frames;
+    const TraceModel& model;
+    int n = 0;
+    float rate = 10.0f;
+    std::vector<float> motion{};   // each frame's motion over the largest
+    float largestPeak = 1;         // largest local motion peak
+    std::vector<float> energy{};   // the smoothed composite energy, before any peeling
+    float largestEnergy = 0.001f;  // C
+    std::vector<int> shotFirst{}, shotLast{};
+    int half = 2;                  // half the adaptive threshold window, in frames
+    float thresholdScale = 1, subtleScale = 1;
+};
 
-void RunTraceSequence(TraceAnalysis& a, const TraceParams& params) {
-    a.events.clear();
-    a.frameShot.clear();
-    std::vector<TraceFrame>& fr = a.frames;
-    const int n = static_cast<int>(fr.size());
-    a.frameCount = n;
-    if (n < 5) {
-        a.done = true;
-        return;
-    }
-    const float rate = a.rate > 0 ? a.rate : 10.0f;
-    const TraceModel& model = a.model;
-    const float sensitivity = Clamp01(params.sensitivity);
-
-    // Normalising, impact and flow.
+// Motion normalised to its maximum; each frame's impact and flow.
+void MeasureImpactAndFlow(SequenceContext& s) {
+    std::vector<TraceFrame>& fr = s.frames;
+    const int n = s.n;
     float maxMotion = 0, maxPeak = 0;
     for (const TraceFrame& f : fr) {
         maxMotion = std::max(maxMotion, f.motion);
@@ -283,34 +287,40 @@ void RunTraceSequence(TraceAnalysis& a, const TraceParams& params) {
     }
     if (maxMotion <= 0.001f) maxMotion = 1;
     if (maxPeak <= 0.001f) maxPeak = 1;
-    std::vector<float> m(n);
+    s.largestPeak = maxPeak;
+    std::vector<float>& m = s.motion;
+    m.resize(n);
     for (int i = 0; i < n; ++i) m[i] = fr[i].motion / maxMotion;
     for (int i = 0; i < n; ++i) {
         const float p = (i > 0 && i < n - 1) ? std::max(0.0f, m[i] - (m[i - 1] + m[i + 1]) * 0.5f) : 0.0f;
         const float A = 2 * p, B = 3 * std::fabs(fr[i].brightnessDelta), H = 2 * fr[i].histogramDiff;
         fr[i].impact = Clamp01(std::max({A, B, H}) + 0.5f * (p * B + p * H + B * H));
     }
-    {
-        const int w = std::max(1, static_cast<int>(rate * 0.25f));
-        for (int i = 0; i < n; ++i) {
-            const int lo = std::max(0, i - w), hi = std::min(n - 1, i + w);
-            float s = 0;
-            for (int j = lo; j <= hi; ++j) s += m[j];
-            fr[i].flow = s / (hi - lo + 1);
-        }
+    const int w = std::max(1, static_cast<int>(s.rate * 0.25f));
+    for (int i = 0; i < n; ++i) {
+        const int lo = std::max(0, i - w), hi = std::min(n - 1, i + w);
+        float sum = 0;
+        for (int j = lo; j <= hi; ++j) sum += m[j];
+        fr[i].flow = sum / (hi - lo + 1);
     }
+}
 
-    // Composite energy.
+// The composite energy of each frame (the learned weights when a model is active),
+// smoothed over three frames.
+void MeasureCompositeEnergy(SequenceContext& s) {
+    std::vector<TraceFrame>& fr = s.frames;
+    const TraceModel& model = s.model;
+    const int n = s.n;
     std::vector<float> composite(n);
     for (int i = 0; i < n; ++i) {
         const TraceFrame& f = fr[i];
         if (model.valid) {
             composite[i] = model.w[0] * f.impact + model.w[1] * f.flow + model.w[2] * std::fabs(f.brightnessDelta) +
-                           model.w[3] * f.histogramDiff + model.w[4] * m[i];
+                           model.w[3] * f.histogramDiff + model.w[4] * s.motion[i];
         } else {
             const float g = f.foregroundMass * 0.7f + 0.3f;
-            composite[i] = 0.26f * g * f.flow + 0.32f * f.impact + 0.14f * f.histogramDiff + 0.13f * g * m[i] +
-                           0.15f * g * (f.localMotionPeak / maxPeak);
+            composite[i] = 0.26f * g * f.flow + 0.32f * f.impact + 0.14f * f.histogramDiff + 0.13f * g * s.motion[i] +
+                           0.15f * g * (f.localMotionPeak / s.largestPeak);
         }
     }
     if (model.valid && model.defaultCompositeMean > 0.001f) {
@@ -320,125 +330,130 @@ void RunTraceSequence(TraceAnalysis& a, const TraceParams& params) {
     }
     for (int i = 0; i < n; ++i) {
         const int lo = std::max(0, i - 1), hi = std::min(n - 1, i + 1);
-        float s = 0;
-        for (int j = lo; j <= hi; ++j) s += composite[j];
-        fr[i].composite = s / (hi - lo + 1);
+        float sum = 0;
+        for (int j = lo; j <= hi; ++j) sum += composite[j];
+        fr[i].composite = sum / (hi - lo + 1);
     }
-    std::vector<float> first(n);
-    for (int i = 0; i < n; ++i) first[i] = fr[i].composite;
+    s.energy.resize(n);
+    for (int i = 0; i < n; ++i) s.energy[i] = fr[i].composite;
+    s.largestEnergy = std::max(*std::max_element(s.energy.begin(), s.energy.end()), 0.001f);
+}
 
-    // Shots: hard cuts stand out of the histogram change by a robust margin.
-    std::vector<int> shotFirst(n, 0), shotLast(n, n - 1);
-    {
-        std::vector<float> hd(n);
-        for (int i = 0; i < n; ++i) hd[i] = fr[i].histogramDiff;
-        float median = 0, sigma = 0;
-        RobustSpread(hd.data(), n, &median, &sigma);
-        const float cut = std::max(0.25f, median + 5 * sigma);
-        std::vector<int> starts{0};
-        for (int i = 1; i <= n - 2; ++i) {
-            if (hd[i] > cut && hd[i] >= hd[i - 1] && hd[i] > hd[i + 1] && i - starts.back() > 2) starts.push_back(i);
+// Shots: hard cuts stand out of the histogram change by a robust margin.
+void FindShots(SequenceContext& s, std::vector<int>& frameShot) {
+    const int n = s.n;
+    s.shotFirst.assign(n, 0);
+    s.shotLast.assign(n, n - 1);
+    std::vector<float> hd(n);
+    for (int i = 0; i < n; ++i) hd[i] = s.frames[i].histogramDiff;
+    float median = 0, sigma = 0;
+    RobustSpread(hd.data(), n, &median, &sigma);
+    const float cut = std::max(0.25f, median + 5 * sigma);
+    std::vector<int> starts{0};
+    for (int i = 1; i <= n - 2; ++i) {
+        if (hd[i] > cut && hd[i] >= hd[i - 1] && hd[i] > hd[i + 1] && i - starts.back() > 2) starts.push_back(i);
+    }
+    frameShot.assign(n, 0);
+    for (size_t shot = 0; shot < starts.size(); ++shot) {
+        const int lo = starts[shot], hi = shot + 1 < starts.size() ? starts[shot + 1] - 1 : n - 1;
+        for (int i = lo; i <= hi; ++i) {
+            s.shotFirst[i] = lo;
+            s.shotLast[i] = hi;
+            frameShot[i] = static_cast<int>(shot);
         }
-        a.frameShot.assign(n, 0);
-        for (size_t s = 0; s < starts.size(); ++s) {
-            const int lo = starts[s], hi = s + 1 < starts.size() ? starts[s + 1] - 1 : n - 1;
-            for (int i = lo; i <= hi; ++i) {
-                shotFirst[i] = lo;
-                shotLast[i] = hi;
-                a.frameShot[i] = static_cast<int>(s);
-            }
+    }
+}
+
+// A local maximum of `curve` at frame i that is an event of this pass, or nothing.
+std::optional<Candidate> CandidateAt(const SequenceContext& s, const std::vector<float>& curve,
+                                     const std::vector<float>& thr, int i, int pass) {
+    const std::vector<TraceFrame>& fr = s.frames;
+    const int n = s.n;
+    const float C = s.largestEnergy, rate = s.rate;
+    if (!(curve[i] > curve[i - 1] && curve[i] >= curve[i + 1])) return std::nullopt;
+    const float level = (1 - 0.35f * fr[i].foregroundMass) * std::max(0.006f * C, thr[i]) * s.thresholdScale;
+    float lowest = curve[i];
+    for (int j = std::max(0, i - 3); j <= std::min(n - 1, i + 3); ++j) lowest = std::min(lowest, curve[j]);
+    const bool above = curve[i] > level;
+    const bool prominent = curve[i] - lowest > 0.08f * C * s.subtleScale;
+    if (!above && !prominent) return std::nullopt;
+    const float prominence = std::max(Prominence(curve, i), 1e-6f);
+    // Steady movement sampled at 10 per second ripples (the sampled frames are not
+    // evenly spaced in a 24 or 25 fps source). A peak that clears the local threshold
+    // but rises less than half its height over its surroundings is that ripple, not a
+    // moment; a clearly prominent peak stands on its own.
+    if (!prominent && prominence < 0.5f * curve[i]) return std::nullopt;
+    // A curve normalised to its own maximum turns grain and compression noise into
+    // peaks. Nothing visible changed unless light, colour or the picture moved by a
+    // measurable amount around this frame; a sound editor marks nothing there.
+    bool visible = false;
+    for (int j = std::max(0, i - 1); j <= std::min(n - 1, i + 1); ++j) {
+        if (fr[j].impact > 0.03f || fr[j].histogramDiff > 0.02f || fr[j].motion > 0.002f * s.thresholdScale)
+            visible = true;
+    }
+    if (!visible || curve[i] < 0.004f) return std::nullopt;
+    Candidate c;
+    c.frame = i;
+    c.pass = pass;
+    c.peak = curve[i];
+    c.prominence = prominence;
+    float offset = 0;
+    const float y0 = curve[i - 1], y1 = curve[i], y2 = curve[i + 1];
+    const float denom = y0 - 2 * y1 + y2;
+    if (std::fabs(denom) > 1e-9f) offset = std::clamp(0.5f * (y0 - y2) / denom, -1.0f, 1.0f);
+    c.time = (i + offset) / rate;
+    c.halfWidth = RunWidth(curve, i, c.peak - 0.5f * c.prominence) / rate;
+    c.baseWidth = RunWidth(curve, i, c.peak - 0.85f * c.prominence) / rate;
+    // Peeling reaches as far as the peak's foot, and at least a frame on each side,
+    // so the frames of one peak do not come back as events of their own.
+    c.peelWidth = std::max(c.baseWidth, 2.0f / rate);
+    return c;
+}
+
+// Lowers the curve around each candidate, so the next pass sees what lay beneath.
+void PeelCandidates(const std::vector<Candidate>& candidates, float rate, std::vector<float>& curve) {
+    const int n = static_cast<int>(curve.size());
+    for (const Candidate& c : candidates) {
+        const int lo = std::max(0, static_cast<int>((c.time - c.peelWidth) * rate));
+        const int hi = std::min(n - 1, static_cast<int>((c.time + c.peelWidth) * rate) + 1);
+        for (int i = lo; i <= hi; ++i) {
+            const float d = std::fabs(i / rate - c.time);
+            if (d < c.peelWidth) curve[i] *= 1 - 0.9f * std::exp(-4.5f * (d / c.peelWidth) * (d / c.peelWidth));
         }
     }
+    for (float& v : curve) v = std::max(0.0f, v);
+}
 
-    const int window = std::max(5, static_cast<int>(params.adaptiveWindowSec * rate));
-    const int half = std::max(2, window / 2);
-    std::vector<float> thr, accent;
-    LocalThresholds(first, shotFirst, shotLast, half, 1.2f, 0.006f, &thr, 1.6f, 0.012f, &accent);
-    for (int i = 0; i < n; ++i) {
-        fr[i].adaptiveThr = thr[i];
-        fr[i].accentThr = accent[i];
-    }
-
-    float C = *std::max_element(first.begin(), first.end());
-    C = std::max(C, 0.001f);
-
-    // Sensitivity 0.5 keeps the thresholds as measured; 1 halves them, 0 raises them by half.
-    float thresholdScale = 1.5f - sensitivity;
-    float subtleScale = thresholdScale;
-    if (model.valid) {
-        thresholdScale *= model.thresholdScale;
-        subtleScale *= model.subtleScale;
-    }
-
-    // Detection passes with peeling.
+// Detection passes with peeling: each pass takes the peaks of the curve left by the
+// passes before it.
+std::vector<Candidate> FindCandidates(const SequenceContext& s, std::vector<float> thr) {
     std::vector<Candidate> found;
-    std::vector<float> curve = first;
+    std::vector<float> curve = s.energy;
     for (int pass = 0; pass < 4; ++pass) {
         std::vector<Candidate> passFound;
-        for (int i = 1; i <= n - 2; ++i) {
-            if (!(curve[i] > curve[i - 1] && curve[i] >= curve[i + 1])) continue;
-            const float level = (1 - 0.35f * fr[i].foregroundMass) * std::max(0.006f * C, thr[i]) * thresholdScale;
-            float lowest = curve[i];
-            for (int j = std::max(0, i - 3); j <= std::min(n - 1, i + 3); ++j) lowest = std::min(lowest, curve[j]);
-            const bool above = curve[i] > level;
-            const bool prominent = curve[i] - lowest > 0.08f * C * subtleScale;
-            if (!above && !prominent) continue;
-            const float prominence = std::max(Prominence(curve, i), 1e-6f);
-            // Steady movement sampled at 10 per second ripples (the sampled frames are not
-            // evenly spaced in a 24 or 25 fps source). A peak that clears the local threshold
-            // but rises less than half its height over its surroundings is that ripple, not a
-            // moment; a clearly prominent peak stands on its own.
-            if (!prominent && prominence < 0.5f * curve[i]) continue;
-            // A curve normalised to its own maximum turns grain and compression noise into
-            // peaks. Nothing visible changed unless light, colour or the picture moved by a
-            // measurable amount around this frame; a sound editor marks nothing there.
-            bool visible = false;
-            for (int j = std::max(0, i - 1); j <= std::min(n - 1, i + 1); ++j) {
-                if (fr[j].impact > 0.03f || fr[j].histogramDiff > 0.02f || fr[j].motion > 0.002f * thresholdScale)
-                    visible = true;
-            }
-            if (!visible || curve[i] < 0.004f) continue;
-            Candidate c;
-            c.frame = i;
-            c.pass = pass;
-            c.peak = curve[i];
-            c.prominence = prominence;
-            float offset = 0;
-            const float y0 = curve[i - 1], y1 = curve[i], y2 = curve[i + 1];
-            const float denom = y0 - 2 * y1 + y2;
-            if (std::fabs(denom) > 1e-9f) offset = std::clamp(0.5f * (y0 - y2) / denom, -1.0f, 1.0f);
-            c.time = (i + offset) / rate;
-            c.halfWidth = RunWidth(curve, i, c.peak - 0.5f * c.prominence) / rate;
-            c.baseWidth = RunWidth(curve, i, c.peak - 0.85f * c.prominence) / rate;
-            // Peeling reaches as far as the peak's foot, and at least a frame on each side,
-            // so the frames of one peak do not come back as events of their own.
-            c.peelWidth = std::max(c.baseWidth, 2.0f / rate);
+        for (int i = 1; i <= s.n - 2; ++i) {
+            const std::optional<Candidate> c = CandidateAt(s, curve, thr, i, pass);
+            if (!c) continue;
             // A later pass looks for shoulders hidden under a bigger peak, not for that peak's
             // own neighbouring frames: anything within a frame and a half of an event found
             // earlier belongs to that event.
             bool skirt = false;
             for (const Candidate& e : found)
-                if (std::fabs(e.time - c.time) < 1.5f / rate) skirt = true;
-            if (!skirt) passFound.push_back(c);
+                if (std::fabs(e.time - c->time) < 1.5f / s.rate) skirt = true;
+            if (!skirt) passFound.push_back(*c);
         }
         if (passFound.empty()) break;
-        for (const Candidate& c : passFound) {
-            const int lo = std::max(0, static_cast<int>((c.time - c.peelWidth) * rate));
-            const int hi = std::min(n - 1, static_cast<int>((c.time + c.peelWidth) * rate) + 1);
-            for (int i = lo; i <= hi; ++i) {
-                const float d = std::fabs(i / rate - c.time);
-                if (d < c.peelWidth) curve[i] *= 1 - 0.9f * std::exp(-4.5f * (d / c.peelWidth) * (d / c.peelWidth));
-            }
-        }
-        for (float& v : curve) v = std::max(0.0f, v);
+        PeelCandidates(passFound, s.rate, curve);
         found.insert(found.end(), passFound.begin(), passFound.end());
-        if (*std::max_element(curve.begin(), curve.end()) < 0.06f * C) break;
-        LocalThresholds(curve, shotFirst, shotLast, half, 1.35f, 0.006f, &thr);
+        if (*std::max_element(curve.begin(), curve.end()) < 0.06f * s.largestEnergy) break;
+        LocalThresholds(curve, s.shotFirst, s.shotLast, s.half, 1.35f, 0.006f, &thr);
     }
+    return found;
+}
 
-    // Candidates closer than the minimum gap are one event: the stronger one (earlier pass,
-    // then larger peak) stands for both.
-    const float minGap = std::max(params.minEventGap, model.valid ? model.minGap : 0.0f);
+// Candidates closer than the minimum gap are one event: the stronger one (earlier pass,
+// then larger peak) stands for both. The survivors in time order.
+std::vector<Candidate> MergeCloseCandidates(std::vector<Candidate> found, float minGap) {
     std::sort(found.begin(), found.end(), [](const Candidate& x, const Candidate& y) {
         if (x.pass != y.pass) return x.pass < y.pass;
         return x.peak > y.peak;
@@ -451,12 +466,60 @@ void RunTraceSequence(TraceAnalysis& a, const TraceParams& params) {
         if (!close) kept.push_back(c);
     }
     std::sort(kept.begin(), kept.end(), [](const Candidate& x, const Candidate& y) { return x.time < y.time; });
+    return kept;
+}
 
+// Point or longer event. A sudden change (a cut, a flash, a hit: high impact) or a
+// sharp peak that clears the accent threshold is a hard sync point: the sound is
+// centred on it, with its own lead-in and tail. Anything else is movement that rises
+// and falls: the sound starts with it and follows the curve.
+void ShapeEvent(const SequenceContext& s, const Candidate& c, float spotCutoff, TraceEvent& e) {
+    const std::vector<TraceFrame>& fr = s.frames;
+    const TraceModel& model = s.model;
+    const int n = s.n;
+    float impact = 0;
+    for (int j = std::max(0, c.frame - 1); j <= std::min(n - 1, c.frame + 1); ++j)
+        impact = std::max(impact, fr[j].impact);
+    const bool sharp = c.halfWidth <= 0.25f && s.energy[c.frame] > fr[c.frame].accentThr;
+    const bool point = impact >= spotCutoff || sharp;
+    if (point) {
+        float d = std::clamp(c.baseWidth, 0.6f, 6.0f);
+        if (c.pass > 0) d = std::max(0.4f, 0.7f * c.baseWidth);
+        if (model.valid) d *= model.spotDurScale;
+        e.suggestedDuration = d;
+        e.suggestedSyncOffset = d * 0.5f;
+        e.suggestedSpread = std::clamp(0.2f * c.baseWidth, 0.1f, 0.5f);
+        e.suggestedShape = 0;  // Spot
+        return;
+    }
+    float d = std::clamp(c.baseWidth, 0.3f, 2.5f);
+    if (c.pass > 0) d = std::max(0.2f, 0.7f * c.baseWidth);
+    if (model.valid) d *= model.sweepDurScale;
+    e.suggestedDuration = d;
+    e.suggestedSyncOffset = 0;
+    e.suggestedSpread = 0;
+    e.suggestedShape = 2;  // Contour: follows the motion's curve
+    // The intensity curve follows the energy over the event's duration.
+    float peak = 1e-6f;
+    for (int i = 0; i < 256; ++i) {
+        const float t = e.time + d * i / 255.0f;
+        const int j = std::clamp(static_cast<int>(t * s.rate), 0, n - 1);
+        e.intensityCurve[i] = s.energy[j];
+        peak = std::max(peak, s.energy[j]);
+    }
+    for (float& v : e.intensityCurve) v = Clamp01(v / peak);
+    e.hasIntensityCurve = true;
+}
+
+// One spot event per kept candidate, with its strength, gain, weight and shape.
+std::vector<TraceEvent> EventsFromCandidates(const SequenceContext& s, const std::vector<Candidate>& kept) {
+    const TraceModel& model = s.model;
     float maxProminence = 1e-6f;
     for (const Candidate& c : kept) maxProminence = std::max(maxProminence, c.prominence);
     const float spotCutoff = model.valid && model.spotCutoff > 0 ? model.spotCutoff : 0.3f;
+    std::vector<TraceEvent> events;
     for (const Candidate& c : kept) {
-        const TraceFrame& f = fr[c.frame];
+        const TraceFrame& f = s.frames[c.frame];
         const float k = static_cast<float>(c.pass);
         TraceEvent e;
         e.time = std::max(0.0f, c.time);
@@ -469,60 +532,30 @@ void RunTraceSequence(TraceAnalysis& a, const TraceParams& params) {
         e.suggestedWeightCenter = std::clamp(0.7f * f.brightness + 0.15f - 0.15f * f.motion + 0.05f * f.colorTemp +
                                                  (model.valid ? model.weightBias : 0.0f),
                                              0.05f, 0.95f);
-        e.intensity = Clamp01(c.peak / C / (1 + k));
-
-        // Point or longer event. A sudden change (a cut, a flash, a hit: high impact) or a
-        // sharp peak that clears the accent threshold is a hard sync point: the sound is
-        // centred on it, with its own lead-in and tail. Anything else is movement that rises
-        // and falls: the sound starts with it and follows the curve.
-        float impact = 0;
-        for (int j = std::max(0, c.frame - 1); j <= std::min(n - 1, c.frame + 1); ++j)
-            impact = std::max(impact, fr[j].impact);
-        const bool sharp = c.halfWidth <= 0.25f && first[c.frame] > fr[c.frame].accentThr;
-        const bool point = impact >= spotCutoff || sharp;
-        if (point) {
-            float d = std::clamp(c.baseWidth, 0.6f, 6.0f);
-            if (c.pass > 0) d = std::max(0.4f, 0.7f * c.baseWidth);
-            if (model.valid) d *= model.spotDurScale;
-            e.suggestedDuration = d;
-            e.suggestedSyncOffset = d * 0.5f;
-            e.suggestedSpread = std::clamp(0.2f * c.baseWidth, 0.1f, 0.5f);
-            e.suggestedShape = 0;  // Spot
-        } else {
-            float d = std::clamp(c.baseWidth, 0.3f, 2.5f);
-            if (c.pass > 0) d = std::max(0.2f, 0.7f * c.baseWidth);
-            if (model.valid) d *= model.sweepDurScale;
-            e.suggestedDuration = d;
-            e.suggestedSyncOffset = 0;
-            e.suggestedSpread = 0;
-            e.suggestedShape = 2;  // Contour: follows the motion's curve
-            // The intensity curve follows the energy over the event's duration.
-            float peak = 1e-6f;
-            for (int s = 0; s < 256; ++s) {
-                const float t = e.time + d * s / 255.0f;
-                const int j = std::clamp(static_cast<int>(t * rate), 0, n - 1);
-                e.intensityCurve[s] = first[j];
-                peak = std::max(peak, first[j]);
-            }
-            for (float& v : e.intensityCurve) v = Clamp01(v / peak);
-            e.hasIntensityCurve = true;
-        }
-        a.events.push_back(e);
+        e.intensity = Clamp01(c.peak / s.largestEnergy / (1 + k));
+        ShapeEvent(s, c, spotCutoff, e);
+        events.push_back(e);
     }
+    return events;
+}
 
-    // Background demotion: an event that neither clears the accent level nor stands out of
-    // its own shot, or barely rises over its surroundings, is background.
-    const int around = std::max(2, static_cast<int>(rate * 0.5f));
-    for (TraceEvent& e : a.events) {
+// Background demotion: an event that neither clears the accent level nor stands out of
+// its own shot, or barely rises over its surroundings, is background.
+void DemoteBackground(const SequenceContext& s, std::vector<TraceEvent>& events) {
+    const std::vector<TraceFrame>& fr = s.frames;
+    const std::vector<float>& first = s.energy;
+    const int n = s.n;
+    const int around = std::max(2, static_cast<int>(s.rate * 0.5f));
+    for (TraceEvent& e : events) {
         if (e.background) continue;
-        const int j = std::clamp(static_cast<int>(e.time * rate), 0, n - 1);
+        const int j = std::clamp(static_cast<int>(e.time * s.rate), 0, n - 1);
         float v = 0, acc = 1e30f, fm = 0, M = 0, low = 1e30f;
         for (int i = std::max(0, j - 2); i <= std::min(n - 1, j + 2); ++i) {
             v = std::max(v, first[i]);
             acc = std::min(acc, fr[i].accentThr);
             fm = std::max(fm, fr[i].foregroundMass);
         }
-        for (int i = shotFirst[j]; i <= shotLast[j]; ++i) M = std::max(M, first[i]);
+        for (int i = s.shotFirst[j]; i <= s.shotLast[j]; ++i) M = std::max(M, first[i]);
         for (int i = std::max(0, j - around); i <= std::min(n - 1, j + around); ++i) low = std::min(low, first[i]);
         const float r = v > 0.000001f ? (v - low) / v : 0.0f;
         if ((v < (1 - 0.35f * fm) * acc && v < 0.35f * M) || r < 0.2f) {
@@ -530,114 +563,166 @@ void RunTraceSequence(TraceAnalysis& a, const TraceParams& params) {
             e.tier = 1;
         }
     }
+}
 
-    // Runs and the cluster step. Several events of one type in quick, even succession
-    // (footsteps, a strobe, gunfire) are one rhythmic sound to a sound editor, not a row of
-    // separate spots: a run of at least 3 with intervals varying by at most half their mean
-    // becomes one "Cluster" event over the run, shaped as a Scatter.
-    {
-        std::vector<TraceEvent> out;
-        size_t i = 0;
-        while (i < a.events.size()) {
-            size_t j = i + 1;
-            while (j < a.events.size() && a.events[j].type == a.events[j - 1].type && a.events[j].type != kTraceFill &&
-                   a.events[j].time - a.events[j - 1].time <= 1.2f)
-                ++j;
-            const size_t count = j - i;
-            bool cluster = false;
-            if (count >= 3) {
-                std::vector<float> gaps;
-                for (size_t q = i + 1; q < j; ++q) gaps.push_back(a.events[q].time - a.events[q - 1].time);
-                const float mean = std::accumulate(gaps.begin(), gaps.end(), 0.0f) / gaps.size();
-                float var = 0;
-                for (float g : gaps) var += (g - mean) * (g - mean);
-                const float cv = mean <= 0.0001f ? 1.0f : std::sqrt(var / gaps.size()) / mean;
-                cluster = cv <= 0.5f;
-            }
-            if (!cluster) {
-                for (size_t q = i; q < j; ++q) out.push_back(a.events[q]);
-            } else {
-                TraceEvent c = a.events[i];
-                c.type = kTraceCluster;
-                c.suggestedShape = 4;  // Scatter
-                const TraceEvent& last = a.events[j - 1];
-                c.suggestedDuration = std::max(0.3f, last.time - c.time + std::min(last.suggestedDuration, 1.0f));
-                c.suggestedSyncOffset = 0;
-                c.suggestedSpread = 0.5f;
-                c.hasIntensityCurve = false;
-                c.background = true;
-                float conf = 0;
-                for (size_t q = i; q < j; ++q) {
-                    c.intensity = std::max(c.intensity, a.events[q].intensity);
-                    c.suggestedGain = std::max(c.suggestedGain, a.events[q].suggestedGain);
-                    c.peelLayer = std::min(c.peelLayer, a.events[q].peelLayer);
-                    conf += a.events[q].confidence;
-                    // One foreground hit makes the whole run foreground.
-                    c.background = c.background && a.events[q].background;
-                }
-                c.confidence = conf / count;
-                c.tier = c.background ? 1 : 0;
-                out.push_back(c);
-            }
-            i = j;
+// Whether the intervals of events [i, j) vary by at most half their mean.
+bool EvenlySpaced(const std::vector<TraceEvent>& events, size_t i, size_t j) {
+    std::vector<float> gaps;
+    for (size_t q = i + 1; q < j; ++q) gaps.push_back(events[q].time - events[q - 1].time);
+    const float mean = std::accumulate(gaps.begin(), gaps.end(), 0.0f) / gaps.size();
+    float var = 0;
+    for (float g : gaps) var += (g - mean) * (g - mean);
+    const float cv = mean <= 0.0001f ? 1.0f : std::sqrt(var / gaps.size()) / mean;
+    return cv <= 0.5f;
+}
+
+// The one "Cluster" event standing for the run of events [i, j).
+TraceEvent ClusterOf(const std::vector<TraceEvent>& events, size_t i, size_t j) {
+    TraceEvent c = events[i];
+    c.type = kTraceCluster;
+    c.suggestedShape = 4;  // Scatter
+    const TraceEvent& last = events[j - 1];
+    c.suggestedDuration = std::max(0.3f, last.time - c.time + std::min(last.suggestedDuration, 1.0f));
+    c.suggestedSyncOffset = 0;
+    c.suggestedSpread = 0.5f;
+    c.hasIntensityCurve = false;
+    c.background = true;
+    float conf = 0;
+    for (size_t q = i; q < j; ++q) {
+        c.intensity = std::max(c.intensity, events[q].intensity);
+        c.suggestedGain = std::max(c.suggestedGain, events[q].suggestedGain);
+        c.peelLayer = std::min(c.peelLayer, events[q].peelLayer);
+        conf += events[q].confidence;
+        // One foreground hit makes the whole run foreground.
+        c.background = c.background && events[q].background;
+    }
+    c.confidence = conf / (j - i);
+    c.tier = c.background ? 1 : 0;
+    return c;
+}
+
+// Runs and the cluster step. Several events of one type in quick, even succession
+// (footsteps, a strobe, gunfire) are one rhythmic sound to a sound editor, not a row of
+// separate spots: a run of at least 3 with intervals varying by at most half their mean
+// becomes one "Cluster" event over the run, shaped as a Scatter.
+void GroupRuns(std::vector<TraceEvent>& events) {
+    std::vector<TraceEvent> out;
+    size_t i = 0;
+    while (i < events.size()) {
+        size_t j = i + 1;
+        while (j < events.size() && events[j].type == events[j - 1].type && events[j].type != kTraceFill &&
+               events[j].time - events[j - 1].time <= 1.2f)
+            ++j;
+        if (j - i >= 3 && EvenlySpaced(events, i, j)) {
+            out.push_back(ClusterOf(events, i, j));
+        } else {
+            for (size_t q = i; q < j; ++q) out.push_back(events[q]);
         }
-        a.events = std::move(out);
+        i = j;
+    }
+    events = std::move(out);
+}
+
+// The "Fill" event over frames [i, j) of the smoothed density curve, whose highest
+// value is `peak`.
+TraceEvent FillEvent(const SequenceContext& s, const std::vector<float>& smooth, int i, int j, double peak) {
+    const std::vector<TraceFrame>& fr = s.frames;
+    TraceEvent e;
+    e.time = i / s.rate;
+    e.type = kTraceFill;
+    e.suggestedShape = 3;  // Fill
+    e.suggestedDuration = (j - i) / s.rate;
+    e.intensity = Clamp01(static_cast<float>(peak));
+    e.confidence = Clamp01(static_cast<float>(peak));
+    e.suggestedGain = std::clamp(static_cast<float>(peak) * 0.6f, 0.05f, 1.0f);
+    e.suggestedWeightCenter =
+        std::clamp(0.7f * fr[i].brightness + 0.15f - 0.15f * fr[i].motion + 0.05f * fr[i].colorTemp, 0.05f, 0.95f);
+    e.background = true;
+    e.tier = 1;
+    for (int k = 0; k < 256; ++k) {
+        const int q = std::clamp(i + static_cast<int>((j - i) * k / 256.0f), 0, s.n - 1);
+        e.intensityCurve[k] = Clamp01(smooth[q] / static_cast<float>(peak));
+    }
+    e.hasIntensityCurve = true;
+    return e;
+}
+
+// The fill step. Motion spread over the whole frame for a sustained stretch (rain, a crowd,
+// traffic, foliage) asks for a background bed, not for spots: where the density curve
+// (diffuse flow) stays above 0.35 for at least 2 s and the picture really moves, one
+// "Fill" event covers the stretch. The events end in time order.
+void AddFills(const SequenceContext& s, std::vector<TraceEvent>& events) {
+    const std::vector<TraceFrame>& fr = s.frames;
+    const int n = s.n;
+    std::vector<float> density(n), smooth(n);
+    for (int i = 0; i < n; ++i) density[i] = (1 - 0.85f * fr[i].foregroundMass) * fr[i].flow;
+    const int w = std::max(5, static_cast<int>(s.rate * 1.75f));
+    for (int i = 0; i < n; ++i) {
+        const int lo = std::max(0, i - w), hi = std::min(n - 1, i + w);
+        float sum = 0;
+        for (int j = lo; j <= hi; ++j) sum += density[j];
+        smooth[i] = sum / (hi - lo + 1);
+    }
+    const float level = 0.35f * s.thresholdScale;
+    for (int i = 0; i < n;) {
+        if (smooth[i] < level) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        double motion = 0, peak = 0;
+        while (j < n && smooth[j] >= level) {
+            motion += fr[j].motion;
+            peak = std::max<double>(peak, smooth[j]);
+            ++j;
+        }
+        const float length = (j - i) / s.rate;
+        if (length >= 2.0f && motion / (j - i) >= 0.01) events.push_back(FillEvent(s, smooth, i, j, peak));
+        i = j;
+    }
+    std::stable_sort(events.begin(), events.end(),
+                     [](const TraceEvent& x, const TraceEvent& y) { return x.time < y.time; });
+}
+
+}  // namespace
+
+void RunTraceSequence(TraceAnalysis& a, const TraceParams& params) {
+    a.events.clear();
+    a.frameShot.clear();
+    const int n = static_cast<int>(a.frames.size());
+    a.frameCount = n;
+    if (n < 5) {
+        a.done = true;
+        return;
+    }
+    SequenceContext s{a.frames, a.model};
+    s.n = n;
+    s.rate = a.rate > 0 ? a.rate : 10.0f;
+    MeasureImpactAndFlow(s);
+    MeasureCompositeEnergy(s);
+    FindShots(s, a.frameShot);
+
+    const int window = std::max(5, static_cast<int>(params.adaptiveWindowSec * s.rate));
+    s.half = std::max(2, window / 2);
+    std::vector<float> thr, accent;
+    LocalThresholds(s.energy, s.shotFirst, s.shotLast, s.half, 1.2f, 0.006f, &thr, 1.6f, 0.012f, &accent);
+    for (int i = 0; i < n; ++i) {
+        a.frames[i].adaptiveThr = thr[i];
+        a.frames[i].accentThr = accent[i];
+    }
+    // Sensitivity 0.5 keeps the thresholds as measured; 1 halves them, 0 raises them by half.
+    s.thresholdScale = 1.5f - Clamp01(params.sensitivity);
+    s.subtleScale = s.thresholdScale;
+    if (a.model.valid) {
+        s.thresholdScale *= a.model.thresholdScale;
+        s.subtleScale *= a.model.subtleScale;
     }
 
-    // The fill step. Motion spread over the whole frame for a sustained stretch (rain, a crowd,
-    // traffic, foliage) asks for a background bed, not for spots: where the density curve
-    // (diffuse flow) stays above 0.35 for at least 2 s and the picture really moves, one
-    // "Fill" event covers the stretch.
-    {
-        std::vector<float> density(n), smooth(n);
-        for (int i = 0; i < n; ++i) density[i] = (1 - 0.85f * fr[i].foregroundMass) * fr[i].flow;
-        const int w = std::max(5, static_cast<int>(rate * 1.75f));
-        for (int i = 0; i < n; ++i) {
-            const int lo = std::max(0, i - w), hi = std::min(n - 1, i + w);
-            float s = 0;
-            for (int j = lo; j <= hi; ++j) s += density[j];
-            smooth[i] = s / (hi - lo + 1);
-        }
-        const float level = 0.35f * thresholdScale;
-        for (int i = 0; i < n;) {
-            if (smooth[i] < level) {
-                ++i;
-                continue;
-            }
-            int j = i;
-            double motion = 0, peak = 0;
-            while (j < n && smooth[j] >= level) {
-                motion += fr[j].motion;
-                peak = std::max<double>(peak, smooth[j]);
-                ++j;
-            }
-            const float length = (j - i) / rate;
-            if (length >= 2.0f && motion / (j - i) >= 0.01) {
-                TraceEvent e;
-                e.time = i / rate;
-                e.type = kTraceFill;
-                e.suggestedShape = 3;  // Fill
-                e.suggestedDuration = length;
-                e.intensity = Clamp01(static_cast<float>(peak));
-                e.confidence = Clamp01(static_cast<float>(peak));
-                e.suggestedGain = std::clamp(static_cast<float>(peak) * 0.6f, 0.05f, 1.0f);
-                e.suggestedWeightCenter =
-                    std::clamp(0.7f * fr[i].brightness + 0.15f - 0.15f * fr[i].motion + 0.05f * fr[i].colorTemp, 0.05f,
-                               0.95f);
-                e.background = true;
-                e.tier = 1;
-                for (int s = 0; s < 256; ++s) {
-                    const int q = std::clamp(i + static_cast<int>((j - i) * s / 256.0f), 0, n - 1);
-                    e.intensityCurve[s] = Clamp01(smooth[q] / static_cast<float>(peak));
-                }
-                e.hasIntensityCurve = true;
-                a.events.push_back(e);
-            }
-            i = j;
-        }
-        std::stable_sort(a.events.begin(), a.events.end(),
-                         [](const TraceEvent& x, const TraceEvent& y) { return x.time < y.time; });
-    }
+    const float minGap = std::max(params.minEventGap, a.model.valid ? a.model.minGap : 0.0f);
+    a.events = EventsFromCandidates(s, MergeCloseCandidates(FindCandidates(s, thr), minGap));
+    DemoteBackground(s, a.events);
+    GroupRuns(a.events);
+    AddFills(s, a.events);
     a.done = true;
 }
 

@@ -9,9 +9,9 @@
 #include <complex>
 #include <vector>
 
-#include "audio/fft.h"
 #include "audio/layer_render.h"
 #include "engine/scale.h"
+#include "library/fft.h"
 #include "render_fixtures.h"
 
 namespace morvane {

@@ -204,6 +204,7 @@ TEST(LayerRender, PitchDetectorFindsPeriodsAndRejectsNoise) {
     EXPECT_NEAR(p.frequency, 110.0f, 0.5f);  // the fundamental, not the louder-looking partial
     EXPECT_EQ(p.note, 45);
     EXPECT_LT(DetectPitch(noise.data(), 8192, kRate).confidence, 0.25f);
+    EXPECT_EQ(DetectPitch(noise.data(), 8192, kRate).frequency, 0.0f);  // no period, no pitch reported
     std::vector<float> silence(8192, 0.0f);
     EXPECT_EQ(DetectPitch(silence.data(), 8192, kRate).frequency, 0.0f);
     EXPECT_EQ(DetectPitch(tone.data(), 10, kRate).frequency, 0.0f);
