@@ -16,6 +16,7 @@
 #include "model/preferences.h"
 #include "model/recipes.h"
 #include "model/project_file.h"
+#include "platform/regular_file.h"
 #include "trace/analysis.h"
 #include "trace/markers.h"
 #include "trace/trace_files.h"
@@ -78,6 +79,10 @@ int RunTrace(int argc, char** argv) {
     bool startedProject = false;
     if (!project.empty() && !OpenOrStartProject("trace", project, target, &startedProject)) return 1;
 
+    if (const std::string why = RegularFileProblem(video); !why.empty()) {
+        std::fprintf(stderr, "morvane-cli trace: cannot read \"%s\": %s\n", video.c_str(), why.c_str());
+        return 1;
+    }
     VideoState state;
     if (!LoadVideo(state, video)) {
         std::fprintf(stderr, "morvane-cli trace: Couldn't decode this video — use an H.264 .mp4 proxy.\n");
@@ -178,12 +183,10 @@ int RunImportMarkers(int argc, char** argv) {
     Project target;
     bool startedProject = false;
     if (!OpenOrStartProject("import-markers", project, target, &startedProject)) return 1;
-    std::FILE* probe = std::fopen(session.c_str(), "rb");
-    if (!probe) {
-        std::fprintf(stderr, "morvane-cli import-markers: cannot read %s\n", session.c_str());
+    if (const std::string why = RegularFileProblem(session); !why.empty()) {
+        std::fprintf(stderr, "morvane-cli import-markers: cannot read \"%s\": %s\n", session.c_str(), why.c_str());
         return 1;
     }
-    std::fclose(probe);
     LoadAllRecipes();
     const std::vector<MarkerRecipe> recipes = MarkerRecipesFromPresets(Recipes());
     std::vector<TraceEvent> events;
