@@ -25,6 +25,7 @@
 #include "model/timeline_json.h"
 #include "model/undo.h"
 #include "platform/folders.h"
+#include "platform/regular_file.h"
 #include "version.h"
 
 namespace morvane {
@@ -250,9 +251,11 @@ void CollectOne(Collector& c, const std::string& source) {
     std::string name = fs::path(absolute).filename().string();
     if (name.empty()) return;
 
-    int in = ::open(absolute.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never a blocking open: a layer naming a named pipe would hang every save.
+    std::string why;
+    int in = OpenRegularFileForReading(absolute, &why);
     if (in < 0) {
-        LogCollectFailure(source, std::strerror(errno));
+        LogCollectFailure(source, why.c_str());
         ++c.result->failedCopies;
         return;
     }
