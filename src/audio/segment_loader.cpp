@@ -1,7 +1,5 @@
 #include "audio/segment_loader.h"
 
-#include <sndfile.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -16,18 +14,6 @@ namespace morvane {
 namespace {
 
 std::atomic<uint64_t> decodeCount{0};
-
-// The file's own channel map as libsndfile reports it; empty when it has none.
-std::vector<int> FileChannelMap(const std::string& path, int channels) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return {};
-    std::vector<int> map(static_cast<size_t>(channels), 0);
-    const bool has = sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(),
-                                static_cast<int>(map.size() * sizeof(int))) == SF_TRUE;
-    sf_close(file);
-    return has ? map : std::vector<int>{};
-}
 
 }  // namespace
 
@@ -71,7 +57,7 @@ std::shared_ptr<const DecodedSegment> LoadSegment(const std::string& path, doubl
                 segment->channels[c][i] = std::isfinite(v) ? v : 0.0f;
             }
         if (kept > 2) {
-            const ChannelMap map = InterpretChannelMap(kept, FileChannelMap(path, fileChannels),
+            const ChannelMap map = InterpretChannelMap(kept, SoundFileChannelMap(path),
                                                        channelOrderFallback, InterpretationOfPath(path));
             segment->roles = map.roles;
             segment->ambisonic = map.ambisonic;

@@ -9,6 +9,7 @@
 #include "engine/passes.h"
 #include "engine/project_roots.h"
 #include "cli/commands.h"
+#include "library/audio_file.h"
 #include "library/libraries.h"
 #include "model/preferences.h"
 #include "model/project_file.h"
@@ -31,6 +32,10 @@ int RunBuild(int argc, char** argv) {
     const LoadProjectResult loaded = LoadProject(path, project);
     if (!loaded.ok) {
         std::fprintf(stderr, "morvane-cli build: %s\n", loaded.error.c_str());
+        return 1;
+    }
+    if (const std::string refused = RefusedSoundFileOf(project.timeline); !refused.empty()) {
+        std::fprintf(stderr, "morvane-cli build: %s\n", refused.c_str());
         return 1;
     }
     if (eventIndex >= static_cast<int>(project.timeline.events.size())) {

@@ -14,6 +14,7 @@
 #include "cli/progress.h"
 #include "export/export_job.h"
 #include "export/export_layouts.h"
+#include "library/audio_file.h"
 #include "library/libraries.h"
 #include "model/preferences.h"
 #include "model/project_file.h"
@@ -63,6 +64,10 @@ int RunExport(int argc, char** argv) {
     const LoadProjectResult loaded = LoadProject(path, project);
     if (!loaded.ok) {
         std::fprintf(stderr, "morvane-cli export: %s\n", loaded.error.c_str());
+        return 1;
+    }
+    if (const std::string refused = RefusedSoundFileOf(project.timeline); !refused.empty()) {
+        std::fprintf(stderr, "morvane-cli export: %s\n", refused.c_str());
         return 1;
     }
     if (!project.timeline.built || project.timeline.results.empty()) {

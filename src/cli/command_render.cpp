@@ -13,6 +13,7 @@
 #include "audio/render_timeline.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
+#include "library/audio_file.h"
 #include "library/libraries.h"
 #include "model/preferences.h"
 #include "model/project_file.h"
@@ -64,6 +65,10 @@ int RunRender(int argc, char** argv) {
     const LoadProjectResult loaded = LoadProject(path, project);
     if (!loaded.ok) {
         std::fprintf(stderr, "morvane-cli render: %s\n", loaded.error.c_str());
+        return 1;
+    }
+    if (const std::string refused = RefusedSoundFileOf(project.timeline); !refused.empty()) {
+        std::fprintf(stderr, "morvane-cli render: %s\n", refused.c_str());
         return 1;
     }
     if (project.timeline.results.empty()) {

@@ -61,6 +61,10 @@ int RunTrace(int argc, char** argv) {
     bool startedProject = false;
     if (!project.empty() && !OpenOrStartProject("trace", project, target, &startedProject)) return 1;
 
+    if (const std::string why = RegularFileProblem(video); !why.empty()) {
+        std::fprintf(stderr, "morvane-cli trace: cannot read \"%s\": %s\n", video.c_str(), why.c_str());
+        return 1;
+    }
     VideoState state;
     if (!LoadVideo(state, video)) {
         std::fprintf(stderr, "morvane-cli trace: Couldn't decode this video — use an H.264 .mp4 proxy.\n");
@@ -146,7 +150,7 @@ int RunImportMarkers(int argc, char** argv) {
     // read is an error, never an import of nothing that still saves the project.
     std::string text, why;
     if (!ReadRegularFile(session, text, &why, kMaxSessionBytes)) {
-        std::fprintf(stderr, "morvane-cli import-markers: cannot read %s: %s\n", session.c_str(), why.c_str());
+        std::fprintf(stderr, "morvane-cli import-markers: cannot read \"%s\": %s\n", session.c_str(), why.c_str());
         return 1;
     }
     if (text.find('\0') != std::string::npos) {

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "engine/scale.h"
+#include "platform/regular_file.h"
 
 namespace morvane {
 
@@ -15,7 +16,9 @@ SoundProbe FileSoundProbe() {
     return [](const std::string& path) {
         SoundFileInfo info;
         SF_INFO sf{};
-        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sf);
+        // Only a regular file: opening a named pipe by name would wait for a writer forever.
+        const int descriptor = OpenRegularFileForReading(path, nullptr);
+        SNDFILE* file = descriptor >= 0 ? sf_open_fd(descriptor, SFM_READ, &sf, SF_TRUE) : nullptr;
         if (file == nullptr) return info;
         if (sf.samplerate > 0) {
             info.ok = true;

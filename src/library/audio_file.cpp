@@ -15,6 +15,7 @@
 #include "library/channel_map.h"
 #include "library/file_id.h"
 #include "library/ucs.h"
+#include "platform/regular_file.h"
 
 namespace morvane {
 
@@ -23,13 +24,18 @@ namespace {
 std::atomic<uint64_t> gOpenCount{0};
 
 // Every read of a sound file goes through this, so the opens can be counted and
-// no handle outlives the call that made it.
+// no handle outlives the call that made it. libsndfile would open whatever the path
+// names, and opening a named pipe waits for a writer forever: the descriptor is opened
+// here without blocking and handed over only when it is a regular file, which is also
+// the only kind libsndfile can seek in. (On failure sf_open_fd closes it.)
 struct SoundFile {
     SNDFILE* file = nullptr;
     SF_INFO info{};
     explicit SoundFile(const std::string& path) {
         gOpenCount.fetch_add(1, std::memory_order_relaxed);
-        file = sf_open(path.c_str(), SFM_READ, &info);
+        const int descriptor = OpenRegularFileForReading(path, nullptr);
+        if (descriptor < 0) return;
+        file = sf_open_fd(descriptor, SFM_READ, &info, SF_TRUE);
         if (file != nullptr && (info.frames < 1 || info.samplerate < 1 || info.channels < 1)) {
             sf_close(file);
             file = nullptr;
@@ -42,6 +48,21 @@ struct SoundFile {
     SoundFile& operator=(const SoundFile&) = delete;
     explicit operator bool() const { return file != nullptr; }
 };
+
+// The file's own channel map, where libsndfile's report of it can be trusted. Its AIFF
+// and CAF readers size the stored map from the layout the file names (AIFF even before
+// the channel count is known, when the CHAN chunk comes first), yet the query copies one
+// entry per channel out of it: past the end of that block whenever the two differ, and
+// the roles would come from whatever lies there. Those containers fall back to the
+// default order of their channel count; WAV-family maps are sized by the channel count.
+std::vector<int> TrustedChannelMap(SNDFILE* file, const SF_INFO& info) {
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    if (info.channels <= 2 || container == SF_FORMAT_AIFF || container == SF_FORMAT_CAF) return {};
+    std::vector<int> map(static_cast<size_t>(info.channels), 0);
+    if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int))) != SF_TRUE)
+        return {};
+    return map;
+}
 
 int BitDepthOf(int format) {
     switch (format & 0xFFFF) {
@@ -110,7 +131,62 @@ size_t FindTag(std::string_view xml, std::string_view prefix, std::string_view n
     return std::string_view::npos;
 }
 
+// Length of the well-formed UTF-8 character at the start of `text` (no overlong forms,
+// no surrogates, nothing past U+10FFFF); 0 when there is none.
+size_t Utf8CharacterLength(std::string_view text) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+    else return 0;
+    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+bool IsUtf8(std::string_view text) {
+    for (size_t at = 0, length = 0; at < text.size(); at += length)
+        if ((length = Utf8CharacterLength(text.substr(at))) == 0) return false;
+    return true;
+}
+
+void AppendCodePoint(std::string& out, unsigned code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Windows-1252 in 0x80..0x9F, where it differs from Latin-1; 0xFFFD (the replacement
+// character) for its five unassigned bytes.
+constexpr unsigned short kWindows1252High[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
 }  // namespace
+
+std::string MetadataText(std::string_view bytes) {
+    if (IsUtf8(bytes)) return std::string(bytes);
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        AppendCodePoint(text, byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte);
+    }
+    return text;
+}
 
 bool IsSupportedAudioFile(std::string_view extension) {
     static const char* const kExtensions[] = {".wav", ".aif", ".aiff", ".caf", ".w64", ".rf64", ".au",
@@ -164,7 +240,7 @@ void ExtractIxmlText(std::string_view xml, std::string& description, std::string
 std::string BextDescriptionText(const char* field, size_t size) {
     size = std::min<size_t>(size, 256);
     const void* zero = std::memchr(field, 0, size);
-    return std::string(field, zero != nullptr ? static_cast<const char*>(zero) - field : size);
+    return MetadataText(std::string_view(field, zero != nullptr ? static_cast<const char*>(zero) - field : size));
 }
 
 int64_t FileModifiedTime(const std::string& path) {
@@ -178,6 +254,31 @@ int64_t FileModifiedTime(const std::string& path) {
 
 uint64_t AudioFileOpenCount() { return gOpenCount.load(std::memory_order_relaxed); }
 
+std::vector<int> SoundFileChannelMap(const std::string& path) {
+    SoundFile sound(path);
+    return sound ? TrustedChannelMap(sound.file, sound.info) : std::vector<int>{};
+}
+
+std::string SoundFileRefusal(const std::string& path) {
+    if (path.empty()) return {};
+    const std::string why = ProblemWithPresentFile(path);
+    return why.empty() ? std::string() : "cannot read \"" + path + "\": " + why;
+}
+
+std::string RefusedSoundFileOf(const TimelineState& timeline) {
+    std::vector<const std::string*> named;
+    for (const Layer& layer : timeline.results)
+        for (const std::string* path : {&layer.filepath, &layer.alloyMid.filepath, &layer.alloyHigh.filepath, &layer.alloyEnv.filepath})
+            named.push_back(path);
+    for (const Event& event : timeline.events) {
+        named.push_back(&event.pinnedFile);
+        for (const std::string& path : event.pinnedFiles) named.push_back(&path);
+    }
+    for (const std::string* path : named)
+        if (std::string refusal = SoundFileRefusal(*path); !refusal.empty()) return refusal;
+    return {};
+}
+
 bool AnalyzeFile(const std::string& path, LibraryEntry& entry, AnalysisContext* context) {
     SoundFile sound(path);
     if (!sound) return false;
@@ -190,14 +291,8 @@ bool AnalyzeFile(const std::string& path, LibraryEntry& entry, AnalysisContext* 
     entry.duration = static_cast<float>(static_cast<double>(info.frames) / info.samplerate);
     entry.modifiedTime = FileModifiedTime(path);
 
-    std::vector<int> fileMap;
-    if (info.channels > 2) {
-        fileMap.assign(static_cast<size_t>(info.channels), 0);
-        if (sf_command(sound.file, SFC_GET_CHANNEL_MAP_INFO, fileMap.data(),
-                       static_cast<int>(fileMap.size() * sizeof(int))) != SF_TRUE)
-            fileMap.clear();
-    }
-    const ChannelMap map = InterpretChannelMap(info.channels, fileMap, kOrderSmpte, kInterpretAuto);
+    const ChannelMap map =
+        InterpretChannelMap(info.channels, TrustedChannelMap(sound.file, info), kOrderSmpte, kInterpretAuto);
     entry.channelLayout = map.explicitLayout ? LayoutClass(map, info.channels) : -1;
 
     uint64_t hash = 0, size = 0;
@@ -211,14 +306,14 @@ bool AnalyzeFile(const std::string& path, LibraryEntry& entry, AnalysisContext* 
     if (sf_command(sound.file, SFC_GET_BROADCAST_INFO, &bext, sizeof bext) == SF_TRUE)
         entry.description = BextDescriptionText(bext.description, sizeof bext.description);
 
-    auto text = [&](int kind) -> std::string_view {
+    auto text = [&](int kind) -> std::string {
         const char* value = sf_get_string(sound.file, kind);
-        return value != nullptr ? std::string_view(value) : std::string_view();
+        return value != nullptr ? MetadataText(value) : std::string();
     };
     if (!text(SF_STR_COMMENT).empty()) AppendUniqueWord(entry.description, text(SF_STR_COMMENT));
     if (!text(SF_STR_TITLE).empty()) {
         AppendUniqueWord(entry.keywords, text(SF_STR_TITLE));
-        if (entry.description.empty()) entry.description = std::string(text(SF_STR_TITLE));
+        if (entry.description.empty()) entry.description = text(SF_STR_TITLE);
     }
     for (int kind : {SF_STR_ARTIST, SF_STR_ALBUM, SF_STR_GENRE})
         if (!text(kind).empty()) AppendUniqueWord(entry.keywords, text(kind));
@@ -233,7 +328,7 @@ bool AnalyzeFile(const std::string& path, LibraryEntry& entry, AnalysisContext* 
             found.data = xml.data();
             if (sf_get_chunk_data(chunk, &found) == SF_ERR_NO_ERROR) {
                 xml.resize(std::min<size_t>(xml.size(), found.datalen));
-                ExtractIxmlText(xml, entry.description, entry.keywords);
+                ExtractIxmlText(MetadataText(xml), entry.description, entry.keywords);
             }
         }
     }

@@ -74,6 +74,19 @@ bool IsAmbisonicEntry(int entry) {
            entry == SF_CHANNEL_MAP_AMBISONIC_B_Y || entry == SF_CHANNEL_MAP_AMBISONIC_B_Z;
 }
 
+// A map can describe a file only with one entry per channel, each a position libsndfile
+// knows, and no position twice. Anything else came from a damaged file (or from memory
+// the library never filled) and is treated as no map at all.
+bool UsableMap(const std::vector<int>& fileMap, int channels) {
+    if (fileMap.size() != static_cast<size_t>(channels)) return false;
+    for (size_t i = 0; i < fileMap.size(); ++i) {
+        if (fileMap[i] <= SF_CHANNEL_MAP_INVALID || fileMap[i] >= SF_CHANNEL_MAP_MAX) return false;
+        for (size_t j = 0; j < i; ++j)
+            if (fileMap[j] == fileMap[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* ChannelRoleLabel(int role) {
@@ -106,8 +119,7 @@ ChannelMap InterpretChannelMap(int channels, const std::vector<int>& fileMap, in
         map.explicitLayout = true;
         return map;
     }
-    // A map of the wrong length cannot describe this file; treat it as absent.
-    if (fileMap.size() == static_cast<size_t>(channels)) {
+    if (UsableMap(fileMap, channels)) {
         map.explicitLayout = true;
         for (int i = 0; i < channels; ++i) {
             const int entry = fileMap[static_cast<size_t>(i)];

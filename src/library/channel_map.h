@@ -39,7 +39,9 @@ struct ChannelMap {
 
 // Interprets a file of `channels` channels. `fileMap` holds the file's own channel
 // map as libsndfile reports it (SF_CHANNEL_MAP_* values, one per channel), or is
-// empty when the file has none. `fallbackOrder` 0..2, `mode` a ChannelInterpretation.
+// empty when the file has none; a map of the wrong length, with unknown positions or
+// with a position twice counts as none. `fallbackOrder` 0..2, `mode` a
+// ChannelInterpretation.
 ChannelMap InterpretChannelMap(int channels, const std::vector<int>& fileMap, int fallbackOrder,
                                int mode);
 

@@ -60,6 +60,18 @@ std::string RegularFileProblem(const std::string& path) {
     return {};
 }
 
+std::string ProblemWithPresentFile(const std::string& path) {
+    std::string why;
+    const int fd = OpenRegularFileForReading(path, &why);
+    if (fd >= 0) {
+        ::close(fd);
+        return {};
+    }
+    struct stat st {};
+    const bool absent = !path.empty() && ::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+    return absent ? std::string() : why;
+}
+
 bool ReadRegularFile(const std::string& path, std::string& bytes, std::string* why, size_t maxBytes) {
     bytes.clear();
     const int fd = OpenRegularFileForReading(path, why);

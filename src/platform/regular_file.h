@@ -19,6 +19,11 @@ int OpenRegularFileForReading(const std::string& path, std::string* why);
 // Empty when `path` opens as a regular file, else the reason it cannot be read.
 std::string RegularFileProblem(const std::string& path);
 
+// Like RegularFileProblem, but also empty when nothing is at `path` (no such file, or
+// a folder on the way is missing): for readers that report a missing document in their
+// own words and only need to refuse what is there but is no file.
+std::string ProblemWithPresentFile(const std::string& path);
+
 // Reads a whole regular file of at most `maxBytes` bytes into `bytes`. False, with
 // `why` set, for anything else (including a file larger than the limit).
 bool ReadRegularFile(const std::string& path, std::string& bytes, std::string* why,

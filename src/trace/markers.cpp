@@ -6,11 +6,16 @@
 #include <cstdio>
 #include <limits>
 
+#include "platform/regular_file.h"
+
 namespace morvane {
 
 namespace {
 
 constexpr size_t kMarkerTextMaxBytes = 127;
+// The session text of a whole feature runs to a few megabytes; anything far larger is
+// not one, and reading it would only fill the memory.
+constexpr size_t kSessionTextMaxBytes = size_t{64} << 20;
 
 std::string_view Trim(std::string_view s) {
     const char* ws = " \t\r\n";
@@ -243,16 +248,8 @@ void ImportSessionMarkers(const std::string& path, float defaultFps, std::vector
                           std::vector<Scene>* scenes, std::span<const MarkerRecipe> recipes) {
     events.clear();
     if (scenes) scenes->clear();
-    // C streams: reading a folder or a broken disk must fail quietly, never throw.
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return;
     std::string text;
-    char buffer[65536];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) return;
+    if (!ReadRegularFile(path, text, nullptr, kSessionTextMaxBytes)) return;
     ImportSessionMarkersText(text, defaultFps, events, scenes, recipes);
 }
 

@@ -32,7 +32,8 @@ MarkerRecipe MarkerRecipeFromPreset(const EventPreset& preset);
 std::vector<MarkerRecipe> MarkerRecipesFromPresets(const std::vector<std::shared_ptr<EventPreset>>& presets);
 
 // Reads the export at `path` and fills `events` (and `scenes` when given) after emptying
-// them. A file that cannot be read leaves both empty.
+// them. A file that cannot be read leaves both empty; only a regular file is opened, so a
+// named pipe or a device never blocks the import.
 void ImportSessionMarkers(const std::string& path, float defaultFps, std::vector<TraceEvent>& events,
                           std::vector<Scene>* scenes, std::span<const MarkerRecipe> recipes);
 // The same on the text of an export.

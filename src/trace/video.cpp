@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,6 +17,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
+
+#include "platform/regular_file.h"
 
 namespace morvane {
 
@@ -97,20 +100,44 @@ void SeekTo(VideoDecoder& dec, double t) {
     ++dec.seekCount;
 }
 
-// Converts dec.frame to the display size and hands it to the sink.
+constexpr size_t kPictureAlignment = 64;
+
+void SizePicture(ScaledPicture& picture, int width, int height) {
+    if (picture.width == width && picture.height == height && !picture.storage.empty()) return;
+    picture.width = width;
+    picture.height = height;
+    const size_t row = static_cast<size_t>(width) * 4;
+    picture.stride = (row + kPictureAlignment - 1) / kPictureAlignment * kPictureAlignment;
+    // Room to align the start, and a whole aligned row of slack after the last row.
+    picture.storage.assign(picture.stride * (static_cast<size_t>(height) + 1) + kPictureAlignment, 0);
+    picture.packed.assign(picture.stride == row ? 0 : row * static_cast<size_t>(height), 0);
+}
+
+// Converts `f` into `picture` (its size set by the caller) as RGBA through `scaler`,
+// which is made or remade to fit. False when the frame cannot be converted.
+bool ScaleFrame(SwsContext*& scaler, const AVFrame* f, ScaledPicture& picture) {
+    if (f->width < 1 || f->height < 1 || f->format < 0 || picture.storage.empty()) return false;
+    scaler = sws_getCachedContext(scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), picture.width,
+                                  picture.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!scaler) return false;
+    uint8_t* dst[4] = {picture.Rows(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {static_cast<int>(picture.stride), 0, 0, 0};
+    if (sws_scale(scaler, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0) return false;
+    if (!picture.packed.empty()) {
+        const size_t row = static_cast<size_t>(picture.width) * 4;
+        for (int y = 0; y < picture.height; ++y)
+            std::memcpy(picture.packed.data() + row * static_cast<size_t>(y),
+                        picture.Rows() + picture.stride * static_cast<size_t>(y), row);
+    }
+    return true;
+}
+
+// Converts the last decoded frame to the display size and hands it to the sink.
 bool Upload(VideoState& state, double time) {
     VideoDecoder& dec = *state.decoder;
-    AVFrame* f = dec.lastFrame;
-    if (f->width < 1 || f->height < 1 || f->format < 0) return false;
-    dec.scaler = sws_getCachedContext(dec.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format),
-                                      state.width, state.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
-                                      nullptr, nullptr);
-    if (!dec.scaler) return false;
-    uint8_t* dst[4] = {dec.rgbaBuffer.data(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {state.width * 4, 0, 0, 0};
-    sws_scale(dec.scaler, f->data, f->linesize, 0, f->height, dst, dstStride);
+    if (!ScaleFrame(dec.scaler, dec.lastFrame, dec.picture)) return false;
     state.currentFrameTime = static_cast<float>(time);
-    if (state.frameSink) state.frameSink(state.width, state.height, dec.rgbaBuffer.data());
+    if (state.frameSink) state.frameSink(state.width, state.height, dec.picture.Pixels());
     return true;
 }
 
@@ -225,7 +252,7 @@ bool OpenFfmpeg(VideoState& state, const std::string& path) {
         return false;
     }
     state.duration = static_cast<float>(duration);
-    dec.rgbaBuffer.assign(static_cast<size_t>(state.width) * state.height * 4, 0);
+    SizePicture(dec.picture, state.width, state.height);
     state.currentFrameTime = -1.0f;
 
     double first = 0.0;
@@ -242,6 +269,11 @@ bool OpenFfmpeg(VideoState& state, const std::string& path) {
 }
 
 }  // namespace
+
+size_t ScaledPicture::RowsOffset() const {
+    const auto address = reinterpret_cast<uintptr_t>(storage.data());
+    return (kPictureAlignment - address % kPictureAlignment) % kPictureAlignment;
+}
 
 double MonotonicSeconds() {
     using namespace std::chrono;
@@ -268,6 +300,13 @@ void DisplaySize(int sourceWidth, int sourceHeight, int* width, int* height) {
 bool LoadVideo(VideoState& state, const std::string& path) {
     CloseVideo(state);
     QuietLibraries();
+    // A missing file is FFmpeg's to report; what is there must be a file, since opening a
+    // named pipe would wait for a writer for ever.
+    if (const std::string why = ProblemWithPresentFile(path); !why.empty()) {
+        std::printf("[Video] cannot read \"%s\": %s\n", path.c_str(), why.c_str());
+        std::fflush(stdout);
+        return false;
+    }
     state.decoder = std::make_unique<VideoDecoder>();
     (void)FfmpegForced();
     if (!OpenFfmpeg(state, path)) {
@@ -381,7 +420,8 @@ int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& 
         w = width;
         h = std::max(1, static_cast<int>(static_cast<double>(state.height) / state.width * width));
     }
-    std::vector<uint8_t> buffer(static_cast<size_t>(w) * h * 4);
+    ScaledPicture picture;
+    SizePicture(picture, w, h);
     SwsContext* scaler = nullptr;
     const double tolerance = Tolerance(state);
 
@@ -415,21 +455,10 @@ int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& 
             dec.positionLost = true;
             ourSerial = dec.moveSerial;
             haveOurs = true;
-            if (ok) {
-                AVFrame* f = dec.lastFrame;
-                scaler = sws_getCachedContext(scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), w,
-                                              h, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-                if (scaler) {
-                    uint8_t* dst[4] = {buffer.data(), nullptr, nullptr, nullptr};
-                    int dstStride[4] = {w * 4, 0, 0, 0};
-                    sws_scale(scaler, f->data, f->linesize, 0, f->height, dst, dstStride);
-                } else {
-                    ok = false;
-                }
-            }
+            ok = ok && ScaleFrame(scaler, dec.lastFrame, picture);
         }
         if (!ok) break;  // nothing decodable at all
-        onFrame(i, static_cast<float>(target), buffer.data(), w, h);
+        onFrame(i, static_cast<float>(target), picture.Pixels(), w, h);
         ++delivered;
         if (onProgress && onProgress(static_cast<float>(i + 1) / count) < 0) break;
     }
@@ -470,7 +499,10 @@ std::shared_ptr<VideoRefAudio> ExtractReferenceAudio(const std::string& path, in
         audio->samples.insert(audio->samples.end(), chunk.begin(), chunk.begin() + take);
     };
 
-    if (!packet || !frame || avformat_open_input(&fc, path.c_str(), nullptr, nullptr) < 0) goto done;
+    // The container is opened by name; only a regular file cannot keep the open waiting.
+    if (!packet || !frame || !ProblemWithPresentFile(path).empty() ||
+        avformat_open_input(&fc, path.c_str(), nullptr, nullptr) < 0)
+        goto done;
     if (avformat_find_stream_info(fc, nullptr) < 0) goto done;
     index = av_find_best_stream(fc, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (index < 0 || !codec) goto done;

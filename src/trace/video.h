@@ -25,6 +25,21 @@ namespace morvane {
 // Called on the thread that decoded the frame, with the decoder's lock held.
 using FrameSink = std::function<void(int width, int height, const uint8_t* rgba)>;
 
+// An RGBA picture as FFmpeg's scaler writes it. The scaler's vector code stores whole
+// blocks of pixels, up to 32 bytes past the end of a row whose width is not a multiple
+// of 16, and is fastest on aligned rows: its rows lie `stride` bytes apart (a multiple
+// of 64) from an aligned start, with room after the last one. Readers are handed
+// Pixels(): rows width x 4 bytes apart, as every frame consumer expects.
+struct ScaledPicture {
+    int width = 0, height = 0;
+    size_t stride = 0;
+    std::vector<uint8_t> storage;  // the scaler's rows, from the first 64-byte boundary in it
+    std::vector<uint8_t> packed;   // the rows without their padding, when they have any
+    uint8_t* Rows() { return storage.data() + RowsOffset(); }
+    const uint8_t* Pixels() const { return packed.empty() ? storage.data() + RowsOffset() : packed.data(); }
+    size_t RowsOffset() const;
+};
+
 // Created per load, destroyed by CloseVideo. Every field below `lock` is guarded by it.
 struct VideoDecoder {
     VideoDecoder() = default;
@@ -57,7 +72,7 @@ struct VideoDecoder {
     double lastPts = 0.0;
     double streamStart = 0.0;  // the stream's first timestamp; video time 0 lies there
     std::string codecName;
-    std::vector<uint8_t> rgbaBuffer;  // display size, RGBA
+    ScaledPicture picture;  // the frame last shown, at the display size
 
     // The analysis thread decodes on the same decoder. Afterwards the display cannot trust
     // the position it left, so its next request seeks instead of decoding on.
@@ -98,7 +113,9 @@ constexpr int64_t kReferenceAudioCapSamples = 345600000;  // 60 minutes of stere
 void DisplaySize(int sourceWidth, int sourceHeight, int* width, int* height);
 
 // Both replace the decoder: a picture read sampling this video on another thread must be
-// cancelled and joined first.
+// cancelled and joined first. A path where something other than a regular file is (a
+// named pipe would block the open for ever) is refused with one "[Video] cannot read"
+// line; a missing file fails as a container that cannot be opened.
 bool LoadVideo(VideoState& state, const std::string& path);
 void CloseVideo(VideoState& state);
 

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "library/audio_file.h"
 #include "library/channel_map.h"
 #include "library/file_id.h"
+#include "library/hostile_paths.h"
 #include "library/sound_fixtures.h"
 #include "support/test_support.h"
 
@@ -228,6 +231,130 @@ TEST(AudioFile, ChannelLayoutsOfFiles) {
     EXPECT_EQ(LayoutName(6, 6), "5.1");
     EXPECT_EQ(LayoutName(0, 7), "7ch");
     EXPECT_STREQ(ChannelRoleLabel(kRoleRtr), "Rtr");
+}
+
+TEST(AudioFile, MetadataTextIsAlwaysUtf8) {
+    // Latin-1 and Windows-1252 bytes, as older recorders write bext and INFO text.
+    const auto bext = [](std::string_view field) { return BextDescriptionText(field.data(), field.size()); };
+    EXPECT_EQ(bext("Caf\xE9 cr\xE8me \x80 5"), "Caf\u00E9 cr\u00E8me \u20AC 5");
+    EXPECT_EQ(bext("\x93quoted\x94\x81"), "\u201Cquoted\u201D\uFFFD");
+    // Text that already is UTF-8 stays as it is; the field still ends at its first zero.
+    EXPECT_EQ(bext(std::string_view("Caf\xC3\xA9\0junk", 10)), "Caf\u00E9");
+    // A truncated or overlong sequence is not UTF-8: the whole text is read byte by byte.
+    EXPECT_EQ(MetadataText("ab\xC3"), "ab\u00C3");
+    EXPECT_EQ(MetadataText("\xC0\xAF"), "\u00C0\u00AF");
+    EXPECT_EQ(MetadataText("\xED\xA0\x80"), "\u00ED\u00A0\u20AC");  // a UTF-16 surrogate
+    const std::string full(256, '\xFF');
+    EXPECT_EQ(BextDescriptionText(full.data(), full.size()).size(), 512u);
+
+    TempDir dir;
+    SoundParams sound;
+    sound.bextDescription = "Porte \xE0 battant, \xE9t\xE9";
+    sound.strings = {{SF_STR_ARTIST, "M\xFCller"}, {SF_STR_COMMENT, "Stra\xDF" "e"}};
+    ASSERT_TRUE(WriteSound(dir / "latin.wav", sound));
+    LibraryEntry entry;
+    ASSERT_TRUE(AnalyzeFile(dir / "latin.wav", entry, nullptr));
+    EXPECT_EQ(entry.description, "Porte \u00E0 battant, \u00E9t\u00E9 Stra\u00DFe");
+    EXPECT_EQ(entry.keywords, "M\u00FCller");
+}
+
+// Rewrites the channel count in the COMM chunk of an AIFF file, as a damaged or hostile
+// file would claim more channels than its CHAN chunk describes.
+void SetAiffChannelCount(const std::string& path, int channels) {
+    std::string bytes = test::ReadFile(path);
+    const size_t comm = bytes.find("COMM");
+    ASSERT_NE(comm, std::string::npos);
+    bytes[comm + 8] = static_cast<char>(channels >> 8);
+    bytes[comm + 9] = static_cast<char>(channels & 0xFF);
+    test::WriteFile(path, bytes);
+}
+
+TEST(AudioFile, AiffAndCafChannelMapsGiveSaneRoles) {
+    // libsndfile keeps the map of an AIFF CHAN chunk (or a CAF chan chunk) in a block
+    // sized by the layout the chunk names, and its query copies one entry per channel of
+    // the file out of it. The roles come from the channel count instead, and all of them
+    // are real speakers.
+    TempDir dir;
+    SoundParams sound;
+    sound.channels = 6;
+    sound.frames = 9600;
+    sound.channelMap = {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT, SF_CHANNEL_MAP_CENTER,
+                        SF_CHANNEL_MAP_LFE,  SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT};
+    sound.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+    ASSERT_TRUE(WriteSound(dir / "surround.aiff", sound));
+    ASSERT_TRUE(WriteSound(dir / "claims8.aiff", sound));
+    SetAiffChannelCount(dir / "claims8.aiff", 8);  // its CHAN chunk still names 5.1
+    sound.format = SF_FORMAT_CAF | SF_FORMAT_PCM_16;
+    ASSERT_TRUE(WriteSound(dir / "surround.caf", sound));
+
+    for (const char* name : {"surround.aiff", "surround.caf"}) {
+        LibraryEntry entry;
+        ASSERT_TRUE(AnalyzeFile(dir / name, entry, nullptr)) << name;
+        EXPECT_EQ(entry.channelLayout, 6) << name;
+        std::vector<int> roles = InterpretChannelMap(6, SoundFileChannelMap(dir / name), kOrderSmpte, kInterpretAuto).roles;
+        std::sort(roles.begin(), roles.end());
+        EXPECT_EQ(std::unique(roles.begin(), roles.end()), roles.end()) << name;  // each speaker once
+        EXPECT_LT(roles.back(), kRoleUnknown) << name;
+    }
+    LibraryEntry claims8;
+    ASSERT_TRUE(AnalyzeFile(dir / "claims8.aiff", claims8, nullptr));
+    EXPECT_EQ(claims8.channels, 8);
+    EXPECT_EQ(claims8.channelLayout, 7);  // 7.1 by its channel count
+    EXPECT_EQ(InterpretChannelMap(8, SoundFileChannelMap(dir / "claims8.aiff"), kOrderSmpte, kInterpretAuto).roles,
+              (std::vector<int>{kRoleL, kRoleR, kRoleC, kRoleLFE, kRoleLrs, kRoleRrs, kRoleLs, kRoleRs}));
+
+    // A WAV channel mask is sized by the file and still read.
+    sound.format = SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
+    sound.channelMap = {SF_CHANNEL_MAP_FRONT_LEFT, SF_CHANNEL_MAP_FRONT_RIGHT, SF_CHANNEL_MAP_FRONT_CENTER,
+                        SF_CHANNEL_MAP_LFE,        SF_CHANNEL_MAP_REAR_LEFT,   SF_CHANNEL_MAP_REAR_RIGHT};
+    ASSERT_TRUE(WriteSound(dir / "surround.wav", sound));
+    EXPECT_EQ(InterpretChannelMap(6, SoundFileChannelMap(dir / "surround.wav"), kOrderSmpte, kInterpretAuto).roles,
+              (std::vector<int>{kRoleL, kRoleR, kRoleC, kRoleLFE, kRoleLrs, kRoleRrs}));
+
+    // Maps that cannot describe the file count as none: a speaker twice, a position
+    // libsndfile does not know, an empty entry.
+    const std::vector<int> smpte3 = {kRoleL, kRoleR, kRoleC};
+    for (const std::vector<int>& garbage :
+         {std::vector<int>{SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_CENTER},
+          std::vector<int>{SF_CHANNEL_MAP_LEFT, 0x41414141, SF_CHANNEL_MAP_CENTER},
+          std::vector<int>{SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_INVALID, SF_CHANNEL_MAP_CENTER}}) {
+        const ChannelMap map = InterpretChannelMap(3, garbage, kOrderSmpte, kInterpretAuto);
+        EXPECT_EQ(map.roles, smpte3);
+        EXPECT_TRUE(map.explicitLayout);
+    }
+}
+
+TEST(AudioFile, PathsThatAreNotFilesAreRefusedAtOnce) {
+    test::HangGuard guard;
+    TempDir dir;
+    for (const test::HostilePath& hostile : test::MakeHostilePaths(dir, ".wav")) {
+        LibraryEntry entry;
+        EXPECT_FALSE(AnalyzeFile(hostile.path, entry, nullptr)) << hostile.path;
+        RegionRead region;
+        EXPECT_FALSE(ReadRegion(hostile.path, 0.0, 100, &region)) << hostile.path;
+        EXPECT_TRUE(LoudnessEnvelope(hostile.path, 20.0f).empty()) << hostile.path;
+        ComputeWaveformOverview(hostile.path);
+        WaveformOverview overview;
+        EXPECT_FALSE(FindWaveformOverview(hostile.path, &overview)) << hostile.path;
+        EXPECT_TRUE(SoundFileChannelMap(hostile.path).empty()) << hostile.path;
+        EXPECT_EQ(SoundFileRefusal(hostile.path), "cannot read \"" + hostile.path + "\": " + hostile.kind);
+    }
+    // A missing source is not refused here: it plays as silence until it is relinked.
+    EXPECT_EQ(SoundFileRefusal(dir / "missing.wav"), "");
+    EXPECT_EQ(SoundFileRefusal(dir / "missing/deeper.wav"), "");
+    test::WriteFile(dir.path / "words.wav", "not a sound");
+    EXPECT_EQ(SoundFileRefusal(dir / "words.wav"), "");
+
+    TimelineState timeline;
+    timeline.results.resize(2);
+    timeline.results[0].filepath = dir / "missing.wav";
+    timeline.results[1].alloyHigh.filepath = dir / "pipe.wav";
+    EXPECT_EQ(RefusedSoundFileOf(timeline), "cannot read \"" + dir / "pipe.wav" + "\": is a named pipe, not a file");
+    timeline.results[1].alloyHigh.filepath.clear();
+    EXPECT_EQ(RefusedSoundFileOf(timeline), "");
+    timeline.events.resize(1);
+    timeline.events[0].pinnedFiles = {dir / "words.wav", dir / "folder.wav"};
+    EXPECT_NE(RefusedSoundFileOf(timeline).find("is a folder, not a file"), std::string::npos);
 }
 
 TEST(AudioFile, OverviewEnvelopeAndRegionReads) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
+#include "library/hostile_paths.h"
 #include "trace/markers.h"
 
 namespace morvane {
@@ -152,6 +153,15 @@ TEST(Markers, AFileThatCannotBeReadImportsNothing) {
     EXPECT_TRUE(scenes.empty());
     ImportSessionMarkers(dir.path.string(), 25.0f, events, &scenes, {});  // a folder
     EXPECT_TRUE(events.empty());
+    {
+        // A named pipe would keep the import waiting for a writer; a device never ends.
+        test::HangGuard guard;
+        for (const test::HostilePath& hostile : test::MakeHostilePaths(dir, ".txt")) {
+            events.resize(1);
+            ImportSessionMarkers(hostile.path, 25.0f, events, &scenes, {});
+            EXPECT_TRUE(events.empty()) << hostile.path;
+        }
+    }
 
     test::WriteFile(dir.path / "session.txt",
                     Session("1\t00:00:01:00\t48000\tSamples\tscene, Hall\n2\t00:00:02:00\t96000\tSamples\tHit\n"));

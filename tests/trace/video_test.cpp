@@ -5,6 +5,7 @@
 #include <cmath>
 #include <thread>
 
+#include "library/hostile_paths.h"
 #include "trace/trace_media.h"
 #include "trace/video.h"
 
@@ -390,6 +391,91 @@ TEST(Video, BadFilesGiveTheirLineAndLeaveTheVideoClosed) {
         ShowFrameAt(state, 1.0f);
         StartVideoPlayback(state);
         EXPECT_EQ(SampleFrames(state, 10.0f, 160, [](int, float, const uint8_t*, int, int) {}, nullptr), 0);
+    }
+}
+
+// True when every row of an RGBA picture is white on its left half and black on its
+// right half, as the two-tone test videos below are drawn: rows out of place or written
+// over would break the pattern.
+bool TwoToneRows(const uint8_t* rgba, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = rgba + static_cast<size_t>(y) * width * 4;
+        if (row[(width / 4) * 4] < 180 || row[(width * 3 / 4) * 4] > 75 || row[(width / 4) * 4 + 3] != 255) return false;
+    }
+    return true;
+}
+
+std::string TwoToneVideo(int width, int height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    return MakeMedia("two_tone_" + size + ".mp4", "-f lavfi -i \"color=c=black:s=" + size +
+                                                     ":r=25:d=0.2,drawbox=x=0:y=0:w=iw/2:h=ih:color=white:t=fill\" "
+                                                     "-c:v libx264 -qp 0 -pix_fmt yuv420p");
+}
+
+TEST(Video, FramesOfEveryWidthStayInsideTheirPictures) {
+    // The scaler writes whole blocks of pixels; at widths 8 more than a multiple of 16 it
+    // used to write past the end of the picture (the sanitizer build catches it).
+    std::vector<std::pair<int, int>> sizes;
+    for (int width = 8; width <= 432; width += 8) sizes.emplace_back(width, 16);
+    sizes.emplace_back(360, 640);  // a portrait phone clip
+    for (const auto& [width, height] : sizes) {
+        const std::string path = TwoToneVideo(width, height);
+        ASSERT_FALSE(path.empty());
+        VideoState state;
+        KeptFrame shown;
+        state.frameSink = shown.Sink();
+        bool ok = false;
+        LoadQuietly(state, path, &ok);
+        ASSERT_TRUE(ok) << path;
+        ASSERT_EQ(shown.width, width);
+        ASSERT_EQ(shown.height, height);
+        EXPECT_TRUE(TwoToneRows(shown.pixels.data(), width, height)) << path;
+        bool sampledRight = false;
+        EXPECT_EQ(SampleFrames(
+                      state, 10.0f, 0,
+                      [&](int, float, const uint8_t* rgba, int w, int h) {
+                          sampledRight = w == width && h == height && TwoToneRows(rgba, w, h);
+                      },
+                      nullptr),
+                  2);
+        EXPECT_TRUE(sampledRight) << path;
+    }
+
+    // The sampler's own scaling, to every width from one wider picture.
+    const std::string wide = TwoToneVideo(448, 64);
+    ASSERT_FALSE(wide.empty());
+    VideoState state;
+    bool ok = false;
+    LoadQuietly(state, wide, &ok);
+    ASSERT_TRUE(ok);
+    for (int width = 8; width <= 432; width += 8) {
+        int gotWidth = 0, gotHeight = 0;
+        bool twoTone = false;
+        SampleFrames(
+            state, 10.0f, width,
+            [&](int, float, const uint8_t* rgba, int w, int h) {
+                gotWidth = w;
+                gotHeight = h;
+                twoTone = TwoToneRows(rgba, w, h);
+            },
+            nullptr);
+        EXPECT_EQ(gotWidth, width);
+        EXPECT_EQ(gotHeight, std::max(1, 64 * width / 448));
+        EXPECT_TRUE(twoTone) << "sampled at width " << width;
+    }
+}
+
+TEST(Video, PathsThatAreNotFilesAreRefusedWithOneLine) {
+    test::HangGuard guard;
+    test::TempDir dir;
+    for (const test::HostilePath& hostile : test::MakeHostilePaths(dir, ".mp4")) {
+        VideoState state;
+        bool ok = true;
+        const std::string log = LoadQuietly(state, hostile.path, &ok);
+        EXPECT_FALSE(ok);
+        EXPECT_FALSE(state.loaded);
+        EXPECT_EQ(log, "[Video] cannot read \"" + hostile.path + "\": " + hostile.kind + "\n");
+        EXPECT_EQ(ExtractReferenceAudio(hostile.path), nullptr);
     }
 }
 

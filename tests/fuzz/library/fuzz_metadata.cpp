@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string element;
     morvane::IxmlElementText(text, "Keywords", &element);
     const std::string bext = morvane::BextDescriptionText(reinterpret_cast<const char*>(data), size);
-    if (bext.size() > 256) std::abort();
+    if (bext.size() > 3 * 256) std::abort();  // each byte becomes at most one three-byte character
     const std::string name(text.substr(0, 200));
     for (const std::string& word : morvane::UcsPrefixKeywords(name)) morvane::AppendUniqueWord(keywords, word);
     morvane::MonoChannelSuffix(name);
