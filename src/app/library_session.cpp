@@ -32,6 +32,7 @@ struct LibrarySession {
     std::vector<MissingSourceView> missing;
     Uint64 missingCheckedMs = 0;
     bool missingDirty = true;
+    std::vector<std::pair<std::string, float>> drops;  // files dropped on the timeline
 };
 
 LibrarySession& Session() {
@@ -141,6 +142,8 @@ void TickLibrarySession() {
         drop.droppedFolders.clear();
         for (const std::string& folder : folders) AddLibraryFolder(folder);
     }
+    for (const auto& [path, time] : s.drops) PlaceLibraryFileAt(path, time);
+    s.drops.clear();
     const bool running = s.scan.running.load();
     if (s.wasRunning && !running) {
         WaitForScan(s.scan);
@@ -294,6 +297,8 @@ void PlaceLibraryFileAt(const std::string& path, float time) {
     edit.playhead = std::max(0.0f, time);
     FollowEdit(PlaceClipsAtPlayhead(edit, {{path, known ? overview.duration : 0.0f}}));
 }
+
+void QueueLibraryFileDrop(const std::string& path, float time) { Session().drops.emplace_back(path, time); }
 
 std::string SavePaletteFromFiles(const std::vector<std::string>& paths, const std::string& sourceFolder) {
     if (paths.empty()) return "";

@@ -57,8 +57,11 @@ ScanProgressView CurrentScanProgress();
 bool AuditionLibraryFile(const std::string& path);
 void StopAudition();
 
-// One Clip for the file, starting at `time` on the timeline, as one undo step.
+// One Clip for the file, starting at `time` on the timeline, as one undo step. A drop
+// on the timeline arrives while it is being drawn; the Clip is placed at the next
+// TickLibrarySession, before anything draws the events.
 void PlaceLibraryFileAt(const std::string& path, float time);
+void QueueLibraryFileDrop(const std::string& path, float time);
 
 // Saves the paths as a palette named after the folder they came from; the status line
 // says what was saved. Returns the palette's name, empty when nothing was saved.

@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "app/file_browser.h"
 #include "app/fonts.h"
 #include "app/library_browser.h"
 #include "app/library_session.h"
+#include "app/ui_script.h"
 #include "model/preferences.h"
 #include "platform/folders.h"
 #include "ui/panels.h"
@@ -126,6 +128,8 @@ void DrawScanProgress() {
     }
 }
 
+// One library in two lines: the enabled check, its name (click to browse it), the
+// weight class and a menu of what can be done to it; then its summary.
 void DrawLibraryRow(const Library& library, int index) {
     BrowserView& view = View();
     ImGui::PushID(index);
@@ -136,30 +140,31 @@ void DrawLibraryRow(const Library& library, int index) {
     if (ImGui::IsItemHovered()) ImGui::SetTooltip("Used by the build");
     ImGui::SameLine();
     const bool shown = view.query.library == library.name;
-    if (ImGui::Selectable(library.name.c_str(), shown, 0, ImVec2(ImGui::GetContentRegionAvail().x - 70.0f, 0)))
+    if (ImGui::Selectable(library.name.c_str(), shown, 0, ImVec2(ImGui::GetContentRegionAvail().x - 120.0f, 0)))
         view.query.library = shown ? "" : library.name;
     RegisterLastItem(id.c_str());
+    if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", library.savedPalette ? "Saved palette" : library.folder.c_str());
     ImGui::SameLine();
     ImGui::SetNextItemWidth(62.0f);
     int weight = library.weightClass + 1;
     if (ImGui::Combo("##weight", &weight, kWeightNames, 4)) SetLibraryWeightClass(library.name, weight - 1);
     if (ImGui::IsItemHovered()) ImGui::SetTooltip("Weight class: which events draw on it");
-    ImGui::TextDisabled("%s", library.savedPalette ? "Palette" : library.folder.c_str());
-    ImGui::TextWrapped("%s", LibrarySummaryLine(library).c_str());
-    if (!library.folder.empty()) {
-        bool uses = ProjectUsesLibrary(library);
-        if (ImGui::Checkbox("Project", &uses)) SetProjectUsesLibrary(library, uses);
-        if (ImGui::IsItemHovered()) ImGui::SetTooltip("The open project builds from this library");
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Rescan")) RescanLibrary(library.name, false);
-        RegisterLastItem((id + ":rescan").c_str());
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Deep Rescan")) RescanLibrary(library.name, true);
-        ImGui::SameLine();
+    ImGui::SameLine();
+    if (ImGui::Button("...")) ImGui::OpenPopup("##actions");
+    RegisterLastItem((id + ":menu").c_str());
+    if (ImGui::BeginPopup("##actions")) {
+        if (!library.folder.empty()) {
+            bool uses = ProjectUsesLibrary(library);
+            if (ImGui::Checkbox("Used by this project", &uses)) SetProjectUsesLibrary(library, uses);
+            if (ImGui::Selectable("Rescan")) RescanLibrary(library.name, false);
+            RegisterLastItem((id + ":rescan").c_str());
+            if (ImGui::Selectable("Deep Rescan")) RescanLibrary(library.name, true);
+        }
+        if (ImGui::Selectable("Remove")) view.removeName = library.name;
+        RegisterLastItem((id + ":remove").c_str());
+        ImGui::EndPopup();
     }
-    if (ImGui::SmallButton("Remove")) view.removeName = library.name;
-    RegisterLastItem((id + ":remove").c_str());
-    ImGui::Separator();
+    ImGui::TextDisabled("%s%s", LibrarySummaryLine(library).c_str(), ProjectUsesLibrary(library) ? "  (project)" : "");
     ImGui::PopID();
 }
 
@@ -168,8 +173,16 @@ void DrawLibraries() {
     AddFolderButton();
     DrawScanProgress();
     const std::vector<Library>& libraries = Libraries().libraries;
-    if (libraries.empty()) ImGui::TextDisabled("No libraries yet. Add a folder of sound files, or drop one on the window.");
+    if (libraries.empty()) {
+        ImGui::TextDisabled("No libraries yet. Add a folder of sound files, or drop one on the window.");
+        return;
+    }
+    // The list scrolls on its own so the browser below keeps its room.
+    const float rowHeight = ImGui::GetFrameHeightWithSpacing() + ImGui::GetTextLineHeightWithSpacing();
+    const float height = std::min(rowHeight * static_cast<float>(libraries.size()), ImGui::GetContentRegionAvail().y * 0.35f);
+    ImGui::BeginChild("##libraries", ImVec2(0, std::max(height, rowHeight)));
     for (size_t i = 0; i < libraries.size(); ++i) DrawLibraryRow(libraries[i], static_cast<int>(i));
+    ImGui::EndChild();
 }
 
 void DrawRemoveCard() {
@@ -235,7 +248,9 @@ void DrawFileRow(BrowserView& view, int row) {
         view.cursor = row;
         AuditionLibraryFile(entry.path);
     }
-    RegisterLastItem(("lib:file:" + std::to_string(row)).c_str());
+    // Named by its name cell: the row spans columns scrolled out of sight.
+    const ImVec2 a = ImGui::GetItemRectMin(), b = ImGui::GetItemRectMax();
+    RegisterScriptTarget("lib:file:" + std::to_string(row), {a.x, a.y, a.x + 80.0f, b.y});
     if (ImGui::IsItemHovered() && !entry.description.empty()) ImGui::SetTooltip("%s", entry.path.c_str());
     if (ImGui::BeginDragDropSource()) {
         ImGui::SetDragDropPayload(kLibraryFilePayload, entry.path.c_str(), entry.path.size() + 1);
@@ -262,7 +277,9 @@ void DrawFileRow(BrowserView& view, int row) {
 void DrawFileTable(BrowserView& view) {
     const ImGuiTableFlags flags = ImGuiTableFlags_Sortable | ImGuiTableFlags_ScrollY | ImGuiTableFlags_ScrollX |
                                   ImGuiTableFlags_RowBg | ImGuiTableFlags_Resizable | ImGuiTableFlags_BordersInnerV;
-    const float height = std::max(160.0f, ImGui::GetContentRegionAvail().y * 0.55f);
+    // Room below for the palette line and, when files are missing, their heading.
+    const float below = MissingSourceViews().empty() ? 0.0f : ImGui::GetFrameHeightWithSpacing() * 3.0f;
+    const float height = std::max(160.0f, ImGui::GetContentRegionAvail().y - below);
     if (!ImGui::BeginTable("##files", kBrowserColumnCount, flags, ImVec2(0, height))) return;
     ImGui::TableSetupScrollFreeze(1, 1);
     const char* const names[kBrowserColumnCount] = {"Name", "Length", "Rate", "Ch", "Bits", "Category", "Description", "Keywords"};
@@ -295,22 +312,23 @@ void DrawBrowser() {
     ImGui::InputTextWithHint("##search", "Search: door +wood -metal slam*", view.search, sizeof view.search);
     RegisterLastItem("lib:search");
     RefreshRows(view);
-    ImGui::TextDisabled("%zu file%s in %s", view.rows.size(), view.rows.size() == 1 ? "" : "s",
-                        view.query.library.empty() ? "all enabled libraries" : view.query.library.c_str());
-    HandleBrowserKeys(view);
-    DrawFileTable(view);
     std::vector<std::string> chosen;
     for (const LibraryEntry* entry : view.rows)
         if (view.selected.count(entry->path)) chosen.push_back(entry->path);
     ImGui::BeginDisabled(chosen.empty());
     if (ImGui::Button("Save as Palette")) {
-        const std::string folder = chosen.empty() ? "" : std::filesystem::path(chosen[0]).parent_path().string();
+        const std::string folder = std::filesystem::path(chosen[0]).parent_path().string();
         SavePaletteFromFiles(chosen, folder);
     }
     RegisterLastItem("lib:save-palette");
     ImGui::EndDisabled();
+    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+        ImGui::SetTooltip("Saves the selected files as a palette; drag a file onto the timeline to place it");
     ImGui::SameLine();
-    ImGui::TextDisabled("%zu selected; drag a file onto the timeline to place it", chosen.size());
+    ImGui::TextDisabled("%zu file%s in %s, %zu selected", view.rows.size(), view.rows.size() == 1 ? "" : "s",
+                        view.query.library.empty() ? "all enabled libraries" : view.query.library.c_str(), chosen.size());
+    HandleBrowserKeys(view);
+    DrawFileTable(view);
 }
 
 void OpenLocate(const std::string& fileId) {

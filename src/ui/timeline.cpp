@@ -580,7 +580,7 @@ void DrawTimeline(const PanelRect& rect) {
     RegisterLastItem("timeline");
     if (ImGui::BeginDragDropTarget()) {  // a file dragged from the Library tab
         if (const ImGuiPayload* payload = ImGui::AcceptDragDropPayload(kLibraryFilePayload))
-            PlaceLibraryFileAt(static_cast<const char*>(payload->Data), std::max(0.0f, l.XToTime(ImGui::GetIO().MousePos.x)));
+            QueueLibraryFileDrop(static_cast<const char*>(payload->Data), std::max(0.0f, l.XToTime(ImGui::GetIO().MousePos.x)));
         ImGui::EndDragDropTarget();
     }
     const PointerState pointer{ImGui::IsItemHovered(), ImGui::IsItemActivated(), ImGui::IsItemActive(),
