@@ -394,4 +394,10 @@ bool AudioJobCancelling() { return Slot().cancelRequested.load(std::memory_order
 
 void CancelAudioJob() { RequestCancel(Slot()); }
 
+void PlaySoundPreview(std::vector<float> mono, int sampleRate) {
+    StartPreview(Engine().cache, std::move(mono), sampleRate, 1.0f);
+}
+
+void StopSoundPreview() { StopPreview(Engine().cache); }
+
 }  // namespace morvane

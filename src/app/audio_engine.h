@@ -10,6 +10,7 @@
 // go on editing while audio is rendered, without either side seeing the other's
 // half-made changes.
 #include <string>
+#include <vector>
 
 namespace morvane {
 
@@ -35,6 +36,11 @@ void StopAudioPlayback();
 // While playing: the position the output has reached, in seconds. False when the
 // playhead is not driven by the audio (nothing rendered, no device).
 bool AudioPlayheadSeconds(float* seconds);
+
+// The mixer's preview slot: a mono sound heard over whatever plays (the Library tab's
+// audition); the old preview is replaced.
+void PlaySoundPreview(std::vector<float> mono, int sampleRate);
+void StopSoundPreview();
 
 // No render job is running or waiting, and what is built is ready to play.
 bool AudioSettled();

@@ -18,6 +18,7 @@
 #include "app/audio_engine.h"
 #include "app/commands.h"
 #include "app/editor_state.h"
+#include "app/library_session.h"
 #include "app/timeline_view.h"
 #include "edit/selection.h"
 #include "model/event_label.h"
@@ -157,6 +158,7 @@ void QueueClick(float x, float y) {
 // The open project and the window's state as plain lines, for the test to compare:
 //   project PATH|-  modified 0|1  playhead SECONDS  workarea IN OUT  layers N (built, unmuted)
 //   event INDEX time T duration D shape NAME selected 0|1 locked 0|1 muted 0|1 folder NAME|- label TEXT
+//   scan 0|1  library NAME files N enabled 0|1 weight W palette 0|1 uses 0|1
 //   scene INDEX in SECONDS out SECONDS name NAME
 // (spaces in a folder name become "_"; the label and the scene name, last, keep their spaces)
 bool DumpState(const std::string& path) {
@@ -180,6 +182,7 @@ bool DumpState(const std::string& path) {
                      IsSelected(Edits(), static_cast<int>(i)) ? 1 : 0, e.locked ? 1 : 0, e.muted ? 1 : 0,
                      folder.c_str(), EventLabel(e));
     }
+    DumpLibraryState(f);
     for (size_t i = 0; i < project.timeline.scenes.size(); ++i) {
         const Scene& scene = project.timeline.scenes[i];
         std::fprintf(f, "scene %zu in %.3f out %.3f name %s\n", i, static_cast<double>(scene.inTime),

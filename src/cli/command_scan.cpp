@@ -90,6 +90,10 @@ int RunScan(int argc, char** argv) {
     }
     const int analysed = state.analysedCount.load();
     const int reused = state.reusedCount.load();
+    if (analysed + reused == 0 && !failed.empty() && !cancelled) {
+        std::fprintf(stderr, "morvane-cli scan: %s\n", status.c_str());
+        return 1;
+    }
     std::printf("%s%s %d analysed, %d re-used, %zu failed in %.1f s (%.0f files/s)\n",
                 cancelled ? "Scan cancelled; partial library kept. " : "", status.c_str(), analysed, reused,
                 failed.size(), seconds, seconds > 0 ? (analysed + reused + failed.size()) / seconds : 0.0);

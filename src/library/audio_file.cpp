@@ -189,7 +189,7 @@ std::string MetadataText(std::string_view bytes) {
 }
 
 bool IsSupportedAudioFile(std::string_view extension) {
-    static const char* const kExtensions[] = {".wav", ".aif", ".aiff", ".caf", ".w64", ".rf64", ".au",
+    static const char* const kExtensions[] = {".wav", ".aif", ".aiff", ".aifc", ".caf", ".w64", ".rf64", ".au",
                                               ".snd", ".raw", ".sd2",  ".paf", ".iff",  ".svx"};
     std::string lower(extension);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -17,7 +17,7 @@
 
 namespace morvane {
 
-// True for the thirteen extensions the library reads (".wav", ".aiff", ...), any case.
+// True for the fourteen extensions the library reads (".wav", ".aiff", ".aifc", ...), any case.
 bool IsSupportedAudioFile(std::string_view extension);
 
 // Fills `entry` from the file at `path`: stream parameters, layout, identity,

@@ -12,6 +12,7 @@
 #include "library/features.h"
 #include "library/index_file.h"
 #include "library/scan.h"
+#include "library/ucs.h"
 #include "platform/folders.h"
 
 namespace morvane {
@@ -199,6 +200,12 @@ int InterpretationOfPath(const std::string& path) {
     if (!table) return 0;
     auto found = table->find(path);
     return found == table->end() ? 0 : found->second;
+}
+
+std::string UcsCatIdOfName(std::string_view name) {
+    const size_t end = name.find_first_of("_ -.");
+    const UcsRow* row = FindUcsRow(name.substr(0, end));
+    return row ? row->catId : "";
 }
 
 }  // namespace morvane

@@ -3,6 +3,7 @@
 // the path -> channel interpretation table that the renderer reads.
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "library/entry.h"
@@ -45,5 +46,9 @@ int InterpretationOfPath(const std::string& path);
 // The name of a library made from a folder: its last component without a final
 // '.' suffix ("Foley.v2" -> "Foley"); "Library" when that leaves nothing.
 std::string LibraryNameOfFolder(const std::string& folder);
+
+// The UCS CatID a file name starts with ("DOORWood_Slam" -> "DOORWood"), as the
+// browser's category column shows it; empty when the name has none.
+std::string UcsCatIdOfName(std::string_view name);
 
 }  // namespace morvane

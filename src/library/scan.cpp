@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <sndfile.h>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -52,6 +53,29 @@ std::vector<LibraryEntry> CollectEntries(const std::vector<std::string>& files, 
         }
     }
     return entries;
+}
+
+// Why a file the analysis refused cannot be used: the decoder's own complaint when
+// it cannot open the file, else what the analysis needs and did not find.
+std::string FailureReason(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return sf_strerror(nullptr);
+    sf_close(file);
+    if (info.frames <= 0) return "no sound in the file";
+    return "too short or unreadable to analyse";
+}
+
+std::string CountedFiles(int count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
+
+// The outcome line of a finished walk. A folder whose every file failed says so,
+// with the first reason, rather than "Done!" over an empty library.
+std::string FinishedText(const ScanState& state, int total, size_t indexed) {
+    if (indexed > 0 || !state.running.load()) return "Done! " + std::to_string(total) + " files indexed.";
+    std::string text = "Nothing could be indexed: " + CountedFiles(total) + " failed";
+    if (!state.failures.empty()) text += " (" + fs::path(state.failures.front().path).filename().string() + ": " +
+                                         state.failures.front().reason + ")";
+    return text + ".";
 }
 
 bool EnsureIndexFolder(const std::string& indexPath, std::string* why = nullptr) {
@@ -138,14 +162,23 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
     library.weightClass = request.weightClass;
 
     std::vector<std::string> files;
+    std::error_code kindError;
+    if (fs::exists(request.folder, kindError) && !fs::is_directory(request.folder, kindError)) {
+        SetError(state, "Scan interrupted: not a folder: " + request.folder);
+        state.running.store(false);
+        return;
+    }
+    state.skippedCount.store(0);
     try {
         std::error_code error;
         fs::recursive_directory_iterator it(request.folder, fs::directory_options::skip_permission_denied, error);
         for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
             if (!state.running.load()) break;
             std::error_code typeError;
-            if (it->is_regular_file(typeError) && IsSupportedAudioFile(it->path().extension().string()))
-                files.push_back(it->path().string());
+            if (!it->is_regular_file(typeError)) continue;
+            const std::string extension = it->path().extension().string();
+            if (IsSupportedAudioFile(extension)) files.push_back(it->path().string());
+            else if (IsUnsupportedSoundFile(extension)) state.skippedCount.fetch_add(1);
         }
         if (error) {
             SetError(state, "Scan interrupted: folder became inaccessible");
@@ -168,6 +201,8 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
         {
             std::lock_guard<std::mutex> lock(state.mutex);
             state.statusText = "No audio files found.";
+            if (const int skipped = state.skippedCount.load(); skipped > 0)
+                state.statusText += " " + CountedFiles(skipped) + " skipped as unsupported (FLAC, MP3, Ogg and the like).";
         }
         state.running.store(false);
         return;
@@ -228,8 +263,10 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
                     state.analysedCount.fetch_add(1);
                     good = true;
                 } else {
+                    std::string reason = FailureReason(path);
                     std::lock_guard<std::mutex> lock(state.mutex);
                     state.failedFiles.push_back(fs::path(path).filename().string());
+                    state.failures.push_back({path, std::move(reason)});
                 }
             }
             status[i].store(good ? kGood : kFailed, std::memory_order_release);
@@ -270,6 +307,7 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
     library.scanned = NowSeconds();
     RegroupMultiMono(library);
     MakeLibrarySummary(library);
+    const size_t indexed = library.entries.size();
     if (!library.entries.empty()) {
         std::string why;
         if (!indexPath.empty() &&
@@ -283,9 +321,7 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
     }
     {
         std::lock_guard<std::mutex> lock(state.mutex);
-        char text[64];
-        std::snprintf(text, sizeof text, "Done! %d files indexed.", total);
-        state.statusText = text;
+        state.statusText = FinishedText(state, total, indexed);
     }
     state.running.store(false);
 }
@@ -309,6 +345,7 @@ bool StartScan(ScanState& state, LibrarySet& set, const std::string& folder, boo
         state.indexError.clear();
         state.currentFolder = folder;
         state.failedFiles.clear();
+        state.failures.clear();
         request.maxScanThreads = state.maxScanThreads;
     }
     request.folder = folder;
@@ -344,6 +381,21 @@ std::string ScanStatusText(ScanState& state) {
 std::string ScanErrorText(ScanState& state) {
     std::lock_guard<std::mutex> lock(state.mutex);
     return state.errorText;
+}
+
+std::vector<ScanFailure> ScanFailures(ScanState& state) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.failures;
+}
+
+bool IsUnsupportedSoundFile(std::string_view extension) {
+    static const char* const kExtensions[] = {".flac", ".mp3", ".ogg", ".oga", ".opus", ".m4a",
+                                              ".aac",  ".wma", ".mp2", ".ape", ".wv"};
+    std::string lower(extension);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* known : kExtensions)
+        if (lower == known) return true;
+    return false;
 }
 
 std::string ScanIndexErrorText(ScanState& state) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -15,6 +16,12 @@
 #include "library/libraries.h"
 
 namespace morvane {
+
+// A file the scan could not analyse: its full path and a one-line reason.
+struct ScanFailure {
+    std::string path;
+    std::string reason;
+};
 
 // Shared between the interface thread and the scan threads. The atomics may be read
 // at any time; the texts and lists only under `mutex` (finishedLibraries under the
@@ -30,7 +37,11 @@ struct ScanState {
     std::string errorText;      // "Scan interrupted: ..."
     std::string indexError;     // why the finished library's index could not be written
     std::string currentFolder;  // "Scanning folder: %s"
-    std::vector<std::string> failedFiles;
+    std::vector<std::string> failedFiles;   // file names, as the scan found them failing
+    std::vector<ScanFailure> failures;      // the same files with their folder and why
+    // Files with a sound-file extension the library cannot read (".flac", ".mp3"...),
+    // counted during the walk so "No audio files found." can say what was passed over.
+    std::atomic<int> skippedCount{0};
     std::vector<std::string> scanQueue;
     int maxScanThreads = 0;  // 0 or less: no limit
 
@@ -81,7 +92,12 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request);
 // queued scan and, when idle, the identity backfill.
 void ApplyFinishedScans(ScanState& state, LibrarySet& set);
 
-// Copies of the texts, for display.
+// Extensions of sound files the library does not read but a user may well keep in a
+// sound folder; a scan counts them in skippedCount.
+bool IsUnsupportedSoundFile(std::string_view extension);
+
+// Copies of the texts and lists, for display.
+std::vector<ScanFailure> ScanFailures(ScanState& state);
 std::string ScanStatusText(ScanState& state);
 std::string ScanErrorText(ScanState& state);
 // Empty, or why the last scan's index file could not be written (the library is then

@@ -11,6 +11,7 @@
 #include "app/commands.h"
 #include "app/fonts.h"
 #include "app/frame_tasks.h"
+#include "app/library_session.h"
 #include "app/blocking_job.h"
 #include "app/editor_state.h"
 #include "app/timeline_view.h"
@@ -35,8 +36,7 @@ const char* const kTabGuides[kSideTabCount] = {
     "",
     "morvane-cli trace VIDEO reads a film's picture for light and motion and proposes events. "
     "File > Import Markers adds the markers of a Pro Tools session text export to the timeline.",
-    "morvane-cli scan FOLDER indexes a folder of sound files into a library; Composition > Render builds "
-    "the timeline from the project's libraries. Sound files dropped on the window become clips at the playhead.",
+    "",
     "Composition > Mute / Unmute silences the selected events. morvane-cli render PROJECT --out FILE.wav "
     "mixes the built timeline into one WAV file.",
     "morvane-cli export PROJECT --out DIR writes the built timeline as Broadcast WAV files: the mix, "
@@ -65,6 +65,7 @@ void DrawSidePanel(const PanelRect& rect) {
                 ImGui::BeginChild("##tabbody", ImVec2(0, 0), false);
                 if (tab == SideTab::Events) DrawEventsTab();
                 else if (tab == SideTab::Settings) DrawSettingsTab();
+                else if (tab == SideTab::Library) DrawLibraryTab();
                 else ImGui::TextWrapped("%s", kTabGuides[i]);
                 ImGui::EndChild();
                 ImGui::EndTabItem();
@@ -80,12 +81,13 @@ void DrawSidePanel(const PanelRect& rect) {
 void HandleTransportKeys() {
     const ImGuiIO& io = ImGui::GetIO();
     if (io.WantTextInput || io.KeyCtrl || io.KeyAlt || ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId)) return;
+    if (LibraryBrowserHasKeys()) return;  // Space stops the audition there
     if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Space), false)) TogglePlay();
     if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Home), false)) Editor().playhead = 0.0f;
 }
 
-// Sound files dropped on the window become Clips at the playhead. Dropped folders stay
-// listed for the library, which scans them.
+// Sound files dropped on the window become Clips at the playhead. Dropped folders are
+// the library's (TickLibrarySession scans them).
 void TakeDroppedSounds() {
     DropTarget& drop = App().drop;
     if (drop.dragging || drop.droppedFiles.empty()) return;
@@ -134,6 +136,7 @@ void DrawUI() {
     PollBlockingJob();
     TickAudioEngine();
     TakeDroppedSounds();
+    TickLibrarySession();
     SyncSelection(CurrentEdit());
     AdvanceTransport(dt);
     DrawPanels();

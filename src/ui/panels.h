@@ -20,6 +20,11 @@ void DrawFooter(const PanelRect& rect);
 // The side panel's tabs.
 void DrawEventsTab();
 void DrawSettingsTab();
+void DrawLibraryTab();
+// The Library tab's file list has the keyboard (its arrows, Enter and Space).
+bool LibraryBrowserHasKeys();
+// What a library file dragged from the Library tab carries: its path, zero-terminated.
+inline constexpr const char* kLibraryFilePayload = "MV_LIBRARY_FILE";
 
 // Modal cards.
 void DrawUnsavedCard();

@@ -21,6 +21,7 @@
 
 #include "app/app_state.h"
 #include "app/editor_state.h"
+#include "app/library_session.h"
 #include "app/timeline_view.h"
 #include "app/ui_script.h"
 #include "edit/selection.h"
@@ -577,6 +578,11 @@ void DrawTimeline(const PanelRect& rect) {
     ImGui::SetCursorScreenPos(ImVec2(l.lanesX, l.rulerY));
     ImGui::InvisibleButton("##lanes", ImVec2(l.lanesW, rect.h - 2.0f));
     RegisterLastItem("timeline");
+    if (ImGui::BeginDragDropTarget()) {  // a file dragged from the Library tab
+        if (const ImGuiPayload* payload = ImGui::AcceptDragDropPayload(kLibraryFilePayload))
+            QueueLibraryFileDrop(static_cast<const char*>(payload->Data), std::max(0.0f, l.XToTime(ImGui::GetIO().MousePos.x)));
+        ImGui::EndDragDropTarget();
+    }
     const PointerState pointer{ImGui::IsItemHovered(), ImGui::IsItemActivated(), ImGui::IsItemActive(),
                                ImGui::IsItemDeactivated(), ImGui::GetIO().MousePos};
     if (UiScriptActive()) RegisterTimelinePlaces(l, view);

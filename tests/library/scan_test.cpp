@@ -191,7 +191,7 @@ TEST(Scan, EmptyAndMissingFoldersQueueAndBackfill) {
     ScanState state;
     ASSERT_TRUE(StartScan(state, set, sounds.path.string(), true, -1, false));
     WaitForScan(state);
-    EXPECT_EQ(ScanStatusText(state), "No audio files found.");
+    EXPECT_EQ(ScanStatusText(state), "No audio files found. 1 file skipped as unsupported (FLAC, MP3, Ogg and the like).");
     ASSERT_TRUE(StartScan(state, set, (sounds.path / "nowhere").string(), true, -1, false));
     WaitForScan(state);
     EXPECT_EQ(ScanErrorText(state), "Scan interrupted: folder became inaccessible");
@@ -449,6 +449,54 @@ TEST(Scan, LibrarySummaries) {
     Library empty;
     MakeLibrarySummary(empty);
     EXPECT_EQ(empty.summary, "0 files");
+}
+
+// What a user meets pointing a scan at real folders: AIFF-C files are read, a file
+// given instead of a folder is one clear error, a folder of formats the library
+// cannot read says how many it passed over, and a folder whose only file fails
+// says nothing was indexed and why instead of "Done!".
+TEST(Scan, RealWorldFoldersReportWhatHappened) {
+    TempDir sounds, index;
+    LibrarySet set;
+    set.indexFolder = index.path.string();
+    ScanState state;
+
+    const fs::path aifc = sounds.path / "Compressed";
+    fs::create_directories(aifc);
+    SoundParams sound;
+    sound.format = SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
+    ASSERT_TRUE(test::WriteSound((aifc / "Wind.aifc").string(), sound));
+    ScanAndApply(state, set, aifc.string());
+    EXPECT_EQ(ScanStatusText(state), "Done! 1 files indexed.");
+    ASSERT_NE(Find(set, "Compressed"), nullptr);
+    EXPECT_EQ(Find(set, "Compressed")->entries.size(), 1u);
+
+    ASSERT_TRUE(StartScan(state, set, (aifc / "Wind.aifc").string(), true, -1, false));
+    WaitForScan(state);
+    EXPECT_EQ(ScanErrorText(state), "Scan interrupted: not a folder: " + (aifc / "Wind.aifc").string());
+
+    const fs::path lossy = sounds.path / "Lossy";
+    fs::create_directories(lossy);
+    test::WriteFile(lossy / "a.flac", "fLaC");
+    test::WriteFile(lossy / "b.MP3", "ID3");
+    test::WriteFile(lossy / "notes.txt", "words");
+    ASSERT_TRUE(StartScan(state, set, lossy.string(), true, -1, false));
+    WaitForScan(state);
+    EXPECT_EQ(ScanStatusText(state),
+              "No audio files found. 2 files skipped as unsupported (FLAC, MP3, Ogg and the like).");
+
+    const fs::path broken = sounds.path / "Broken";
+    fs::create_directories(broken);
+    test::WriteFile(broken / "text.wav", "plain words, no sound");
+    ScanAndApply(state, set, broken.string());
+    const std::string status = ScanStatusText(state);
+    EXPECT_EQ(status.rfind("Nothing could be indexed: 1 file failed (text.wav: ", 0), 0u) << status;
+    EXPECT_EQ(Find(set, "Broken"), nullptr);
+    EXPECT_FALSE(fs::exists(index.path / "Broken.mvlib"));
+    const std::vector<ScanFailure> failures = ScanFailures(state);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].path, (broken / "text.wav").string());
+    EXPECT_FALSE(failures[0].reason.empty());
 }
 
 }  // namespace
