@@ -8,12 +8,12 @@
 #include "app/editor_state.h"
 #include "app/file_browser.h"
 #include "app/timeline_view.h"
+#include "app/trace_session.h"
 #include "edit/selection.h"
 #include "edit/timeline_edit.h"
 #include "model/project_lifecycle.h"
 #include "model/recipes.h"
 #include "platform/folders.h"
-#include "trace/markers.h"
 
 namespace morvane {
 
@@ -113,49 +113,13 @@ void ImportVideoCommand() {
     OpenFileBrowser(std::move(request));
 }
 
-int AddImportedMarkers(const std::string& path, const std::vector<TraceEvent>& proposed, std::vector<Scene> scenes) {
-    if (proposed.empty() && scenes.empty()) {
-        SetStatus("No markers found in " + fs::path(path).filename().string(), kStatusSeconds);
-        return 0;
-    }
-    std::vector<Event> events;
-    for (const TraceEvent& event : proposed) events.push_back(EventFromTraceEvent(event));
-    AddEventsAndScenes(CurrentEdit(), std::move(events), std::move(scenes));
-    SetStatus("Imported " + std::to_string(proposed.size()) + " markers", kStatusSeconds);
-    return static_cast<int>(proposed.size());
-}
-
 void ImportMarkersCommand() {
     FileBrowserRequest request;
     request.title = "Import Pro Tools session text markers";
     request.mode = BrowseMode::OpenFile;
     request.filters = MarkerFileFilters();
     request.folder = ProjectFolderOrDefault();
-    request.onChosen = [](const std::string& path) {
-        // A session of a long film is read on the job's thread; the events join the
-        // timeline on the main thread once it is read.
-        struct Read {
-            std::vector<TraceEvent> proposed;
-            std::vector<Scene> scenes;
-        };
-        auto read = std::make_shared<Read>();
-        auto recipes = std::make_shared<std::vector<MarkerRecipe>>(MarkerRecipesFromPresets(Recipes()));
-        const float fps = CurrentProject().timeline.settings.fps;
-        StartBlockingJob(
-            "Importing markers\xE2\x80\xA6",
-            [=](const std::function<bool(float)>& progress) {
-                progress(0.0f);
-                ImportSessionMarkers(path, fps, read->proposed, &read->scenes, *recipes);
-                return progress(1.0f);
-            },
-            [=](bool ok, bool cancelled) {
-                if (cancelled || !ok) {
-                    SetStatus("Import cancelled", kStatusSeconds);
-                    return;
-                }
-                AddImportedMarkers(path, read->proposed, std::move(read->scenes));
-            });
-    };
+    request.onChosen = [](const std::string& path) { ImportMarkersFile(path); };
     OpenFileBrowser(std::move(request));
 }
 

@@ -25,8 +25,4 @@ void StartNewProject();
 // Opens path now (no question), resetting the selection, transport and view.
 bool OpenProjectNow(const std::string& path);
 
-// Adds the events and scenes read from the session text export at path to the project;
-// the number of events added. Shows the outcome on the status line.
-int AddImportedMarkers(const std::string& path, const std::vector<TraceEvent>& proposed, std::vector<Scene> scenes);
-
 }  // namespace morvane

@@ -19,6 +19,7 @@
 #include "model/project_lifecycle.h"
 #include "platform/regular_file.h"
 #include "trace/analysis.h"
+#include "edit/timeline_edit.h"
 #include "trace/markers.h"
 #include "trace/trace_files.h"
 #include "trace/trace_results.h"
@@ -164,37 +165,24 @@ int RunImportMarkers(int argc, char** argv) {
     const std::vector<MarkerRecipe> recipes = MarkerRecipesFromPresets(Recipes());
     std::vector<TraceEvent> events;
     std::vector<Scene> scenes;
-    ImportSessionMarkersText(text, fps > 0 ? fps : target.timeline.settings.fps, events, &scenes, recipes);
-
-    // Session times count from timecode zero; the timeline counts from its start timecode.
-    const float start = target.timeline.settings.startTC;
-    int placed = 0, before = 0;
-    for (const TraceEvent& e : events) {
-        if (e.time < start) {
-            ++before;
-            continue;
-        }
-        Event event = EventFromTraceEvent(e);
-        event.time = e.time - start;
-        target.timeline.events.push_back(event);
-        ++placed;
+    const SessionMarkersRead read =
+        ImportSessionMarkersText(text, fps > 0 ? fps : target.timeline.settings.fps, events, &scenes, recipes);
+    if (!read.markersSection) {
+        std::fprintf(stderr, "morvane-cli import-markers: there are no markers in %s\n", session.c_str());
+        return 1;
     }
-    for (Scene scene : scenes) {
-        if (scene.outTime < start) {
-            ++before;
-            continue;
-        }
-        scene.inTime = std::max(0.0f, scene.inTime - start);
-        scene.outTime = std::max(scene.inTime, scene.outTime - start);
-        target.timeline.scenes.push_back(scene);
-        ++placed;
-    }
+    // Marker times count from the session's start, which is the timeline's zero; a second
+    // import of the same file replaces the markers it brought before.
+    const int placed = static_cast<int>(events.size() + scenes.size());
+    MarkerImportPlan plan = PlanMarkerImport(target.timeline, MarkerSourceName(session), events, scenes);
+    EditState edits;
+    ReplaceEventsAndAddScenes({target, edits}, plan.remove, std::move(plan.events), std::move(plan.scenes),
+                              plan.totalDuration);
     if (const std::string failed = SaveProjectBesideWindow(project, target); !failed.empty()) {
         std::fprintf(stderr, "morvane-cli import-markers: %s\n", failed.c_str());
         return 1;
     }
     std::printf("%d  markers imported from Pro Tools, review on the timeline\n", placed);
-    if (before > 0) std::printf("%d markers lie before the project's start timecode and were left out\n", before);
     return 0;
 }
 

@@ -141,31 +141,28 @@ EditResult ResizeEvent(const EditContext& edit, int index, float newDuration) {
     return Changed();
 }
 
-EditResult DeleteSelected(const EditContext& edit) {
+namespace {
+
+// Removes the events flagged in `removed` (one flag per event); the built layers of the
+// removed events go, the others follow their event to its new index, and so does the
+// selection.
+void RemoveEvents(const EditContext& edit, const std::vector<char>& removed) {
     auto& events = edit.project.timeline.events;
-    SyncSelection(edit);
     auto& selected = edit.state.selected;
-    bool any = false;
-    for (size_t i = 0; i < events.size(); ++i) any = any || (selected[i] && !IsEventLocked(events[i]));
-    if (!any) return SelectedCount(edit) > 0 ? Refused("Locked events are not deleted") : EditResult{};
-    PushUndo(edit.project);
     std::vector<Event> kept;
     std::vector<char> keptSelection;
     std::vector<int> newIndex(events.size(), -1);
     for (size_t i = 0; i < events.size(); ++i) {
-        // A locked event survives the delete and stays selected, so the user sees why.
-        if (selected[i] && !IsEventLocked(events[i])) continue;
+        if (i < removed.size() && removed[i]) continue;
         newIndex[i] = static_cast<int>(kept.size());
         kept.push_back(std::move(events[i]));
-        keptSelection.push_back(selected[i]);
+        keptSelection.push_back(i < selected.size() ? selected[i] : 0);
     }
     {
         std::lock_guard<std::mutex> lock(timelineMutex);
         events = std::move(kept);
         NotifyTimelineReplaced();
     }
-    // Built layers name their event by index: the deleted events' layers go, the others
-    // follow their event to its new index.
     auto& results = edit.project.timeline.results;
     std::vector<Layer> keptLayers;
     for (Layer& layer : results) {
@@ -177,6 +174,24 @@ EditResult DeleteSelected(const EditContext& edit) {
     }
     results = std::move(keptLayers);
     selected = std::move(keptSelection);
+}
+
+}  // namespace
+
+EditResult DeleteSelected(const EditContext& edit) {
+    auto& events = edit.project.timeline.events;
+    SyncSelection(edit);
+    auto& selected = edit.state.selected;
+    bool any = false;
+    // A locked event survives the delete and stays selected, so the user sees why.
+    std::vector<char> removed(events.size(), 0);
+    for (size_t i = 0; i < events.size(); ++i) {
+        removed[i] = selected[i] && !IsEventLocked(events[i]);
+        any = any || removed[i];
+    }
+    if (!any) return SelectedCount(edit) > 0 ? Refused("Locked events are not deleted") : EditResult{};
+    PushUndo(edit.project);
+    RemoveEvents(edit, removed);
     return Changed();
 }
 
@@ -302,6 +317,25 @@ EditResult AddEventsAndScenes(const EditContext& edit, std::vector<Event> events
     PushUndo(project);
     for (Event& event : events) project.timeline.events.push_back(std::move(event));
     for (Scene& scene : scenes) project.timeline.scenes.push_back(std::move(scene));
+    SyncSelection(edit);
+    return Changed();
+}
+
+EditResult ReplaceEventsAndAddScenes(const EditContext& edit, const std::vector<char>& replaced, std::vector<Event> events,
+                                     std::vector<Scene> scenes, float duration) {
+    const bool anyReplaced = std::any_of(replaced.begin(), replaced.end(), [](char r) { return r != 0; });
+    if (!anyReplaced) {
+        if (events.empty() && scenes.empty()) return {};
+        PushUndo(edit.project);
+    } else {
+        PushUndo(edit.project);
+        SyncSelection(edit);
+        RemoveEvents(edit, replaced);
+    }
+    Project& project = edit.project;
+    for (Event& event : events) project.timeline.events.push_back(std::move(event));
+    for (Scene& scene : scenes) project.timeline.scenes.push_back(std::move(scene));
+    project.timeline.settings.totalDuration = std::max(project.timeline.settings.totalDuration, duration);
     SyncSelection(edit);
     return Changed();
 }

@@ -63,5 +63,9 @@ EditResult ClearWorkArea(const EditContext& edit);
 
 // Events and scenes from outside (imported markers) join the project as one undo step.
 EditResult AddEventsAndScenes(const EditContext& edit, std::vector<Event> events, std::vector<Scene> scenes);
+// The same, replacing the events flagged in `replaced` (a new import of markers brought
+// before), and growing the project's duration to at least `duration`.
+EditResult ReplaceEventsAndAddScenes(const EditContext& edit, const std::vector<char>& replaced, std::vector<Event> events,
+                                     std::vector<Scene> scenes, float duration);
 
 }  // namespace morvane

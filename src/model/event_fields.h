@@ -128,6 +128,7 @@ inline constexpr FieldRow<Event> kEventOnlyFields[] = {
     {.key = "sceneFill", .member = &Event::sceneFill, .rule = FieldRule::AsNumber},
     {.key = "folder", .member = &Event::folder, .maxBytes = kNameMaxBytes},
     {.key = "presetName", .member = &Event::presetName, .maxBytes = kNameMaxBytes},
+    {.key = "markerSource", .member = &Event::markerSource, .maxBytes = kNameMaxBytes},
     {.key = "hasTraceGain", .member = &Event::hasTraceGain},
     {.key = "traceGain", .member = &Event::traceGain},
 };

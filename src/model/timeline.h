@@ -114,6 +114,9 @@ struct Event : EventSettings {
     std::vector<Event> bounceSource;  // a bounced Clip's original events, to reverse the bounce
     std::string folder;      // event folder, at most kNameMaxBytes
     std::string presetName;  // recipe applied to this event, at most kNameMaxBytes
+    // The session text file (its name) this event was imported from as a marker; a new
+    // import of that file replaces these events. Empty for every other event.
+    std::string markerSource;
     Curve traceGain = kNeutralCurve;  // gain measured by the picture trace
     bool hasTraceGain = false;
 

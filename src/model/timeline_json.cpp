@@ -94,7 +94,7 @@ constexpr EventFormKey kEventForm[] = {
     {"clipSourceDuration", WriteIf::Always, EventOnlyIf::Clip}, {"clipFadeIn", WriteIf::Always, EventOnlyIf::Clip},
     {"clipFadeOut", WriteIf::Always, EventOnlyIf::Clip},
     {"folder", WriteIf::Set}, {"libFilter", WriteIf::Set}, {"presetName", WriteIf::Set},
-    {"weight"}, {"intensity"},
+    {"markerSource", WriteIf::Set}, {"weight"}, {"intensity"},
     {"hasTraceGain", WriteIf::Set}, {"traceGain", WriteIf::Always, EventOnlyIf::TraceGain},
 };
 static_assert(FormKeysHaveRows(kEventForm, kEventOnlyFields), "every key of an event's object has a row");

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 
 #include "platform/regular_file.h"
@@ -25,6 +26,75 @@ std::string_view Trim(std::string_view s) {
     return s.substr(first, last - first + 1);
 }
 
+// Mac OS Roman, bytes 0x80..0xFF: what Pro Tools on older Macs writes into a session text.
+constexpr char32_t kMacRoman[128] = {
+    0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1, 0x00E0, 0x00E2, 0x00E4, 0x00E3, 0x00E5,
+    0x00E7, 0x00E9, 0x00E8, 0x00EA, 0x00EB, 0x00ED, 0x00EC, 0x00EE, 0x00EF, 0x00F1, 0x00F3, 0x00F2, 0x00F4,
+    0x00F6, 0x00F5, 0x00FA, 0x00F9, 0x00FB, 0x00FC, 0x2020, 0x00B0, 0x00A2, 0x00A3, 0x00A7, 0x2022, 0x00B6,
+    0x00DF, 0x00AE, 0x00A9, 0x2122, 0x00B4, 0x00A8, 0x2260, 0x00C6, 0x00D8, 0x221E, 0x00B1, 0x2264, 0x2265,
+    0x00A5, 0x00B5, 0x2202, 0x2211, 0x220F, 0x03C0, 0x222B, 0x00AA, 0x00BA, 0x03A9, 0x00E6, 0x00F8, 0x00BF,
+    0x00A1, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB, 0x00BB, 0x2026, 0x00A0, 0x00C0, 0x00C3, 0x00D5,
+    0x0152, 0x0153, 0x2013, 0x2014, 0x201C, 0x201D, 0x2018, 0x2019, 0x00F7, 0x25CA, 0x00FF, 0x0178, 0x2044,
+    0x20AC, 0x2039, 0x203A, 0xFB01, 0xFB02, 0x2021, 0x00B7, 0x201A, 0x201E, 0x2030, 0x00C2, 0x00CA, 0x00C1,
+    0x00CB, 0x00C8, 0x00CD, 0x00CE, 0x00CF, 0x00CC, 0x00D3, 0x00D4, 0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9,
+    0x0131, 0x02C6, 0x02DC, 0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,
+};
+// Windows' Latin-1 (code page 1252), bytes 0x80..0x9F; the rest of its upper half is Latin-1.
+constexpr char32_t kWindows1252[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+};
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+bool IsValidUtf8(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        int more = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
+        if (more < 0 || (more == 1 && c < 0xC2) || i + static_cast<size_t>(more) >= s.size()) return false;
+        for (int k = 1; k <= more; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += static_cast<size_t>(more) + 1;
+    }
+    return true;
+}
+
+bool IsAsciiLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Which 8-bit encoding a text that is not UTF-8 is in. Pro Tools wrote Mac Roman on the
+// Mac and Windows Latin-1 on Windows. Their upper halves overlap, so the bytes are weighed:
+// Mac Roman keeps its lower-case accented letters at 0x87..0x9F and its dashes, quotes and
+// ellipsis at 0xC9..0xD5, where Latin-1 has controls or rare capitals; Latin-1 keeps its
+// lower-case accented letters at 0xE0..0xFF, which in Mac Roman are symbols that never sit
+// inside a word. Bytes that Windows leaves undefined settle it for Mac Roman; a tie goes
+// to Mac Roman, the older exports' encoding.
+bool LooksLikeMacRoman(std::string_view s) {
+    int mac = 0, latin = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) continue;
+        if (c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D) return true;
+        const bool letterBefore = i > 0 && IsAsciiLetter(static_cast<unsigned char>(s[i - 1]));
+        const bool letterAfter = i + 1 < s.size() && IsAsciiLetter(static_cast<unsigned char>(s[i + 1]));
+        if ((c >= 0x87 && c <= 0x9F) || (c >= 0xC9 && c <= 0xD5)) ++mac;
+        else if (c >= 0xE0 && (letterBefore || letterAfter)) ++latin;
+    }
+    return mac >= latin;
+}
+
 bool Contains(std::string_view line, std::string_view what) { return line.find(what) != std::string_view::npos; }
 
 // The number at the start of text (after blanks); false when there is none or it is not finite.
@@ -35,10 +105,12 @@ bool LeadingNumber(std::string_view text, double* value) {
     return r.ec == std::errc() && std::isfinite(*value);
 }
 
-bool LeadingInteger(std::string_view text, long long* value) {
+// A sample count: the whole field is an integer. A bars|beats reference ("58|4| 735")
+// begins with a number too, but it is no count of samples.
+bool WholeInteger(std::string_view text, long long* value) {
     text = Trim(text);
     const auto r = std::from_chars(text.data(), text.data() + text.size(), *value);
-    return r.ec == std::errc();
+    return r.ec == std::errc() && r.ptr == text.data() + text.size();
 }
 
 // "hh:mm:ss:ff" (";" also accepted before the frames, as Pro Tools writes drop-frame).
@@ -113,16 +185,54 @@ struct ParseState {
     bool headerSeen = false;
     bool inMarkers = false;
     int commentsColumn = -1;  // from the column header when it names COMMENTS
+    std::string sessionStart;  // "SESSION START TIMECODE", read once the frame rate is known
 };
+
+// The session's start in seconds of timecode; 0 when the text names none.
+double SessionStartSeconds(const ParseState& st) {
+    double start = 0;
+    if (st.sessionStart.empty() || !ParseTimecode(st.sessionStart, st.frameRate, &start) || start < 0) return 0;
+    return start;
+}
+
+// A marker's time from the session's start: its sample count when TIME REFERENCE is one
+// (Pro Tools counts samples from the session start), else its LOCATION timecode less the
+// session's start timecode, else 0.
+double MarkerTime(const ParseState& st, std::string_view location, std::string_view reference, std::string_view units) {
+    long long samples = 0;
+    const bool sampleUnits = units.empty() || Lower(units) == "samples";
+    if (sampleUnits && WholeInteger(reference, &samples) && st.sampleRate >= 1)
+        return static_cast<double>(samples) / st.sampleRate;
+    double fromTimecode = 0;
+    if (ParseTimecode(location, st.frameRate, &fromTimecode)) return fromTimecode - SessionStartSeconds(st);
+    return 0;
+}
 
 }  // namespace
 
-void ImportSessionMarkersText(std::string_view text, float defaultFps, std::vector<TraceEvent>& events,
+std::string SessionTextToUtf8(std::string_view text) {
+    if (IsValidUtf8(text)) return std::string(text);
+    const bool mac = LooksLikeMacRoman(text);
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c < 0x80) out += ch;
+        else if (mac) AppendUtf8(out, kMacRoman[c - 0x80]);
+        else AppendUtf8(out, c < 0xA0 ? kWindows1252[c - 0x80] : static_cast<char32_t>(c));
+    }
+    return out;
+}
+
+SessionMarkersRead ImportSessionMarkersText(std::string_view text, float defaultFps, std::vector<TraceEvent>& events,
                               std::vector<Scene>* scenes, std::span<const MarkerRecipe> recipes) {
     events.clear();
     if (scenes) scenes->clear();
+    SessionMarkersRead read;
     ParseState st;
     if (defaultFps > 0 && std::isfinite(defaultFps)) st.frameRate = defaultFps;
+    const std::string utf8 = SessionTextToUtf8(text);
+    text = utf8;
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     double lastTime = 0;
 
@@ -140,6 +250,10 @@ void ImportSessionMarkersText(std::string_view text, float defaultFps, std::vect
                 st.sampleRate = static_cast<int>(rate);
             continue;
         }
+        if (Contains(line, "SESSION START TIMECODE:")) {
+            st.sessionStart = std::string(Trim(line.substr(line.find(':') + 1)));
+            continue;
+        }
         if (Contains(line, "TIMECODE FORMAT:")) {
             double rate = 0;
             if (LeadingNumber(line.substr(line.find(':') + 1), &rate) && rate > 0 && rate < 1e6) st.frameRate = rate;
@@ -148,6 +262,7 @@ void ImportSessionMarkersText(std::string_view text, float defaultFps, std::vect
         if (Contains(line, "M A R K E R S  L I S T I N G") || Contains(line, "MARKERS LISTING")) {
             st.inMarkers = true;
             st.headerSeen = false;
+            read.markersSection = true;
             continue;
         }
         if (st.inMarkers && (Contains(line, "T R A C K") || Contains(line, "P L U G-I N S") || Contains(line, "O N L I N E")))
@@ -171,11 +286,7 @@ void ImportSessionMarkersText(std::string_view text, float defaultFps, std::vect
         if (st.commentsColumn > 4 && static_cast<size_t>(st.commentsColumn) < f.size()) comment = f[st.commentsColumn];
         else if (st.commentsColumn < 0 && f.size() >= 8) comment = f[7];
 
-        double time = 0;
-        long long samples = 0;
-        double fromTimecode = 0;
-        if (LeadingInteger(f[2], &samples) && st.sampleRate >= 1) time = static_cast<double>(samples) / st.sampleRate;
-        else if (ParseTimecode(f[1], st.frameRate, &fromTimecode)) time = fromTimecode;
+        double time = MarkerTime(st, f[1], f[2], f[3]);
         // A marker before the session's zero has no place on the timeline.
         if (!std::isfinite(time) || time < 0) time = 0;
         time = std::min(time, static_cast<double>(std::numeric_limits<float>::max()));
@@ -242,15 +353,50 @@ void ImportSessionMarkersText(std::string_view text, float defaultFps, std::vect
         scenes->back().outTime = std::max(scenes->back().inTime, static_cast<float>(lastTime));
     }
     std::stable_sort(events.begin(), events.end(), [](const TraceEvent& a, const TraceEvent& b) { return a.time < b.time; });
+    return read;
 }
 
-void ImportSessionMarkers(const std::string& path, float defaultFps, std::vector<TraceEvent>& events,
-                          std::vector<Scene>* scenes, std::span<const MarkerRecipe> recipes) {
+SessionMarkersRead ImportSessionMarkers(const std::string& path, float defaultFps, std::vector<TraceEvent>& events,
+                                        std::vector<Scene>* scenes, std::span<const MarkerRecipe> recipes) {
     events.clear();
     if (scenes) scenes->clear();
     std::string text;
-    if (!ReadRegularFile(path, text, nullptr, kSessionTextMaxBytes)) return;
-    ImportSessionMarkersText(text, defaultFps, events, scenes, recipes);
+    if (!ReadRegularFile(path, text, nullptr, kSessionTextMaxBytes)) return {};
+    return ImportSessionMarkersText(text, defaultFps, events, scenes, recipes);
+}
+
+std::string MarkerSourceName(const std::string& path) {
+    return CutText(std::filesystem::path(path).filename().string(), kNameMaxBytes);
+}
+
+MarkerImportPlan PlanMarkerImport(const TimelineState& timeline, const std::string& source,
+                                  const std::vector<TraceEvent>& proposed, const std::vector<Scene>& scenes) {
+    MarkerImportPlan plan;
+    plan.remove.assign(timeline.events.size(), 0);
+    float end = timeline.settings.totalDuration;
+    for (size_t i = 0; i < timeline.events.size(); ++i) {
+        if (timeline.events[i].markerSource != source) continue;
+        plan.remove[i] = 1;
+        ++plan.replaced;
+    }
+    for (const TraceEvent& marker : proposed) {
+        Event event = EventFromTraceEvent(marker);
+        event.markerSource = source;
+        end = std::max(end, event.time + event.duration);
+        plan.events.push_back(std::move(event));
+    }
+    // Scenes carry no source: one that is already on the timeline, by name and start, is
+    // the same scene imported before and is not added twice.
+    for (const Scene& scene : scenes) {
+        const bool known = std::any_of(timeline.scenes.begin(), timeline.scenes.end(), [&](const Scene& s) {
+            return s.name == scene.name && std::fabs(s.inTime - scene.inTime) < 0.0005f;
+        });
+        if (known) continue;
+        end = std::max(end, scene.outTime);
+        plan.scenes.push_back(scene);
+    }
+    plan.totalDuration = end;
+    return plan;
 }
 
 MarkerRecipe MarkerRecipeFromPreset(const EventPreset& p) {

@@ -15,6 +15,7 @@
 #include "app/blocking_job.h"
 #include "app/editor_state.h"
 #include "app/timeline_view.h"
+#include "app/trace_session.h"
 #include "edit/selection.h"
 #include "app/ui_script.h"
 #include "model/timeline.h"
@@ -66,6 +67,7 @@ void DrawSidePanel(const PanelRect& rect) {
                 if (tab == SideTab::Events) DrawEventsTab();
                 else if (tab == SideTab::Settings) DrawSettingsTab();
                 else if (tab == SideTab::Library) DrawLibraryTab();
+                else if (tab == SideTab::Trace) DrawTraceTab();
                 else ImGui::TextWrapped("%s", kTabGuides[i]);
                 ImGui::EndChild();
                 ImGui::EndTabItem();
@@ -137,6 +139,7 @@ void DrawUI() {
     TickAudioEngine();
     TakeDroppedSounds();
     TickLibrarySession();
+    TickTraceSession();
     SyncSelection(CurrentEdit());
     AdvanceTransport(dt);
     DrawPanels();

@@ -21,6 +21,7 @@ void DrawFooter(const PanelRect& rect);
 void DrawEventsTab();
 void DrawSettingsTab();
 void DrawLibraryTab();
+void DrawTraceTab();
 // The Library tab's file list has the keyboard (its arrows, Enter and Space).
 bool LibraryBrowserHasKeys();
 // What a library file dragged from the Library tab carries: its path, zero-terminated.

@@ -189,7 +189,7 @@ expect-popup-open
 wait 2
 type WORK/films/session.txt
 key enter
-expect-status Imported 2 markers
+expect-status 2  markers imported from Pro Tools, review on the timeline
 expect-events 2
 dump-state WORK/markers.txt
 # Save As onto a file that exists asks for a second press before replacing it.

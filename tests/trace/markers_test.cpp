@@ -3,6 +3,7 @@
 
 #include "support/test_support.h"
 #include "library/hostile_paths.h"
+#include "edit/timeline_edit.h"
 #include "trace/markers.h"
 
 namespace morvane {
@@ -55,6 +56,121 @@ TEST(Markers, TimesComeFromSamplesElseFromTheTimecode) {
     EXPECT_EQ(events[0].time, 0.0f);
     EXPECT_EQ(events[1].time, 0.0f);
     EXPECT_EQ(events[0].name, "Untimed");
+}
+
+TEST(Markers, BarsAndBeatsReferencesFallBackToTheLocationFromTheSessionStart) {
+    std::vector<TraceEvent> events;
+    // A music session: references in bars|beats, locations in timecode from 01:00:00:00.
+    const std::string start = "SAMPLE RATE:\t48000.000000\nSESSION START TIMECODE:\t01:00:00:00\nTIMECODE FORMAT:\t25 Frame\n";
+    ImportSessionMarkersText(Session("1\t01:00:02:00\t58|4\tBars|Beats\tDoor\n"
+                                     "2\t01:00:03:12\t3|3\tBars|Beats\tGlass\n"
+                                     "3\t01:00:10:00\t58|4| 735\tBars|Beats\tCar\n"
+                                     "4\t01:00:00:00\t240000\tSamples\tSampled\n",
+                                     start),
+                             25.0f, events, nullptr, {});
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_FLOAT_EQ(events[0].time, 2.0f);
+    EXPECT_EQ(events[0].name, "Door");
+    EXPECT_NEAR(events[1].time, 3.48f, 1e-4f);
+    EXPECT_FLOAT_EQ(events[2].time, 5.0f);  // a sample count wins over LOCATION
+    EXPECT_EQ(events[2].name, "Sampled");
+    EXPECT_FLOAT_EQ(events[3].time, 10.0f);
+
+    // A marker before the session's start has no place on the timeline: it lands at 0.
+    ImportSessionMarkersText(Session("1\t00:59:58:00\t\tSamples\tEarly\n", start), 25.0f, events, nullptr, {});
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].time, 0.0f);
+}
+
+TEST(Markers, NamesFromOlderExportsBecomeUtf8) {
+    std::vector<TraceEvent> events;
+    std::vector<Scene> scenes;
+    // Mac Roman: "Door…" (0xC9), "Hit — big" (0xD1), "Bob’s car" (0xD5), "Café" (0x8E).
+    ImportSessionMarkersText(Session("1\t00:00:01:00\t48000\tSamples\tDoor\xC9\n"
+                                     "2\t00:00:02:00\t96000\tSamples\tHit \xD1 big\n"
+                                     "3\t00:00:03:00\t144000\tSamples\tBob\xD5s car\tM\tR\tCaf\x8E\n"
+                                     "4\t00:00:04:00\t192000\tSamples\tscene, Caf\x8E\n"),
+                             25.0f, events, &scenes, {});
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].name, "Door\xE2\x80\xA6");
+    EXPECT_EQ(events[1].name, "Hit \xE2\x80\x94 big");
+    EXPECT_EQ(events[2].name, "Bob\xE2\x80\x99s car");
+    EXPECT_EQ(events[2].keywords, "Bob\xE2\x80\x99s car Caf\xC3\xA9");
+    ASSERT_EQ(scenes.size(), 1u);
+    EXPECT_EQ(scenes[0].name, "Caf\xC3\xA9");
+
+    // Windows Latin-1: accented lower-case letters inside words.
+    ImportSessionMarkersText(Session("1\t00:00:01:00\t48000\tSamples\tCaf\xE9 cr\xE8me\n"
+                                     "2\t00:00:02:00\t96000\tSamples\tM\xFCller\x92s door\n"),
+                             25.0f, events, nullptr, {});
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].name, "Caf\xC3\xA9 cr\xC3\xA8me");
+    EXPECT_EQ(events[1].name, "M\xC3\xBCller\xE2\x80\x99s door");
+
+    // UTF-8 stays as it is.
+    ImportSessionMarkersText(Session("1\t00:00:01:00\t48000\tSamples\tCaf\xC3\xA9 \xE2\x80\x94 door\n"), 25.0f,
+                             events, nullptr, {});
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].name, "Caf\xC3\xA9 \xE2\x80\x94 door");
+}
+
+// An import as the window and the command line make it: planned, then one edit.
+MarkerImportPlan ImportInto(Project& project, const std::string& path, const std::vector<TraceEvent>& events,
+                            const std::vector<Scene>& scenes) {
+    MarkerImportPlan plan = PlanMarkerImport(project.timeline, MarkerSourceName(path), events, scenes);
+    const MarkerImportPlan copy = plan;
+    EditState edits;
+    ReplaceEventsAndAddScenes({project, edits}, plan.remove, std::move(plan.events), std::move(plan.scenes),
+                              plan.totalDuration);
+    return copy;
+}
+
+TEST(Markers, ASecondImportReplacesTheFirstAndTheDurationHoldsEveryMarker) {
+    Project project;
+    TimelineState& timeline = project.timeline;
+    timeline.settings.totalDuration = 30.0f;
+    Event own;
+    own.time = 5.0f;
+    timeline.events.push_back(own);
+
+    std::vector<TraceEvent> events;
+    std::vector<Scene> scenes;
+    const std::string text = Session("1\t00:00:01:00\t48000\tSamples\tDoor\n"
+                                     "2\t00:01:20:00\t3840000\tSamples\tGlass\n"
+                                     "3\t00:00:10:00\t480000\tSamples\tscene, Hall\n");
+    ImportSessionMarkersText(text, 25.0f, events, &scenes, {});
+    ImportInto(project, "/films/reel 1.txt", events, scenes);
+    ASSERT_EQ(timeline.events.size(), 3u);
+    EXPECT_EQ(timeline.events[1].markerSource, "reel 1.txt");
+    EXPECT_EQ(timeline.events[0].markerSource, "");
+    EXPECT_EQ(timeline.scenes.size(), 1u);
+    // The marker at 80 s with its 3 s stretch fits in the project.
+    EXPECT_GE(timeline.settings.totalDuration, 83.0f);
+
+    // The same file again (from another folder): nothing doubles, the user's own event stays.
+    ImportSessionMarkersText(text, 25.0f, events, &scenes, {});
+    EXPECT_EQ(ImportInto(project, "/elsewhere/reel 1.txt", events, scenes).replaced, 2);
+    EXPECT_EQ(timeline.events.size(), 3u);
+    EXPECT_EQ(timeline.scenes.size(), 1u);
+    EXPECT_FLOAT_EQ(timeline.events[0].time, 5.0f);
+
+    // Another file adds its own set beside the first; a shorter session keeps the duration.
+    ImportSessionMarkersText(Session("1\t00:00:02:00\t96000\tSamples\tStep\n"), 25.0f, events, &scenes, {});
+    const float before = timeline.settings.totalDuration;
+    ImportInto(project, "reel 2.txt", events, scenes);
+    EXPECT_EQ(timeline.events.size(), 4u);
+    EXPECT_EQ(timeline.settings.totalDuration, before);
+}
+
+TEST(Markers, AFileWithoutAMarkersSectionSaysSo) {
+    std::vector<TraceEvent> events;
+    EXPECT_FALSE(ImportSessionMarkersText("SESSION NAME:\tReel 1\nSAMPLE RATE:\t48000\n\nT R A C K  L I S T I N G\n", 25.0f,
+                                          events, nullptr, {})
+                     .markersSection);
+    EXPECT_TRUE(events.empty());
+    // A markers section with no rows is a session without markers, but a session text.
+    EXPECT_TRUE(ImportSessionMarkersText(Session(""), 25.0f, events, nullptr, {}).markersSection);
+    EXPECT_TRUE(events.empty());
 }
 
 TEST(Markers, ScenesComeFromSceneNamesAndRunToTheNextScene) {
