@@ -151,7 +151,11 @@ std::vector<TraceEvent> ProjectProposals() {
 
 int KeptTraceEventCount() {
     const TraceResults& optical = CurrentProject().optical;
-    return static_cast<int>(EventsKeptBySlice(ProjectProposals(), optical.opticalDetail, optical.traceKeepAbove).size());
+    const std::vector<int> kept = EventsKeptBySlice(ProjectProposals(), optical.opticalDetail, optical.traceKeepAbove);
+    // A proposal imported once is accepted; it is not offered again.
+    return static_cast<int>(std::count_if(kept.begin(), kept.end(), [&](int i) {
+        return !optical.events[static_cast<size_t>(i)].accepted;
+    }));
 }
 
 int ImportKeptTraceEvents() {

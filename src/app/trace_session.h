@@ -27,7 +27,7 @@ void ClearPictureRead();
 // Every frame: takes a finished read into the project.
 void TickTraceSession();
 
-// The proposals on the kept side of the slice level.
+// The proposals on the kept side of the slice level not imported yet.
 int KeptTraceEventCount();
 // They join the timeline as events (one undo step); returns how many.
 int ImportKeptTraceEvents();

@@ -37,7 +37,7 @@ void DrawReadOutcome(const Project& project) {
         if (NamedButton("  Read Another One", "read-another")) StartPictureRead();
     } else {
         const int kept = KeptTraceEventCount();
-        ImGui::Text("%d events found, %d kept by the slice level", static_cast<int>(project.optical.events.size()), kept);
+        ImGui::Text("%d events found, %d on the kept side not imported yet", static_cast<int>(project.optical.events.size()), kept);
         char label[48];
         std::snprintf(label, sizeof label, "   Import  %d  Events", kept);
         ImGui::BeginDisabled(kept == 0);
