@@ -23,6 +23,7 @@
 #include "app/editor_state.h"
 #include "app/library_session.h"
 #include "app/timeline_view.h"
+#include "app/trace_session.h"
 #include "app/ui_script.h"
 #include "edit/selection.h"
 #include "edit/timeline_edit.h"
@@ -33,6 +34,10 @@
 namespace morvane {
 
 namespace {
+
+// Imported session markers can be hidden from the lanes (the Trace tab's switch); they
+// stay in the project, play and export as before.
+bool HiddenFromLanes(const Event& e) { return !e.markerSource.empty() && !MarkerEventsShown(); }
 
 constexpr float kHeaderWidth = 74.0f;
 constexpr float kRulerHeight = 22.0f;
@@ -199,6 +204,7 @@ int HitEvent(const std::vector<Event>& events, const TimelineView& view, float l
     for (int i = static_cast<int>(events.size()) - 1; i >= 0; --i) {
         if (view.row[static_cast<size_t>(i)] != row) continue;
         const Event& e = events[static_cast<size_t>(i)];
+        if (HiddenFromLanes(e)) continue;
         const float x0 = lanesX + (e.time - scroll) * pps;
         const float x1 = std::max(x0 + 3.0f, lanesX + (e.time + e.duration - scroll) * pps);
         if (mouse.x < x0 || mouse.x > x1) continue;
@@ -379,7 +385,7 @@ void DrawEvents(ImDrawList* draw, const TimelineLayout& l, const Project& projec
     draw->Flags &= ~ImDrawListFlags_AntiAliasedFill;
     for (size_t i = 0; i < events.size(); ++i) {
         const Event& e = events[i];
-        if (e.time > visibleTo || e.time + e.duration < visibleFrom) continue;
+        if (e.time > visibleTo || e.time + e.duration < visibleFrom || HiddenFromLanes(e)) continue;
         const float rowTop = l.eventsY + (static_cast<float>(view.row[i]) - view.firstRow) * kRowPitch;
         if (rowTop > l.eventsY + l.eventsH || rowTop + kRowHeight < l.eventsY) continue;
         // Cut to the lanes (plus a margin that hides the rounded ends): a very long event
@@ -544,7 +550,8 @@ void EndPress(const TimelineLayout& l, ImVec2 mouse, TimelineView& view) {
         const auto& events = edit.project.timeline.events;
         std::vector<int> touched;
         for (size_t i = 0; i < events.size() && i < view.row.size(); ++i)
-            if (BandTouches(band, events[i], view.row[i], l.pps)) touched.push_back(static_cast<int>(i));
+            if (!HiddenFromLanes(events[i]) && BandTouches(band, events[i], view.row[i], l.pps))
+                touched.push_back(static_cast<int>(i));
         SelectEvents(edit, touched, add);
     }
     view.gesture = Gesture::None;
