@@ -147,6 +147,16 @@ constexpr const FieldRow<R>* FindField(const FieldRow<R> (&table)[N], std::strin
     return nullptr;
 }
 
+// Whether the table has a row for the key. Compile-time checks use this, not FindField:
+// the undefined-behaviour sanitizer's checks on a row's address are not constant
+// expressions.
+template <class R, size_t N>
+constexpr bool HasField(const FieldRow<R> (&table)[N], std::string_view key) {
+    for (const FieldRow<R>& row : table)
+        if (row.key == key) return true;
+    return false;
+}
+
 namespace field_detail {
 
 template <class Row>
@@ -367,7 +377,7 @@ consteval bool FormKeysHaveRows(const Form& form, const Own&... own) {
             key = entry;
         else
             key = entry.key;
-        if (!FindField(kEventSettingsFields, key) && !(FindField(own, key) || ...)) return false;
+        if (!HasField(kEventSettingsFields, key) && !(HasField(own, key) || ...)) return false;
     }
     return true;
 }
