@@ -922,8 +922,16 @@ bool ChooseNextSound(Project& project, const std::vector<LibraryRoot>& roots, in
     std::array<float, 5> occupancy{};
     const bool hasOccupancy = HeroOccupancy(ctx, old.eventIdx, occupancy);
     const int maxCount = ev.shape == EventShape::Fill ? 16 : ev.shape == EventShape::Scatter ? 20 : 12;
-    const LibraryEntry* e = Draw(ctx, candidates, SlotWishes(ev, slot, terms, hasOccupancy ? &occupancy : nullptr),
-                                 maxCount, eventUsage, start);
+    const ScoreWishes wishes = SlotWishes(ev, slot, terms, hasOccupancy ? &occupancy : nullptr);
+    const LibraryEntry* e = Draw(ctx, candidates, wishes, maxCount, eventUsage, start);
+    // The user asked for another sound: when no other file scores well enough to be
+    // drawn, the best of the rest still answers.
+    float best = 0.0f;
+    for (const LibraryEntry* c : e == nullptr ? candidates : std::vector<const LibraryEntry*>{}) {
+        if (IsFileBanned(tl, *c) || RepeatFactor(*c, eventUsage, {}, start) <= 0.0f) continue;
+        const float score = BaseScore(*c, wishes);
+        if (score > best) best = score, e = c;
+    }
     if (e == nullptr) return false;
     Layer layer = NewLayer(ev, old.eventIdx);
     DrawPitch(ctx, ev, layer);

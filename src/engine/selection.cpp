@@ -300,10 +300,15 @@ bool Contains(const std::vector<std::string>& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-bool IsBanned(const TimelineState& timeline, const LibraryEntry& e) {
+
+}  // namespace
+
+bool IsFileBanned(const TimelineState& timeline, const LibraryEntry& e) {
     if (!e.fileId.empty() && Contains(timeline.bannedFileIds, e.fileId)) return true;
     return Contains(timeline.bannedFiles, e.path);
 }
+
+namespace {
 
 float ReferenceBonus(const ReferenceSet& ref, const LibraryEntry& e, float score) {
     if (Contains(ref.paths, e.path)) return score * 1.5f;
@@ -333,7 +338,7 @@ std::vector<ScoredCandidate> ScoreCandidates(const TimelineState& timeline,
     const LibraryEntry* best = nullptr;
     float bestScore = 0.0f;
     for (const LibraryEntry* e : candidates) {
-        if (e == nullptr || IsBanned(timeline, *e)) continue;
+        if (e == nullptr || IsFileBanned(timeline, *e)) continue;
         float score = BaseScore(*e, wishes);
         if (best == nullptr || score > bestScore) best = e, bestScore = score;
         if (!(score > 5.0f)) continue;

@@ -108,6 +108,9 @@ float BaseScore(const LibraryEntry& entry, const ScoreWishes& wishes);
 // How noisy (vs tonal) a file is, 0..1; the quantity the contrast term compares.
 float Noisiness(const LibraryEntry& entry);
 
+// The project banned the file (by identity or by path).
+bool IsFileBanned(const TimelineState& timeline, const LibraryEntry& entry);
+
 // Scores every candidate not banned by the project, drops those at 5.0 or below
 // (keeping the best one at max(0.01, score) when nothing else is left), and returns
 // the best maxCount, highest first.
