@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/app_state.h"
@@ -18,6 +19,7 @@
 #include "audio/mixer.h"
 #include "audio/render_cache.h"
 #include "audio/render_jobs.h"
+#include "engine/event_build.h"
 #include "engine/project_roots.h"
 #include "library/libraries.h"
 #include "model/preferences.h"
@@ -31,7 +33,9 @@ namespace {
 
 constexpr int64_t kMemoryBudget = int64_t{1} << 30;  // rendered audio kept in memory
 
-enum class JobKind { None, Build, Refresh };
+enum class JobKind { None, Build, Refresh, Events, NextSound };
+
+using Clock = std::chrono::steady_clock;
 
 struct AudioEngine {
     RenderCache cache;
@@ -59,6 +63,19 @@ struct AudioEngine {
     // deleted event takes its layers along) needs the blocks checked again.
     size_t checkedResults = 0, checkedEvents = 0;
     std::string lastDeviceStatus;
+
+    // Incremental work waiting for the slot: events to build again, one layer's fresh
+    // sound, events to render as they stand.
+    std::vector<int> pendingEvents;
+    int pendingNextSound = -1;
+    std::vector<int> pendingRenders;
+    std::vector<int> jobEvents;  // what the running incremental job works on
+    int jobNextSound = -1;
+    bool jobRenderOnly = false;
+    // When the edit waiting to be heard was made, for the timing line.
+    Clock::time_point editAt;
+    bool editTimed = false;
+    int soloLayer = -1;
 
     std::thread evictor;
     std::mutex evictorMutex;
@@ -105,6 +122,128 @@ void PrepareJob(JobKind kind) {
     e.target.channelOrderFallback = prefs.channelOrderFallback;
 }
 
+// Sketches stand in for sounds after a build: the status says why, in place of the
+// layer count.
+void ReportBuild(const std::vector<Layer>& results) {
+    AudioEngine& e = Engine();
+    int placeholders = 0;
+    {
+        std::lock_guard<std::recursive_mutex> lock(e.cache.mutex);
+        for (const RenderBlock& block : e.cache.blocks) placeholders += block.placeholder ? 1 : 0;
+    }
+    const std::string why = PlaceholderStatusText(placeholders, !e.target.roots.empty());
+    if (!why.empty()) {
+        SetStatus(why, kStatusSeconds);
+        return;
+    }
+    int placed = 0;
+    for (const Layer& layer : results) placed += layer.muted ? 0 : 1;
+    char text[96];
+    std::snprintf(text, sizeof text, "Rendered %d layer%s", placed, placed == 1 ? "" : "s");
+    SetStatus(text, kStatusSeconds);
+}
+
+// An incremental job's events and layers become the project's when the user changed
+// nothing meanwhile; otherwise the same events are built again from what the project
+// holds now, so the newest edit is the one heard.
+void TakeIncrementalOver(JobKind kind) {
+    AudioEngine& e = Engine();
+    Project& project = CurrentProject();
+    TimelineState& job = e.jobProject.timeline;
+    if (project.timeline.events != e.eventsAtSubmit || project.timeline.results != e.resultsAtSubmit) {
+        if (kind == JobKind::Events && !e.jobRenderOnly)
+            for (int index : e.jobEvents) RequestEventRebuild({index});
+        else Slot().deferredRebuild.store(true, std::memory_order_release);
+        return;
+    }
+    // A fresh sound is the user's own step; an edit's rebuild belongs to the edit's.
+    if (kind == JobKind::NextSound) {
+        if (job.results == project.timeline.results) {
+            SetStatus("No other sound to choose for this layer", kStatusSeconds);
+            return;
+        }
+        PushUndo(project);
+    }
+    {
+        std::lock_guard<std::mutex> lock(timelineMutex);
+        project.timeline.events = std::move(job.events);
+    }
+    project.timeline.results = std::move(job.results);
+    project.timeline.built = job.built;
+    if (e.editTimed && RenderTimingEnabled())
+        std::fprintf(stderr, "[RenderTiming] EDIT-TO-SOUND | %d event(s), %.0fms from the edit to its sound\n",
+                     static_cast<int>(std::max<size_t>(1, e.jobEvents.size())),
+                     std::chrono::duration<double, std::milli>(Clock::now() - e.editAt).count());
+    e.editTimed = false;
+}
+
+// Starts the waiting incremental work when the slot is free: a fresh sound first, then
+// renders, then rebuilds (several events as one list).
+void SubmitIncremental() {
+    AudioEngine& e = Engine();
+    if (JobBusy()) return;
+    Project& project = CurrentProject();
+    const auto& results = project.timeline.results;
+    const int events = static_cast<int>(project.timeline.events.size());
+    RebuildRequest request;
+    JobKind kind = JobKind::Events;
+    e.jobEvents.clear();
+    e.jobNextSound = -1;
+    e.jobRenderOnly = false;
+    if (e.pendingNextSound >= 0) {
+        const int layer = std::exchange(e.pendingNextSound, -1);
+        if (static_cast<size_t>(layer) >= results.size()) return;
+        kind = JobKind::NextSound;
+        request.mode = kRebuildOneEvent;
+        request.eventIndex = results[static_cast<size_t>(layer)].eventIdx;
+        request.nextSoundLayer = layer;
+        e.jobNextSound = layer;
+    } else if (!e.pendingRenders.empty()) {
+        request.mode = kRebuildOneEvent;
+        request.eventIndex = e.pendingRenders.front();
+        request.renderOnly = true;
+        e.pendingRenders.erase(e.pendingRenders.begin());
+        e.jobRenderOnly = true;
+    } else if (!e.pendingEvents.empty()) {
+        for (int index : e.pendingEvents)
+            if (index >= 0 && index < events) e.jobEvents.push_back(index);
+        e.pendingEvents.clear();
+        if (e.jobEvents.empty()) return;
+        request.mode = e.jobEvents.size() == 1 ? kRebuildOneEvent : kRebuildEventList;
+        request.eventIndex = e.jobEvents.front();
+        request.events = e.jobEvents;
+    } else {
+        return;
+    }
+    if (request.eventIndex < 0 || request.eventIndex >= events) return;
+    PrepareJob(kind);
+    RebuildTarget* target = &e.target;
+    auto job = [target, request] {
+        AudioEngine& engine = Engine();
+        // The libraries stay loaded between edits: reading them is most of the wait.
+        if (engine.libraries.libraries.empty()) LoadAllLibraries(engine.libraries);
+        target->roots = ProjectLibraryRoots(*target->project, engine.libraries.libraries);
+        RebuildEvents(*target, request);
+    };
+    const char* reason = kind == JobKind::NextSound ? "Loading next sound\xE2\x80\xA6" : "Updating audio\xE2\x80\xA6";
+    if (!SubmitJob(Slot(), reason, std::move(job), false, -1.0f)) e.jobKind = JobKind::None;
+}
+
+// The mixer solos a block; the soloed layer's block may change with every rebuild.
+void FollowSolo() {
+    AudioEngine& e = Engine();
+    int block = -1;
+    if (e.soloLayer >= 0) {
+        std::lock_guard<std::recursive_mutex> lock(e.cache.mutex);
+        for (size_t i = 0; i < e.cache.blocks.size(); ++i)
+            if (e.cache.blocks[i].layerIndex == e.soloLayer) {
+                block = static_cast<int>(i);
+                break;
+            }
+    }
+    e.cache.mixer.soloBlock.store(block, std::memory_order_relaxed);
+}
+
 // The interface thread, on the frame a job finished: its layers become the
 // project's when nothing they were made from changed meanwhile.
 void TakeJobOver() {
@@ -128,6 +267,10 @@ void TakeJobOver() {
         SetStatus("Render cancelled", kStatusSeconds);
         return;  // the cache still holds what it held before
     }
+    if (kind == JobKind::Events || kind == JobKind::NextSound) {
+        TakeIncrementalOver(kind);
+        return;
+    }
     if (kind == JobKind::Build) {
         if (project.timeline.events != e.eventsAtSubmit) {
             // The cache now holds the discarded build: render the project's own layers.
@@ -142,11 +285,7 @@ void TakeJobOver() {
         }
         project.timeline.results = std::move(job.results);
         project.timeline.built = job.built;
-        int placed = 0;
-        for (const Layer& layer : project.timeline.results) placed += layer.muted ? 0 : 1;
-        char text[96];
-        std::snprintf(text, sizeof text, "Rendered %d layer%s", placed, placed == 1 ? "" : "s");
-        SetStatus(text, kStatusSeconds);
+        ReportBuild(project.timeline.results);
         return;
     }
     // A refresh only renders: it writes what it measured into the layers (levels,
@@ -214,6 +353,12 @@ void ClearAudio() {
     }
     Slot().deferredRebuild.store(false, std::memory_order_release);
     e.integrityCheckPending = false;
+    // Requests of the project that is closing mean nothing to the next one.
+    e.pendingEvents.clear();
+    e.pendingRenders.clear();
+    e.pendingNextSound = -1;
+    e.editTimed = false;
+    e.soloLayer = -1;
     ResetCache(e.cache, CurrentProject().projectSampleRate, 0);
 }
 
@@ -287,7 +432,9 @@ void TickAudioEngine() {
             }
         }
         RunDeferredRebuilds(e.target, {});
+        SubmitIncremental();
     }
+    FollowSolo();
 
     // The playhead follows the output while it plays; a playhead the user moved
     // (a click on the ruler) moves the output there.
@@ -399,5 +546,46 @@ void PlaySoundPreview(std::vector<float> mono, int sampleRate) {
 }
 
 void StopSoundPreview() { StopPreview(Engine().cache); }
+
+void RequestEventRebuild(const std::vector<int>& events) {
+    AudioEngine& e = Engine();
+    for (int index : events)
+        if (std::find(e.pendingEvents.begin(), e.pendingEvents.end(), index) == e.pendingEvents.end())
+            e.pendingEvents.push_back(index);
+    if (!e.editTimed) e.editAt = Clock::now();
+    e.editTimed = true;
+}
+
+void RequestNextSound(int layerIndex) { Engine().pendingNextSound = layerIndex; }
+
+void RequestEventRender(int eventIndex) {
+    AudioEngine& e = Engine();
+    if (std::find(e.pendingRenders.begin(), e.pendingRenders.end(), eventIndex) == e.pendingRenders.end())
+        e.pendingRenders.push_back(eventIndex);
+}
+
+bool NextSoundPending(int layerIndex) {
+    const AudioEngine& e = Engine();
+    return e.pendingNextSound == layerIndex || (JobBusy() && e.jobKind == JobKind::NextSound && e.jobNextSound == layerIndex);
+}
+
+void SoloLayer(int layerIndex) {
+    Engine().soloLayer = layerIndex;
+    FollowSolo();
+}
+
+int SoloedLayer() { return Engine().soloLayer; }
+
+bool LayerAudio(int layerIndex, LayerAudioView* view) {
+    AudioEngine& e = Engine();
+    std::lock_guard<std::recursive_mutex> lock(e.cache.mutex);
+    for (const RenderBlock& block : e.cache.blocks)
+        if (block.layerIndex == layerIndex) {
+            view->envelope = block.envelope;
+            view->missingFile = block.missingFile;
+            return true;
+        }
+    return false;
+}
 
 }  // namespace morvane

@@ -26,6 +26,29 @@ void TickAudioEngine();
 // once, without new rendering.
 void SyncAudioWithEdits();
 
+// After an edit to events whose sounds follow from it (keywords, shape, curves ...):
+// those events are built again and rendered in the background, and playback takes
+// the new blocks without stopping. Requests made while a job runs wait for it.
+void RequestEventRebuild(const std::vector<int>& events);
+// "Next sound": a fresh file for one layer, drawn and rendered in the background; the
+// change is one undo step when it arrives.
+void RequestNextSound(int layerIndex);
+// The event's layers changed their sounds in place (a step through a layer's
+// history): render them again, without a new choice.
+void RequestEventRender(int eventIndex);
+// A fresh sound for this layer is being drawn or rendered.
+bool NextSoundPending(int layerIndex);
+// Plays the layer alone (-1: everything again).
+void SoloLayer(int layerIndex);
+int SoloedLayer();
+// What the render made of a layer: its envelope (peak values over its length) and
+// whether its file could not be read. False when it has no rendered block.
+struct LayerAudioView {
+    std::vector<float> envelope;
+    bool missingFile = false;
+};
+bool LayerAudio(int layerIndex, LayerAudioView* view);
+
 // Composition > Render: builds the whole timeline from the project's libraries and
 // renders it, with the progress card and Escape to cancel.
 void RenderTimelineCommand();

@@ -21,6 +21,7 @@
 #include "app/library_session.h"
 #include "app/timeline_view.h"
 #include "edit/selection.h"
+#include "engine/event_build.h"
 #include "model/event_label.h"
 #include "model/project_lifecycle.h"
 #include "model/timeline.h"
@@ -160,7 +161,10 @@ void QueueClick(float x, float y) {
 //   event INDEX time T duration D shape NAME selected 0|1 locked 0|1 muted 0|1 folder NAME|- label TEXT
 //   scan 0|1  library NAME files N enabled 0|1 weight W palette 0|1 uses 0|1
 //   scene INDEX in SECONDS out SECONDS name NAME
-// (spaces in a folder name become "_"; the label and the scene name, last, keep their spaces)
+//   layer INDEX event E pinned 0|1 history N cursor C file PATH|- name NAME
+//   banned PATH
+// (spaces in a folder name or a path become "_"; the label and the scene and layer
+// names, last, keep their spaces)
 bool DumpState(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (!f) return false;
@@ -188,6 +192,19 @@ bool DumpState(const std::string& path) {
         std::fprintf(f, "scene %zu in %.3f out %.3f name %s\n", i, static_cast<double>(scene.inTime),
                      static_cast<double>(scene.outTime), scene.name.c_str());
     }
+    auto oneWord = [](std::string text) {
+        std::replace(text.begin(), text.end(), ' ', '_');
+        return text.empty() ? std::string("-") : text;
+    };
+    for (size_t i = 0; i < project.timeline.results.size(); ++i) {
+        const Layer& l = project.timeline.results[i];
+        const bool owned = l.eventIdx >= 0 && static_cast<size_t>(l.eventIdx) < project.timeline.events.size();
+        const bool pinned = owned && LayerIsPinned(project.timeline.events[static_cast<size_t>(l.eventIdx)], l);
+        std::fprintf(f, "layer %zu event %d pinned %d history %zu cursor %d file %s name %s\n", i, l.eventIdx,
+                     pinned ? 1 : 0, l.history.entries.size(), l.history.cursor,
+                     oneWord(l.filepath).c_str(), l.name.c_str());
+    }
+    for (const std::string& path : project.timeline.bannedFiles) std::fprintf(f, "banned %s\n", oneWord(path).c_str());
     return std::fclose(f) == 0;
 }
 

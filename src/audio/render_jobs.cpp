@@ -64,6 +64,12 @@ bool BringCacheUpToDate(RebuildTarget& target) {
     return ok;
 }
 
+void PrintIncrementalTiming(int events, const Project& project, Clock::time_point began) {
+    if (RenderTimingEnabled())
+        std::fprintf(stderr, "[RenderTiming] INCREMENTAL | %d event(s) re-rendered, %d total blocks, TOTAL=%.0fms\n",
+                     events, static_cast<int>(project.timeline.results.size()), MillisecondsSince(began));
+}
+
 RebuildOutcome RebuildEventList(RebuildTarget& target, const RebuildRequest& request) {
     RebuildOutcome outcome;
     Project& project = *target.project;
@@ -93,10 +99,7 @@ RebuildOutcome RebuildEventList(RebuildTarget& target, const RebuildRequest& req
         std::lock_guard<std::recursive_mutex> lock(target.cache->mutex);
         outcome.blocks = static_cast<int>(target.cache->blocks.size());
     }
-    if (RenderTimingEnabled())
-        std::fprintf(stderr, "[RenderTiming] INCREMENTAL | %d event(s) re-rendered, %d total blocks, TOTAL=%.0fms\n",
-                     static_cast<int>(request.events.size()), static_cast<int>(project.timeline.results.size()),
-                     MillisecondsSince(began));
+    PrintIncrementalTiming(static_cast<int>(request.events.size()), project, began);
     return outcome;
 }
 
@@ -105,15 +108,24 @@ RebuildOutcome RebuildOne(RebuildTarget& target, const RebuildRequest& request) 
     Project& project = *target.project;
     if (request.eventIndex < 0 || static_cast<size_t>(request.eventIndex) >= project.timeline.events.size())
         return outcome;
-    outcome.build = BuildEvents(project, target.roots, request.eventIndex, -1.0f, -1.0f, 0, target.buildOptions);
-    outcome.eventsBuilt = outcome.build.eventsBuilt;
+    const auto began = Clock::now();
+    if (request.nextSoundLayer >= 0) {
+        // One layer changes its file in place: the others, and the passes' decisions
+        // over the whole timeline, stay as they were rendered.
+        if (!ChooseNextSound(project, target.roots, request.nextSoundLayer, target.buildOptions)) return outcome;
+        outcome.eventsBuilt = 1;
+    } else if (!request.renderOnly) {
+        outcome.build = BuildEvents(project, target.roots, request.eventIndex, -1.0f, -1.0f, 0, target.buildOptions);
+        outcome.eventsBuilt = outcome.build.eventsBuilt;
+        RunPasses(target);
+    }
     AddProgress(target);
-    RunPasses(target);
     outcome.usedTracks = UsedTracks(project.timeline.results);
     SetMixGains(*target.cache, project.masterGain, project.groupGain.data());
     const LayerRenderContext context = MakeLayerRenderContext(project, target.libraries, target.channelOrderFallback);
     RefreshEventBlocks(*target.cache, context, request.eventIndex, project.timeline.results);
     outcome.integrityOk = BringCacheUpToDate(target);
+    PrintIncrementalTiming(1, project, began);
     return outcome;
 }
 

@@ -95,6 +95,11 @@ struct RebuildRequest {
     float rangeStart = -1.0f;  // whole timeline: only events in [start, end] when both set
     float rangeEnd = -1.0f;
     bool singlePass = false;   // whole timeline: build and render in one pass
+    // Mode 3 only: instead of building the event, draw a fresh sound for this one
+    // layer of it ("Next sound"; -1 none), or (renderOnly) keep its layers as they are
+    // and render them again (a step through a layer's history).
+    int nextSoundLayer = -1;
+    bool renderOnly = false;
 };
 
 struct RebuildOutcome {

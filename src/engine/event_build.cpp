@@ -638,6 +638,18 @@ void BuildBed(Context& ctx, Event& ev, int eventIdx, std::vector<Layer>& kept) {
 
 // ---- one ordinary event ---------------------------------------------------------
 
+ScoreWishes SlotWishes(const Event& ev, const Slot& slot, const std::vector<KeywordTerm>& terms,
+                       const std::array<float, 5>* occupancy) {
+    ScoreWishes w;
+    w.intensity = slot.intensity;
+    w.neededDuration = slot.needed;
+    w.shape = ev.shape;
+    w.terms = &terms;
+    w.transient = slot.transient;
+    w.occupancy = occupancy;
+    return w;
+}
+
 void BuildShapedEvent(Context& ctx, int eventIdx) {
     const Event& ev = ctx.tl.events[static_cast<size_t>(eventIdx)];
     const std::vector<const LibraryEntry*> candidates = EventCandidates(ctx, ev);
@@ -672,13 +684,7 @@ void BuildShapedEvent(Context& ctx, int eventIdx) {
     const int maxCount = ev.shape == EventShape::Fill ? 16 : ev.shape == EventShape::Scatter ? 20 : 12;
     for (int k = made; k < count; ++k) {
         const Slot slot = PlanSlot(ctx, ev, k, count, firstChosen, cdf);
-        ScoreWishes w;
-        w.intensity = slot.intensity;
-        w.neededDuration = slot.needed;
-        w.shape = ev.shape;
-        w.terms = &terms;
-        w.transient = slot.transient;
-        w.occupancy = hasOccupancy ? &occupancy : nullptr;
+        ScoreWishes w = SlotWishes(ev, slot, terms, hasOccupancy ? &occupancy : nullptr);
         // Each new layer is steered away from the texture of those already chosen:
         // a tonal body wants a noisy edge, and the other way round.
         w.contrastRef = noiseCount > 0 ? noiseSum / static_cast<float>(noiseCount) : -1.0f;
@@ -700,6 +706,43 @@ void BuildShapedEvent(Context& ctx, int eventIdx) {
         noiseSum += Noisiness(*e);
         ++noiseCount;
         ctx.placed.push_back(std::move(layer));
+    }
+}
+
+// The candidate lists every event of a build draws from, collected once.
+void CollectLibrary(Context& ctx) {
+    for (int c = 0; c < 3; ++c) ctx.byClass[c] = CollectCandidates(ctx.roots, c);
+    ctx.all = CollectCandidates(ctx.roots, -1);
+    for (const LibraryEntry* e : ctx.all) {
+        ctx.byPath.emplace(e->path, e);
+        if (!e->fileId.empty()) ctx.byId.emplace(e->fileId, e);
+    }
+}
+
+// The sounds an event's layers had before it was built again, in results order.
+std::vector<std::vector<Layer>> LayersBefore(const TimelineState& tl, const std::vector<bool>& rebuild) {
+    std::vector<std::vector<Layer>> before(rebuild.size());
+    for (const Layer& l : tl.results)
+        if (l.eventIdx >= 0 && static_cast<size_t>(l.eventIdx) < rebuild.size() && rebuild[static_cast<size_t>(l.eventIdx)])
+            before[static_cast<size_t>(l.eventIdx)].push_back(l);
+    return before;
+}
+
+bool SameSound(const Layer& a, const Layer& b) {
+    return a.filepath == b.filepath && a.name == b.name && a.sourceOffset == b.sourceOffset;
+}
+
+// Each rebuilt layer carries on the history of the layer that stood in its place, so
+// "Previous sound" brings back what the event sounded like before the edit.
+void CarryHistories(std::vector<Layer>& placed, const std::vector<std::vector<Layer>>& before) {
+    std::vector<size_t> seen(before.size(), 0);
+    for (Layer& l : placed) {
+        if (l.eventIdx < 0 || static_cast<size_t>(l.eventIdx) >= before.size()) continue;
+        const std::vector<Layer>& old = before[static_cast<size_t>(l.eventIdx)];
+        const size_t k = seen[static_cast<size_t>(l.eventIdx)]++;
+        if (k >= old.size()) continue;
+        if (SameSound(l, old[k])) l.history = old[k].history;
+        else HistoryRecord(l, old[k]);
     }
 }
 
@@ -766,12 +809,7 @@ BuildResult BuildEvents(Project& project, const std::vector<LibraryRoot>& roots,
                 {}, {}, roots, {}, {}, {}, {}, {}, 0};
     BuildResult result;
     result.seed = ctx.rng.state;
-    for (int c = 0; c < 3; ++c) ctx.byClass[c] = CollectCandidates(roots, c);
-    ctx.all = CollectCandidates(roots, -1);
-    for (const LibraryEntry* e : ctx.all) {
-        ctx.byPath.emplace(e->path, e);
-        if (!e->fileId.empty()) ctx.byId.emplace(e->fileId, e);
-    }
+    CollectLibrary(ctx);
 
     const int eventCount = static_cast<int>(tl.events.size());
     std::vector<bool> rebuild(static_cast<size_t>(eventCount), false);
@@ -786,6 +824,7 @@ BuildResult BuildEvents(Project& project, const std::vector<LibraryRoot>& roots,
             rebuild[static_cast<size_t>(i)] = fixedFiles || (!ev.locked && InRange(ev, rangeStart, rangeEnd));
         }
     }
+    const std::vector<std::vector<Layer>> before = LayersBefore(tl, rebuild);
     // Layers of events not rebuilt stay as they are; Bed events keep the layers that
     // still belong to their pinned files.
     std::vector<Layer> kept;
@@ -812,6 +851,7 @@ BuildResult BuildEvents(Project& project, const std::vector<LibraryRoot>& roots,
     }
     result.layersPlaced = static_cast<int>(ctx.placed.size());
     result.noMatchLayers = ctx.noMatch;
+    CarryHistories(ctx.placed, before);
     for (Layer& l : ctx.placed) tl.results.push_back(std::move(l));
     std::stable_sort(tl.results.begin(), tl.results.end(),
                      [](const Layer& a, const Layer& b) { return a.eventIdx < b.eventIdx; });
@@ -825,6 +865,84 @@ BuildResult BuildEvents(Project& project, const std::vector<LibraryRoot>& roots,
     result.placeholderLayers = CountPlaceholderLayers(tl.results);
     result.statusText = PlaceholderStatusText(result.placeholderLayers, !roots.empty());
     return result;
+}
+
+bool LayerIsPinned(const Event& event, const Layer& layer) {
+    for (size_t i = 0; i < event.pinnedFiles.size(); ++i) {
+        if (event.pinnedFiles[i] == layer.filepath && !layer.filepath.empty()) return true;
+        if (i < event.pinnedFileIds.size() && !layer.fileId.empty() && event.pinnedFileIds[i] == layer.fileId) return true;
+    }
+    return false;
+}
+
+bool CanChooseNextSound(const Project& project, int layerIndex) {
+    const TimelineState& tl = project.timeline;
+    if (layerIndex < 0 || static_cast<size_t>(layerIndex) >= tl.results.size()) return false;
+    const Layer& layer = tl.results[static_cast<size_t>(layerIndex)];
+    if (layer.eventIdx < 0 || static_cast<size_t>(layer.eventIdx) >= tl.events.size()) return false;
+    const Event& ev = tl.events[static_cast<size_t>(layer.eventIdx)];
+    const bool chosenShape = ev.shape != EventShape::Clip && ev.shape != EventShape::Bed;
+    return chosenShape && layer.procMode != ProcMode::Alloy && !LayerIsPinned(ev, layer) && !IsPlaceholderLayer(layer);
+}
+
+bool ChooseNextSound(Project& project, const std::vector<LibraryRoot>& roots, int layerIndex,
+                     const BuildOptions& options) {
+    if (!CanChooseNextSound(project, layerIndex)) return false;
+    TimelineState& tl = project.timeline;
+    const Layer old = tl.results[static_cast<size_t>(layerIndex)];
+    const Event& ev = tl.events[static_cast<size_t>(old.eventIdx)];
+    Context ctx{project, tl, options, options.useFixedSeed ? MakeBuildRngFromSeed(options.fixedSeed) : MakeBuildRng(0),
+                {}, {}, roots, {}, {}, {}, {}, {}, 0};
+    CollectLibrary(ctx);
+    const std::vector<const LibraryEntry*> candidates = EventCandidates(ctx, ev);
+    if (candidates.empty()) return false;
+    // The slot this layer fills in its event's stack, and what the other layers (and
+    // the layer itself) use: the new sound is none of them.
+    std::vector<UsageRecord> eventUsage;
+    int ordinal = 0, count = 0, pinned = 0;
+    const float start = EventStart(ev);
+    for (size_t i = 0; i < tl.results.size(); ++i) {
+        const Layer& l = tl.results[i];
+        UsageRecord record{l.filepath, l.fileId, l.sourceOffset, l.duration,
+                           l.eventIdx >= 0 && static_cast<size_t>(l.eventIdx) < tl.events.size()
+                               ? EventStart(tl.events[static_cast<size_t>(l.eventIdx)])
+                               : l.startTime};
+        if (l.eventIdx != old.eventIdx) {
+            ctx.buildUsage.push_back(std::move(record));
+            continue;
+        }
+        if (static_cast<int>(i) == layerIndex) ordinal = count;
+        ++count;
+        pinned += LayerIsPinned(ev, l) ? 1 : 0;
+        eventUsage.push_back(std::move(record));
+    }
+    const std::vector<float> cdf = ev.shape == EventShape::Scatter ? IntensityCdf(ev) : std::vector<float>{};
+    const Slot slot = PlanSlot(ctx, ev, ordinal, count, std::min(pinned, ordinal), cdf);
+    const std::vector<KeywordTerm> terms = ParseKeywords(ev.keywords);
+    std::array<float, 5> occupancy{};
+    const bool hasOccupancy = HeroOccupancy(ctx, old.eventIdx, occupancy);
+    const int maxCount = ev.shape == EventShape::Fill ? 16 : ev.shape == EventShape::Scatter ? 20 : 12;
+    const ScoreWishes wishes = SlotWishes(ev, slot, terms, hasOccupancy ? &occupancy : nullptr);
+    const LibraryEntry* e = Draw(ctx, candidates, wishes, maxCount, eventUsage, start);
+    // The user asked for another sound: when no other file scores well enough to be
+    // drawn, the best of the rest still answers.
+    float best = 0.0f;
+    for (const LibraryEntry* c : e == nullptr ? candidates : std::vector<const LibraryEntry*>{}) {
+        if (IsFileBanned(tl, *c) || RepeatFactor(*c, eventUsage, {}, start) <= 0.0f) continue;
+        const float score = BaseScore(*c, wishes);
+        if (score > best) best = score, e = c;
+    }
+    if (e == nullptr) return false;
+    Layer layer = NewLayer(ev, old.eventIdx);
+    DrawPitch(ctx, ev, layer);
+    PlaceChosen(ctx, ev, slot, ordinal - std::min(pinned, ordinal), *e, layer, eventUsage);
+    // It takes the place of the old sound in the mix until the next build's passes.
+    layer.track = old.track;
+    layer.groupTrack = old.groupTrack;
+    layer.muted = old.muted;
+    HistoryRecord(layer, old);
+    tl.results[static_cast<size_t>(layerIndex)] = std::move(layer);
+    return true;
 }
 
 }  // namespace morvane

@@ -70,4 +70,17 @@ int CountPlaceholderLayers(const std::vector<Layer>& layers);
 BuildResult BuildEvents(Project& project, const std::vector<LibraryRoot>& roots, int eventIndex, float rangeStart,
                         float rangeEnd, uint32_t salt, const BuildOptions& options = {});
 
+// The layer plays one of its event's pinned files ("Like — always use this sound").
+bool LayerIsPinned(const Event& event, const Layer& layer);
+
+// "Next sound": whether the layer's file was drawn (not pinned, not a Clip, Bed,
+// Alloy stem or placeholder) so that another can be drawn in its place.
+bool CanChooseNextSound(const Project& project, int layerIndex);
+// Draws a fresh file for that one layer, as the build draws its slot of the event,
+// never the file it has now nor one its event's other layers use (nor a banned one).
+// The old sound goes into the layer's history. False, with nothing changed, when
+// there is nothing else to choose. The post-build passes are the caller's.
+bool ChooseNextSound(Project& project, const std::vector<LibraryRoot>& roots, int layerIndex,
+                     const BuildOptions& options = {});
+
 }  // namespace morvane

@@ -300,10 +300,15 @@ bool Contains(const std::vector<std::string>& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-bool IsBanned(const TimelineState& timeline, const LibraryEntry& e) {
+
+}  // namespace
+
+bool IsFileBanned(const TimelineState& timeline, const LibraryEntry& e) {
     if (!e.fileId.empty() && Contains(timeline.bannedFileIds, e.fileId)) return true;
     return Contains(timeline.bannedFiles, e.path);
 }
+
+namespace {
 
 float ReferenceBonus(const ReferenceSet& ref, const LibraryEntry& e, float score) {
     if (Contains(ref.paths, e.path)) return score * 1.5f;
@@ -333,7 +338,7 @@ std::vector<ScoredCandidate> ScoreCandidates(const TimelineState& timeline,
     const LibraryEntry* best = nullptr;
     float bestScore = 0.0f;
     for (const LibraryEntry* e : candidates) {
-        if (e == nullptr || IsBanned(timeline, *e)) continue;
+        if (e == nullptr || IsFileBanned(timeline, *e)) continue;
         float score = BaseScore(*e, wishes);
         if (best == nullptr || score > bestScore) best = e, bestScore = score;
         if (!(score > 5.0f)) continue;
@@ -450,24 +455,33 @@ SourceSpan ChooseSourceOffset(const LibraryEntry& entry, float needed, const Tar
 
 // ---- layer history ---------------------------------------------------------------
 
-bool HistoryCanGoBack(const LayerHistory& h) {
+bool HistoryCanGoBack(const Layer& layer) {
+    const LayerHistory& h = layer.history;
     return h.cursor > 0 || (h.cursor == -1 && !h.entries.empty());
 }
 
-bool HistoryCanGoForward(const LayerHistory& h) {
+bool HistoryCanGoForward(const Layer& layer) {
+    const LayerHistory& h = layer.history;
     return h.cursor >= 0 && h.cursor < static_cast<int32_t>(h.entries.size()) - 1;
 }
 
-const char* HistoryBackTooltip(const LayerHistory& h) { return HistoryCanGoBack(h) ? "Previous sound" : "No history"; }
+const char* HistoryBackTooltip(const Layer& layer) { return HistoryCanGoBack(layer) ? "Previous sound" : "No history"; }
 
-const char* HistoryForwardTooltip(const LayerHistory& h) {
-    return HistoryCanGoForward(h) ? "Next sound (history)" : "Next sound";
+const char* HistoryForwardTooltip(const Layer& layer) {
+    return HistoryCanGoForward(layer) ? "Next sound (history)" : "Next sound";
 }
 
 namespace {
 
-// The sound of a snapshot replaces the layer's; where it sits on the timeline and
-// what the passes decided (track, muting, ducking) stay with the layer.
+// A snapshot holds the sound alone: no history of its own.
+Layer Snapshot(const Layer& layer) {
+    Layer snapshot = layer;
+    snapshot.history = {};
+    return snapshot;
+}
+
+// The sound of a snapshot replaces the layer's; where it sits on the timeline, what
+// the passes decided (track, muting, ducking) and the history stay with the layer.
 void RestoreSound(const Layer& snapshot, Layer& layer) {
     Layer restored = snapshot;
     restored.startTime = layer.startTime;
@@ -480,35 +494,44 @@ void RestoreSound(const Layer& snapshot, Layer& layer) {
     restored.deconOffset = layer.deconOffset;
     restored.hasDeconGain = layer.hasDeconGain;
     restored.deconGain = layer.deconGain;
-    layer = restored;
+    restored.history = std::move(layer.history);
+    layer = std::move(restored);
 }
 
 }  // namespace
 
-void HistoryRecord(LayerHistory& h, const Layer& current) {
-    // A fresh choice made while looking back drops nothing: the live choice is kept at
-    // the end and the cursor returns to live.
-    h.entries.push_back(current);
-    h.cursor = -1;
+void HistoryRecord(Layer& layer, const Layer& previous) {
+    LayerHistory history = previous.history;
+    // A fresh choice made while looking back drops nothing: the newest sound is
+    // already kept at the end, so only a live sound is added.
+    if (history.cursor == -1) history.entries.push_back(Snapshot(previous));
+    if (static_cast<int>(history.entries.size()) > kLayerHistoryMax)
+        history.entries.erase(history.entries.begin(),
+                              history.entries.end() - kLayerHistoryMax);
+    history.cursor = -1;
+    layer.history = std::move(history);
 }
 
-bool HistoryBack(LayerHistory& h, Layer& layer) {
-    if (!HistoryCanGoBack(h)) return false;
+bool HistoryBack(Layer& layer) {
+    if (!HistoryCanGoBack(layer)) return false;
+    LayerHistory& h = layer.history;
     if (h.cursor == -1) {
         // Keep the live choice so "Next sound (history)" can come back to it.
-        h.entries.push_back(layer);
+        h.entries.push_back(Snapshot(layer));
         h.cursor = static_cast<int32_t>(h.entries.size()) - 2;
     } else {
         --h.cursor;
     }
-    RestoreSound(h.entries[static_cast<size_t>(h.cursor)], layer);
+    const Layer snapshot = h.entries[static_cast<size_t>(h.cursor)];
+    RestoreSound(snapshot, layer);
     return true;
 }
 
-bool HistoryForward(LayerHistory& h, Layer& layer) {
-    if (!HistoryCanGoForward(h)) return false;
-    ++h.cursor;
-    RestoreSound(h.entries[static_cast<size_t>(h.cursor)], layer);
+bool HistoryForward(Layer& layer) {
+    if (!HistoryCanGoForward(layer)) return false;
+    ++layer.history.cursor;
+    const Layer snapshot = layer.history.entries[static_cast<size_t>(layer.history.cursor)];
+    RestoreSound(snapshot, layer);
     return true;
 }
 

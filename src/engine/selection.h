@@ -108,6 +108,9 @@ float BaseScore(const LibraryEntry& entry, const ScoreWishes& wishes);
 // How noisy (vs tonal) a file is, 0..1; the quantity the contrast term compares.
 float Noisiness(const LibraryEntry& entry);
 
+// The project banned the file (by identity or by path).
+bool IsFileBanned(const TimelineState& timeline, const LibraryEntry& entry);
+
 // Scores every candidate not banned by the project, drops those at 5.0 or below
 // (keeping the best one at max(0.01, score) when nothing else is left), and returns
 // the best maxCount, highest first.
@@ -165,25 +168,23 @@ SourceSpan ChooseSourceOffset(const LibraryEntry& entry, float needed, const Tar
 
 // ---- layer history ---------------------------------------------------------------
 
-// Earlier choices of one layer: complete snapshots, and a cursor (-1 = showing the
-// live, newest choice).
-struct LayerHistory {
-    std::vector<Layer> entries;
-    int32_t cursor = -1;
-};
-
-bool HistoryCanGoBack(const LayerHistory& history);
-bool HistoryCanGoForward(const LayerHistory& history);  // within the history
+// Each layer keeps its earlier sounds (Layer::history). The back button is enabled
+// with somewhere to go back to; the forward button steps through the history while
+// it can, and otherwise asks for a fresh choice.
+bool HistoryCanGoBack(const Layer& layer);
+bool HistoryCanGoForward(const Layer& layer);  // within the history
 // "Previous sound" or "No history".
-const char* HistoryBackTooltip(const LayerHistory& history);
+const char* HistoryBackTooltip(const Layer& layer);
 // "Next sound (history)" while stepping forward through the history, else "Next sound".
-const char* HistoryForwardTooltip(const LayerHistory& history);
-// Keeps the layer's current sound before a fresh choice replaces it.
-void HistoryRecord(LayerHistory& history, const Layer& current);
-// Steps back / forward and writes the snapshot at the new cursor into `layer`
-// (its placement on the timeline stays). False when the step is not possible.
-bool HistoryBack(LayerHistory& history, Layer& layer);
-bool HistoryForward(LayerHistory& history, Layer& layer);
+const char* HistoryForwardTooltip(const Layer& layer);
+// A fresh choice replaced `previous`: `layer` (the new choice) takes over the history
+// with the previous sound kept at its end, at most kLayerHistoryMax entries.
+inline constexpr int kLayerHistoryMax = 32;
+void HistoryRecord(Layer& layer, const Layer& previous);
+// Steps back / forward and takes the sound of the snapshot at the new cursor (where
+// the layer sits on the timeline stays). False when the step is not possible.
+bool HistoryBack(Layer& layer);
+bool HistoryForward(Layer& layer);
 
 // ---- texts -----------------------------------------------------------------------
 

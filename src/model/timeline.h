@@ -157,6 +157,17 @@ inline constexpr int kFillGainPoints = 128;
 inline constexpr int kDeconGainPoints = 32;
 inline constexpr int kEqBands = 5;
 
+struct Layer;
+
+// Earlier sounds of one layer, oldest first, each a snapshot of the layer's sound,
+// and a cursor: -1 while the layer plays its newest choice, else the snapshot shown.
+// Part of undo with the layer; not written to the project file.
+struct LayerHistory {
+    std::vector<Layer> entries;
+    int32_t cursor = -1;
+    bool operator==(const LayerHistory&) const;
+};
+
 // One placed sound of a built event: an element of the results list.
 struct Layer {
     std::string name;
@@ -199,9 +210,12 @@ struct Layer {
     AlloyPart alloyMid;
     AlloyPart alloyHigh;
     AlloyPart alloyEnv;
+    LayerHistory history;
 
     bool operator==(const Layer&) const = default;
 };
+
+inline bool LayerHistory::operator==(const LayerHistory&) const = default;
 
 // A custom shape the user saved; events refer to it by index (userShapeIdx).
 struct UserShape {

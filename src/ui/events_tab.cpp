@@ -10,12 +10,14 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/audio_engine.h"
 #include "app/editor_state.h"
 #include "app/fonts.h"
 #include "edit/event_edit.h"
 #include "edit/selection.h"
 #include "model/event_label.h"
 #include "model/timeline.h"
+#include "ui/layer_list.h"
 #include "ui/panels.h"
 
 namespace morvane {
@@ -149,7 +151,17 @@ void DrawInspector(Project& project, int index) {
     ImGui::Checkbox("Stereo", &e.stereo);
     ImGui::SameLine();
     ImGui::Checkbox("Alloy", &e.alloy);
-    ImGui::Checkbox("Locked", &e.locked);
+    // Clip and Bed events play the files they were given: nothing to protect or unlock.
+    const bool alwaysLocked = e.shape == EventShape::Clip || e.shape == EventShape::Bed;
+    ImGui::BeginDisabled(alwaysLocked);
+    bool locked = e.locked || alwaysLocked;
+    if (ImGui::Checkbox("Locked", &locked) && !alwaysLocked) e.locked = locked;
+    ImGui::EndDisabled();
+    RegisterLastItem("event-locked");
+    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+        ImGui::SetTooltip("%s", e.shape == EventShape::Bed    ? "Bed events are always locked"
+                                : e.shape == EventShape::Clip ? "Clip events are always locked"
+                                                              : "Click to lock (protect from rebuilding)");
     ImGui::SameLine();
     ImGui::Checkbox("Muted", &e.muted);
     if (e.alloy) {
@@ -169,10 +181,20 @@ void DrawInspector(Project& project, int index) {
     else if (!editor.drawMode) ImGui::TextDisabled("Turn on Draw to paint the curves.");
     if (ImGui::Button("Reset curves")) e.weight = e.intensity = kNeutralCurve;
 
-    // One undo step per gesture: it ends when no control is held any more.
+    // One undo step per gesture: it ends when no control is held any more. The
+    // event's sound follows once the gesture ends, so a drag is built once, with the
+    // value it was let go at.
     static EventEditGesture gesture;
-    ApplyEventEdit(CurrentEdit(), index, e, gesture);
-    if (!ImGui::IsAnyItemActive()) EndEventEditGesture(gesture);
+    static bool soundChanged = false;
+    if (ApplyEventEdit(CurrentEdit(), index, e, gesture).changed) soundChanged = true;
+    if (!ImGui::IsAnyItemActive()) {
+        EndEventEditGesture(gesture);
+        const Event& stored = project.timeline.events[static_cast<size_t>(index)];
+        if (soundChanged && !stored.locked && project.timeline.built) RequestEventRebuild({index});
+        soundChanged = false;
+    }
+
+    DrawEventLayers(project, index);
 }
 
 }  // namespace

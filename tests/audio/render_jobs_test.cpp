@@ -101,6 +101,59 @@ TEST(RenderJobs, WholeRebuildThenIncrementalEditsKeepTheCacheInStep) {
     EXPECT_FALSE(b.slot.deferredRebuild.load());
 }
 
+// The blocks of one event, as (layer index, source offset) in cache order.
+std::vector<std::pair<int, float>> EventBlocks(RenderCache& cache, int event) {
+    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    std::vector<std::pair<int, float>> out;
+    for (const RenderBlock& block : cache.blocks)
+        if (block.eventIndex == event) out.emplace_back(block.layerIndex, block.sourceOffset);
+    return out;
+}
+
+TEST(RenderJobs, NextSoundAndHistoryStepsRenderOnlyTheirEvent) {
+    BuiltProject b;
+    RebuildEvents(b.target, RebuildRequest{});
+    std::vector<Layer>& results = b.project.timeline.results;
+    int target = -1;
+    for (size_t i = 0; i < results.size() && target < 0; ++i)
+        if (CanChooseNextSound(b.project, static_cast<int>(i))) target = static_cast<int>(i);
+    ASSERT_GE(target, 0);
+    const int event = results[static_cast<size_t>(target)].eventIdx;
+    const Layer before = results[static_cast<size_t>(target)];
+    const int other = event == 0 ? 1 : 0;
+    const auto otherBlocks = EventBlocks(b.cache, other);
+
+    RebuildRequest next;
+    next.mode = kRebuildOneEvent;
+    next.eventIndex = event;
+    next.nextSoundLayer = target;
+    const RebuildOutcome outcome = RebuildEvents(b.target, next);
+    EXPECT_EQ(outcome.eventsBuilt, 1);
+    EXPECT_TRUE(outcome.integrityOk);
+    EXPECT_FALSE(b.slot.deferredRebuild.load());
+    // The one layer has a new sound and its old one in its history; the other events'
+    // blocks were not touched, and the cache matches the results.
+    const Layer& now = results[static_cast<size_t>(target)];
+    EXPECT_NE(now.filepath, before.filepath);
+    EXPECT_TRUE(HistoryCanGoBack(now));
+    EXPECT_EQ(EventBlocks(b.cache, other), otherBlocks);
+    std::atomic<bool> deferred{false};
+    EXPECT_TRUE(CheckCacheIntegrity(b.cache, results, static_cast<int>(b.project.timeline.events.size()), deferred));
+
+    // Back in the history, rendered without a new choice: the old sound plays again.
+    ASSERT_TRUE(HistoryBack(results[static_cast<size_t>(target)]));
+    RebuildRequest render = next;
+    render.nextSoundLayer = -1;
+    render.renderOnly = true;
+    RebuildEvents(b.target, render);
+    EXPECT_EQ(results[static_cast<size_t>(target)].filepath, before.filepath);
+    bool found = false;
+    for (const auto& [layer, offset] : EventBlocks(b.cache, event))
+        if (layer == target) found = offset == before.sourceOffset;
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(CheckCacheIntegrity(b.cache, results, static_cast<int>(b.project.timeline.events.size()), deferred));
+}
+
 TEST(RenderJobs, StaleCacheDefersOneRefreshThatRepairsIt) {
     BuiltProject b;
     RebuildEvents(b.target, RebuildRequest{});

@@ -165,6 +165,67 @@ TEST(EventBuild, PinnedFilesComeFirstAndMissingOnesAreKept) {
     EXPECT_NE(p.timeline.results[2].filepath, lib.entries[7].path);
 }
 
+TEST(EventBuild, NextSoundBansAndPinsAcrossRebuilds) {
+    const std::vector<Library> libs{RandomLibrary(60, 21)};
+    const auto roots = RootsOf(libs);
+    Project p;
+    p.timeline.events = {MakeEvent(EventShape::Spot, 2, 1), MakeEvent(EventShape::Bloom, 6, 3)};
+    BuildEvents(p, roots, -1, -1, -1, 0, Fixed(5));
+    auto layersOf = [&](int event) {
+        std::vector<int> out;
+        for (size_t i = 0; i < p.timeline.results.size(); ++i)
+            if (p.timeline.results[i].eventIdx == event) out.push_back(static_cast<int>(i));
+        return out;
+    };
+    auto filesOf = [&](int event) {
+        std::set<std::string> files;
+        for (int i : layersOf(event)) files.insert(p.timeline.results[static_cast<size_t>(i)].filepath);
+        return files;
+    };
+
+    // "Next sound" draws a file none of the event's layers had, and keeps the old one
+    // in the layer's history; "Previous sound" brings it back.
+    const int target = layersOf(1)[1];
+    const std::set<std::string> bloomFiles = filesOf(1);
+    const Layer before = p.timeline.results[static_cast<size_t>(target)];
+    ASSERT_TRUE(ChooseNextSound(p, roots, target, Fixed(6)));
+    Layer& now = p.timeline.results[static_cast<size_t>(target)];
+    EXPECT_EQ(bloomFiles.count(now.filepath), 0u) << now.filepath;
+    EXPECT_EQ(now.eventIdx, 1);
+    EXPECT_EQ(now.track, before.track);
+    ASSERT_TRUE(HistoryCanGoBack(now));
+    ASSERT_TRUE(HistoryBack(now));
+    EXPECT_EQ(now.filepath, before.filepath);
+    ASSERT_TRUE(HistoryForward(now));
+    EXPECT_NE(now.filepath, before.filepath);
+
+    // A banned file never comes back, however often the event is built again.
+    const std::string banned = p.timeline.results[static_cast<size_t>(layersOf(0)[0])].filepath;
+    p.timeline.bannedFiles.push_back(banned);
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+        BuildEvents(p, roots, 0, -1, -1, 0, Fixed(seed));
+        EXPECT_EQ(filesOf(0).count(banned), 0u) << "seed " << seed;
+    }
+    // Rebuilt layers carry the sounds before the rebuild in their histories.
+    EXPECT_TRUE(HistoryCanGoBack(p.timeline.results[static_cast<size_t>(layersOf(0)[0])]));
+
+    // A pinned file stays through every rebuild, and "Next sound" leaves it alone.
+    const int pinnedLayer = layersOf(1)[2];
+    const Layer pinnedSound = p.timeline.results[static_cast<size_t>(pinnedLayer)];
+    p.timeline.events[1].pinnedFiles = {pinnedSound.filepath};
+    p.timeline.events[1].pinnedFileIds = {pinnedSound.fileId};
+    EXPECT_TRUE(LayerIsPinned(p.timeline.events[1], pinnedSound));
+    for (uint32_t seed = 11; seed <= 14; ++seed) {
+        BuildEvents(p, roots, 1, -1, -1, 0, Fixed(seed));
+        EXPECT_EQ(filesOf(1).count(pinnedSound.filepath), 1u) << "seed " << seed;
+    }
+    const int pinnedNow = layersOf(1)[0];
+    EXPECT_EQ(p.timeline.results[static_cast<size_t>(pinnedNow)].filepath, pinnedSound.filepath);
+    EXPECT_FALSE(CanChooseNextSound(p, pinnedNow));
+    EXPECT_FALSE(ChooseNextSound(p, roots, pinnedNow, Fixed(3)));
+    EXPECT_FALSE(ChooseNextSound(p, roots, 999, Fixed(3)));
+}
+
 TEST(EventBuild, RangeLocksAndSingleEventBuilds) {
     const std::vector<Library> libs{RandomLibrary(80, 2)};
     const auto roots = RootsOf(libs);

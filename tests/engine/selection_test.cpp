@@ -266,31 +266,43 @@ TEST(Selection, SourceOffsetFollowsTheLoudnessShape) {
 }
 
 TEST(Selection, HistoryButtonsAndSteps) {
-    LayerHistory h;
-    EXPECT_FALSE(HistoryCanGoBack(h));
-    EXPECT_FALSE(HistoryCanGoForward(h));
-    EXPECT_STREQ(HistoryBackTooltip(h), "No history");
-    EXPECT_STREQ(HistoryForwardTooltip(h), "Next sound");
     Layer layer;
+    EXPECT_FALSE(HistoryCanGoBack(layer));
+    EXPECT_FALSE(HistoryCanGoForward(layer));
+    EXPECT_STREQ(HistoryBackTooltip(layer), "No history");
+    EXPECT_STREQ(HistoryForwardTooltip(layer), "Next sound");
     layer.filepath = "/lib/one.wav";
     layer.startTime = 4.0f;
-    HistoryRecord(h, layer);
-    layer.filepath = "/lib/two.wav";
-    EXPECT_TRUE(HistoryCanGoBack(h));
-    EXPECT_STREQ(HistoryBackTooltip(h), "Previous sound");
+    Layer next = layer;
+    next.filepath = "/lib/two.wav";
+    HistoryRecord(next, layer);
+    layer = next;
+    EXPECT_TRUE(HistoryCanGoBack(layer));
+    EXPECT_STREQ(HistoryBackTooltip(layer), "Previous sound");
     layer.startTime = 5.0f;  // the layer moved since
-    ASSERT_TRUE(HistoryBack(h, layer));
+    ASSERT_TRUE(HistoryBack(layer));
     EXPECT_EQ(layer.filepath, "/lib/one.wav");
     EXPECT_EQ(layer.startTime, 5.0f);
-    EXPECT_EQ(h.cursor, 0);
-    EXPECT_FALSE(HistoryCanGoBack(h));
-    EXPECT_TRUE(HistoryCanGoForward(h));
-    EXPECT_STREQ(HistoryForwardTooltip(h), "Next sound (history)");
-    ASSERT_TRUE(HistoryForward(h, layer));
+    EXPECT_EQ(layer.history.cursor, 0);
+    EXPECT_FALSE(HistoryCanGoBack(layer));
+    EXPECT_TRUE(HistoryCanGoForward(layer));
+    EXPECT_STREQ(HistoryForwardTooltip(layer), "Next sound (history)");
+    ASSERT_TRUE(HistoryForward(layer));
     EXPECT_EQ(layer.filepath, "/lib/two.wav");
-    EXPECT_FALSE(HistoryCanGoForward(h));
-    EXPECT_STREQ(HistoryForwardTooltip(h), "Next sound");
-    EXPECT_FALSE(HistoryForward(h, layer));
+    EXPECT_FALSE(HistoryCanGoForward(layer));
+    EXPECT_STREQ(HistoryForwardTooltip(layer), "Next sound");
+    EXPECT_FALSE(HistoryForward(layer));
+    // Snapshots hold sounds, not histories of their own: nothing nests or grows.
+    for (const Layer& kept : layer.history.entries) EXPECT_TRUE(kept.history.entries.empty());
+    // A fresh choice while at the newest sound keeps it once, and the list stays bounded.
+    for (int i = 0; i < 40; ++i) {
+        Layer fresh = layer;
+        fresh.filepath = "/lib/n" + std::to_string(i) + ".wav";
+        HistoryRecord(fresh, layer);
+        layer = fresh;
+    }
+    EXPECT_EQ(static_cast<int>(layer.history.entries.size()), kLayerHistoryMax);
+    EXPECT_EQ(layer.history.entries.back().filepath, "/lib/n38.wav");
 }
 
 TEST(Selection, PlaceholderStatusTexts) {
