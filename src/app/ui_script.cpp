@@ -20,6 +20,7 @@
 #include "app/editor_state.h"
 #include "app/library_session.h"
 #include "app/timeline_view.h"
+#include "app/video_session.h"
 #include "edit/selection.h"
 #include "model/event_label.h"
 #include "model/project_lifecycle.h"
@@ -160,6 +161,7 @@ void QueueClick(float x, float y) {
 //   event INDEX time T duration D shape NAME selected 0|1 locked 0|1 muted 0|1 folder NAME|- label TEXT
 //   scan 0|1  library NAME files N enabled 0|1 weight W palette 0|1 uses 0|1
 //   scene INDEX in SECONDS out SECONDS name NAME
+//   video loaded 0|1 frame T size W H fps F duration D rect X0 Y0 X1 Y1
 // (spaces in a folder name become "_"; the label and the scene name, last, keep their spaces)
 bool DumpState(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "w");
@@ -183,6 +185,7 @@ bool DumpState(const std::string& path) {
                      folder.c_str(), EventLabel(e));
     }
     DumpLibraryState(f);
+    DumpVideoState(f);
     for (size_t i = 0; i < project.timeline.scenes.size(); ++i) {
         const Scene& scene = project.timeline.scenes[i];
         std::fprintf(f, "scene %zu in %.3f out %.3f name %s\n", i, static_cast<double>(scene.inTime),

@@ -17,6 +17,7 @@
 #include "app/timeline_view.h"
 #include "edit/selection.h"
 #include "app/ui_script.h"
+#include "app/video_session.h"
 #include "model/timeline.h"
 #include "ui/panels.h"
 
@@ -139,6 +140,7 @@ void DrawUI() {
     TickLibrarySession();
     SyncSelection(CurrentEdit());
     AdvanceTransport(dt);
+    TickVideoSession();
     DrawPanels();
     ServeTimers();
 }
