@@ -17,6 +17,7 @@
 #include "audio/block_eviction.h"
 #include "audio/group_placement.h"
 #include "audio/mixer.h"
+#include "audio/reference_audio.h"
 #include "audio/render_cache.h"
 #include "audio/render_jobs.h"
 #include "engine/event_build.h"
@@ -375,6 +376,10 @@ void ConnectAudioEngine() {
     // Refreshes (after an open, deferred ones) render from a copy made as they start.
     e.target.prepare = [] { PrepareJob(JobKind::Refresh); };
     SetMemoryBudget(e.cache, kMemoryBudget);
+    // The video's own sound plays under the mix (the video session publishes it).
+    SetReferenceAudio(e.cache, [](void*, float* left, float* right, int frames, double videoTime, int rate) {
+        MixReferenceAudio(left, right, frames, videoTime, rate);
+    }, nullptr);
     e.evictor = std::thread(EvictorLoop);
 
     ShellHooks& hooks = App().hooks;
@@ -449,6 +454,8 @@ void TickAudioEngine() {
         }
     }
     e.transportSeconds.store(editor.playhead, std::memory_order_relaxed);
+    // "Video start" moves the video's sound with its picture at once, not at the next render.
+    e.cache.mixer.videoStartTime.store(CurrentProject().videoStartTime, std::memory_order_relaxed);
 }
 
 void SyncAudioWithEdits() {

@@ -9,6 +9,7 @@
 #include "app/file_browser.h"
 #include "app/timeline_view.h"
 #include "app/trace_session.h"
+#include "app/video_session.h"
 #include "edit/selection.h"
 #include "edit/timeline_edit.h"
 #include "model/project_lifecycle.h"
@@ -103,13 +104,8 @@ void ImportVideoCommand() {
     request.mode = BrowseMode::OpenFile;
     request.filters = VideoFileFilters();
     request.folder = ProjectFolderOrDefault();
-    request.onChosen = [](const std::string& path) {
-        Project& project = CurrentProject();
-        project.videoPath = path;
-        project.modified = true;
-        if (auto& hook = CurrentLifecycleHooks().videoChanged) hook(path);
-        SetStatus("Video: " + fs::path(path).filename().string(), kStatusSeconds);
-    };
+    // The project takes the video once it has loaded (video_session).
+    request.onChosen = [](const std::string& path) { ImportVideo(path); };
     OpenFileBrowser(std::move(request));
 }
 

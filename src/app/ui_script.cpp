@@ -20,6 +20,7 @@
 #include "app/editor_state.h"
 #include "app/library_session.h"
 #include "app/timeline_view.h"
+#include "app/video_session.h"
 #include "edit/selection.h"
 #include "engine/event_build.h"
 #include "model/event_label.h"
@@ -163,6 +164,7 @@ void QueueClick(float x, float y) {
 //   scene INDEX in SECONDS out SECONDS name NAME
 //   layer INDEX event E pinned 0|1 history N cursor C file PATH|- name NAME
 //   banned PATH
+//   video loaded 0|1 frame T size W H fps F duration D rect X0 Y0 X1 Y1
 // (spaces in a folder name or a path become "_"; the label and the scene and layer
 // names, last, keep their spaces)
 bool DumpState(const std::string& path) {
@@ -187,6 +189,7 @@ bool DumpState(const std::string& path) {
                      folder.c_str(), EventLabel(e));
     }
     DumpLibraryState(f);
+    DumpVideoState(f);
     for (size_t i = 0; i < project.timeline.scenes.size(); ++i) {
         const Scene& scene = project.timeline.scenes[i];
         std::fprintf(f, "scene %zu in %.3f out %.3f name %s\n", i, static_cast<double>(scene.inTime),

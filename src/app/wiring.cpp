@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/audio_engine.h"
 #include "app/project_commands.h"
+#include "app/video_session.h"
 #include "model/project_file.h"
 #include "model/project_lifecycle.h"
 
@@ -37,6 +38,7 @@ void ConnectSubsystems() {
     hooks.projectPath = [] { return CurrentSession().projectPath; };
     hooks.deleteCrashLock = [] { ReleaseCrashLock(); };
     ConnectAudioEngine();
+    ConnectVideoSession();
 }
 
 void WritePendingThumbnail() {

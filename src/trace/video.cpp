@@ -12,6 +12,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libswresample/swresample.h>
@@ -23,9 +24,6 @@ extern "C" {
 namespace morvane {
 
 namespace {
-
-std::atomic<std::shared_ptr<const VideoRefAudio>> gReferenceAudio;
-std::atomic<float> gReferenceGain{1.0f};
 
 void Log(const char* format, const char* a, const char* b = nullptr) {
     if (b) std::printf(format, a, b);
@@ -102,33 +100,57 @@ void SeekTo(VideoDecoder& dec, double t) {
 
 constexpr size_t kPictureAlignment = 64;
 
-void SizePicture(ScaledPicture& picture, int width, int height) {
-    if (picture.width == width && picture.height == height && !picture.storage.empty()) return;
+// `width` x `height` is the picture as shown; the scaler writes it before turning.
+void SizePicture(ScaledPicture& picture, int width, int height, int rotation) {
+    if (picture.width == width && picture.height == height && picture.rotation == rotation &&
+        !picture.storage.empty())
+        return;
     picture.width = width;
     picture.height = height;
-    const size_t row = static_cast<size_t>(width) * 4;
+    picture.rotation = rotation;
+    const size_t row = static_cast<size_t>(picture.ScaledWidth()) * 4;
     picture.stride = (row + kPictureAlignment - 1) / kPictureAlignment * kPictureAlignment;
     // Room to align the start, and a whole aligned row of slack after the last row.
-    picture.storage.assign(picture.stride * (static_cast<size_t>(height) + 1) + kPictureAlignment, 0);
-    picture.packed.assign(picture.stride == row ? 0 : row * static_cast<size_t>(height), 0);
+    picture.storage.assign(picture.stride * (static_cast<size_t>(picture.ScaledHeight()) + 1) + kPictureAlignment, 0);
+    const bool repack = picture.stride != row || rotation != 0;
+    picture.packed.assign(repack ? static_cast<size_t>(width) * 4 * static_cast<size_t>(height) : 0, 0);
+}
+
+// The scaler's rows into `packed`, turned clockwise by the picture's rotation.
+void PackRows(ScaledPicture& picture) {
+    const int sw = picture.ScaledWidth(), sh = picture.ScaledHeight(), w = picture.width;
+    const uint8_t* rows = picture.Rows();
+    uint32_t* out = reinterpret_cast<uint32_t*>(picture.packed.data());
+    if (picture.rotation == 0) {
+        const size_t row = static_cast<size_t>(sw) * 4;
+        for (int y = 0; y < sh; ++y)
+            std::memcpy(picture.packed.data() + row * static_cast<size_t>(y), rows + picture.stride * static_cast<size_t>(y), row);
+        return;
+    }
+    for (int sy = 0; sy < sh; ++sy) {
+        const uint32_t* in = reinterpret_cast<const uint32_t*>(rows + picture.stride * static_cast<size_t>(sy));
+        for (int sx = 0; sx < sw; ++sx) {
+            int dx = sx, dy = sy;  // where the source pixel lands once turned
+            if (picture.rotation == 90) dx = sh - 1 - sy, dy = sx;
+            else if (picture.rotation == 180) dx = sw - 1 - sx, dy = sh - 1 - sy;
+            else dx = sy, dy = sw - 1 - sx;  // 270
+            out[static_cast<size_t>(dy) * w + dx] = in[sx];
+        }
+    }
 }
 
 // Converts `f` into `picture` (its size set by the caller) as RGBA through `scaler`,
 // which is made or remade to fit. False when the frame cannot be converted.
 bool ScaleFrame(SwsContext*& scaler, const AVFrame* f, ScaledPicture& picture) {
     if (f->width < 1 || f->height < 1 || f->format < 0 || picture.storage.empty()) return false;
-    scaler = sws_getCachedContext(scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), picture.width,
-                                  picture.height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    scaler = sws_getCachedContext(scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                                  picture.ScaledWidth(), picture.ScaledHeight(), AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
+                                  nullptr, nullptr);
     if (!scaler) return false;
     uint8_t* dst[4] = {picture.Rows(), nullptr, nullptr, nullptr};
     int dstStride[4] = {static_cast<int>(picture.stride), 0, 0, 0};
     if (sws_scale(scaler, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0) return false;
-    if (!picture.packed.empty()) {
-        const size_t row = static_cast<size_t>(picture.width) * 4;
-        for (int y = 0; y < picture.height; ++y)
-            std::memcpy(picture.packed.data() + row * static_cast<size_t>(y),
-                        picture.Rows() + picture.stride * static_cast<size_t>(y), row);
-    }
+    if (!picture.packed.empty()) PackRows(picture);
     return true;
 }
 
@@ -232,11 +254,15 @@ bool OpenFfmpeg(VideoState& state, const std::string& path) {
         Log("[Video] FFmpeg: decoder open failed (%s, %s)\n", codec->name, p);
         return false;
     }
-    const int sourceWidth = stream->codecpar->width, sourceHeight = stream->codecpar->height;
+    int sourceWidth = stream->codecpar->width, sourceHeight = stream->codecpar->height;
     if (sourceWidth < 1 || sourceHeight < 1) {
         Log("[Video] FFmpeg: bad dimensions (%s)\n", p);
         return false;
     }
+    size_t matrixSize = 0;
+    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+    state.rotation = matrix && matrixSize >= 9 * sizeof(int32_t) ? UprightRotation(reinterpret_cast<const int32_t*>(matrix)) : 0;
+    if (state.rotation % 180) std::swap(sourceWidth, sourceHeight);
     DisplaySize(sourceWidth, sourceHeight, &state.width, &state.height);
 
     AVRational rate = av_guess_frame_rate(dec.formatContext, stream, nullptr);
@@ -252,7 +278,7 @@ bool OpenFfmpeg(VideoState& state, const std::string& path) {
         return false;
     }
     state.duration = static_cast<float>(duration);
-    SizePicture(dec.picture, state.width, state.height);
+    SizePicture(dec.picture, state.width, state.height, state.rotation);
     state.currentFrameTime = -1.0f;
 
     double first = 0.0;
@@ -287,6 +313,15 @@ VideoState::~VideoState() {
     decoder.reset();
 }
 
+int UprightRotation(const int32_t* displayMatrix) {
+    // The matrix says how far the picture turns counter-clockwise to be shown; showing it
+    // upright turns it that far the other way.
+    const double angle = av_display_rotation_get(displayMatrix);
+    if (!std::isfinite(angle)) return 0;
+    const int degrees = static_cast<int>(std::lround(-angle / 90.0)) * 90;
+    return ((degrees % 360) + 360) % 360;
+}
+
 void DisplaySize(int sourceWidth, int sourceHeight, int* width, int* height) {
     *width = sourceWidth;
     *height = sourceHeight;
@@ -313,17 +348,16 @@ bool LoadVideo(VideoState& state, const std::string& path) {
         CloseVideo(state);
         return false;
     }
-    PublishReferenceAudio(ExtractReferenceAudio(path));
     return true;
 }
 
 void CloseVideo(VideoState& state) {
-    PublishReferenceAudio(nullptr);
     state.decoder.reset();
     state.loaded = false;
     state.currentFrameTime = -1.0f;
     state.duration = state.fps = 0.0f;
     state.width = state.height = 0;
+    state.rotation = 0;
 }
 
 void ShowFrameAt(VideoState& state, float timelineTime) {
@@ -421,7 +455,7 @@ int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& 
         h = std::max(1, static_cast<int>(static_cast<double>(state.height) / state.width * width));
     }
     ScaledPicture picture;
-    SizePicture(picture, w, h);
+    SizePicture(picture, w, h, state.rotation);
     SwsContext* scaler = nullptr;
     const double tolerance = Tolerance(state);
 
@@ -466,9 +500,9 @@ int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& 
     return delivered;
 }
 
-std::shared_ptr<VideoRefAudio> ExtractReferenceAudio(const std::string& path, int64_t capSamples) {
+std::shared_ptr<VideoRefAudio> ExtractReferenceAudio(const std::string& path, int64_t capSamples,
+                                                     const std::atomic<bool>* cancel) {
     QuietLibraries();
-    PublishReferenceAudio(nullptr);
     AVFormatContext* fc = nullptr;
     AVCodecContext* cc = nullptr;
     SwrContext* swr = nullptr;
@@ -523,6 +557,7 @@ std::shared_ptr<VideoRefAudio> ExtractReferenceAudio(const std::string& path, in
     {
         bool inputEnded = false;
         while (!capped) {
+            if (cancel && cancel->load(std::memory_order_relaxed)) goto done;
             int r = avcodec_receive_frame(cc, frame);
             if (r == 0) {
                 ++framesDecoded;
@@ -557,32 +592,6 @@ done:
     av_frame_free(&frame);
     av_packet_free(&packet);
     return result;
-}
-
-std::shared_ptr<const VideoRefAudio> CurrentReferenceAudio() { return gReferenceAudio.load(); }
-
-void PublishReferenceAudio(std::shared_ptr<const VideoRefAudio> audio) { gReferenceAudio.store(std::move(audio)); }
-
-void SetReferenceGain(float gain) { gReferenceGain.store(gain); }
-float ReferenceGain() { return gReferenceGain.load(); }
-
-void MixReferenceAudio(float* left, float* right, int frames, double videoTime, int outputRate) {
-    std::shared_ptr<const VideoRefAudio> audio = gReferenceAudio.load();
-    const float gain = gReferenceGain.load();
-    if (!audio || audio->frameCount < 2 || outputRate < 1 || !(gain > 0.0001f) || !left || !right) return;
-    const int16_t* s = audio->samples.data();
-    const double increment = 48000.0 / outputRate;
-    double p = videoTime * 48000.0;
-    const float scale = gain / 32768.0f;
-    for (int i = 0; i < frames; ++i, p += increment) {
-        if (p < 0) continue;
-        const int64_t k = static_cast<int64_t>(p);
-        if (k + 1 >= audio->frameCount) break;
-        const float frac = static_cast<float>(p - k);
-        const float l0 = s[2 * k], l1 = s[2 * k + 2], r0 = s[2 * k + 1], r1 = s[2 * k + 3];
-        left[i] += (l0 + (l1 - l0) * frac) * scale;
-        right[i] += (r0 + (r1 - r0) * frac) * scale;
-    }
 }
 
 }  // namespace morvane

@@ -1,11 +1,19 @@
 #pragma once
 // The one reference video: loading through FFmpeg, the frame under the playhead while
 // scrubbing and playing, the frame sampler of the picture analysis, and the video's own
-// sound extracted once as 48 kHz stereo for playback to mix under the designed sound.
+// sound extracted as 48 kHz stereo for playback to mix under the designed sound (the
+// audio subsystem holds and mixes it; see audio/reference_audio.h).
 //
 // The core never touches a GPU. Decoded frames go to a frame sink that the desktop app
-// supplies (it uploads them into its texture); without a sink the frame still lands in
-// the decoder's RGBA buffer, which is all a headless caller needs.
+// supplies (it copies them for its texture); without a sink the frame still lands in
+// the decoder's RGBA buffer, which is all a headless caller needs. Phone footage that
+// carries a rotation is turned upright here, so the window and the analysis both see
+// the picture as it was filmed.
+//
+// Threads: one thread scrubs and ticks a VideoState (the app's video worker, or the
+// caller's thread); the analysis thread may sample frames at the same time, both meeting
+// at the decoder's lock. ExtractReferenceAudio runs on any thread.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,12 +37,15 @@ using FrameSink = std::function<void(int width, int height, const uint8_t* rgba)
 // blocks of pixels, up to 32 bytes past the end of a row whose width is not a multiple
 // of 16, and is fastest on aligned rows: its rows lie `stride` bytes apart (a multiple
 // of 64) from an aligned start, with room after the last one. Readers are handed
-// Pixels(): rows width x 4 bytes apart, as every frame consumer expects.
+// Pixels(): rows width x 4 bytes apart, upright, as every frame consumer expects.
 struct ScaledPicture {
-    int width = 0, height = 0;
+    int width = 0, height = 0;  // as shown: after turning
+    int rotation = 0;           // clockwise degrees (0, 90, 180, 270) the scaled rows are turned by
     size_t stride = 0;
     std::vector<uint8_t> storage;  // the scaler's rows, from the first 64-byte boundary in it
-    std::vector<uint8_t> packed;   // the rows without their padding, when they have any
+    std::vector<uint8_t> packed;   // the rows without their padding and turned, when either is needed
+    int ScaledWidth() const { return rotation % 180 ? height : width; }
+    int ScaledHeight() const { return rotation % 180 ? width : height; }
     uint8_t* Rows() { return storage.data() + RowsOffset(); }
     const uint8_t* Pixels() const { return packed.empty() ? storage.data() + RowsOffset() : packed.data(); }
     size_t RowsOffset() const;
@@ -92,14 +103,15 @@ struct VideoState {
     bool loaded = false;
     float duration = 0.0f;       // seconds
     float fps = 0.0f;
-    int width = 0, height = 0;   // display size, after the size limit
+    int width = 0, height = 0;   // display size, upright, after the size limit
+    int rotation = 0;            // clockwise degrees the decoded picture is turned to stand upright
     float startTime = 0.0f;      // where video time 0 lies on the timeline
     float currentFrameTime = -1.0f;  // video time of the frame last handed to the sink; -1 none
     FrameSink frameSink;         // set by the app before loading; may stay empty
     std::unique_ptr<VideoDecoder> decoder;
 };
 
-// The video's own sound, 48 kHz interleaved stereo.
+// The video's own sound, 48 kHz interleaved stereo, as extraction makes it.
 struct VideoRefAudio {
     std::vector<int16_t> samples;
     int32_t sampleRate = 48000;
@@ -112,8 +124,13 @@ constexpr int64_t kReferenceAudioCapSamples = 345600000;  // 60 minutes of stere
 // longer side is 1280; each side is truncated.
 void DisplaySize(int sourceWidth, int sourceHeight, int* width, int* height);
 
+// Clockwise degrees (0, 90, 180 or 270) a picture with this display matrix (FFmpeg's
+// nine 16.16 fixed-point values) is turned to stand upright; 0 for none.
+int UprightRotation(const int32_t* displayMatrix);
+
 // Both replace the decoder: a picture read sampling this video on another thread must be
-// cancelled and joined first. A path where something other than a regular file is (a
+// cancelled and joined first. Loading does not extract the sound (a long film takes a
+// while): the caller runs ExtractReferenceAudio where it suits it. A path where something other than a regular file is (a
 // named pipe would block the open for ever) is refused with one "[Video] cannot read"
 // line; a missing file fails as a container that cannot be opened.
 bool LoadVideo(VideoState& state, const std::string& path);
@@ -133,14 +150,11 @@ using SampleProgressFn = std::function<float(float fraction)>;
 int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& onFrame,
                  const SampleProgressFn& onProgress);
 
-// Reference audio. Extraction runs inside LoadVideo; it is exposed for a smaller cap in tests.
+// The video's sound track as 48 kHz stereo; null when it has none that decodes, or when
+// `cancel` was raised meanwhile (checked between packets). Capped at `capSamples`.
 std::shared_ptr<VideoRefAudio> ExtractReferenceAudio(const std::string& path,
-                                                     int64_t capSamples = kReferenceAudioCapSamples);
-std::shared_ptr<const VideoRefAudio> CurrentReferenceAudio();
-void PublishReferenceAudio(std::shared_ptr<const VideoRefAudio> audio);
-void MixReferenceAudio(float* left, float* right, int frames, double videoTime, int outputRate);
-void SetReferenceGain(float gain);
-float ReferenceGain();
+                                                     int64_t capSamples = kReferenceAudioCapSamples,
+                                                     const std::atomic<bool>* cancel = nullptr);
 
 // Monotonic seconds (steady clock).
 double MonotonicSeconds();

@@ -18,6 +18,7 @@
 #include "app/trace_session.h"
 #include "edit/selection.h"
 #include "app/ui_script.h"
+#include "app/video_session.h"
 #include "model/timeline.h"
 #include "ui/panels.h"
 
@@ -142,6 +143,7 @@ void DrawUI() {
     TickTraceSession();
     SyncSelection(CurrentEdit());
     AdvanceTransport(dt);
+    TickVideoSession();
     DrawPanels();
     ServeTimers();
 }

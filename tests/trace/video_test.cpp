@@ -1,6 +1,7 @@
 // Loading, scrubbing, playback, the frame sampler and the reference audio, on real files.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -68,7 +69,6 @@ TEST(Video, LoadsH264AndMpeg4WithTheirMeasuresAndShowsTheFirstFrame) {
     EXPECT_EQ(shown.pixels.size(), 320u * 180 * 4);
     EXPECT_NEAR(shown.MeanRed(), 0x20, 8);
     // A video without sound loads normally and leaves no reference audio.
-    EXPECT_EQ(CurrentReferenceAudio(), nullptr);
     EXPECT_NEAR(TickVideo(state), 2.5f, 0.001f);
 
     log = LoadQuietly(state, mkv, &ok);
@@ -287,12 +287,10 @@ TEST(Video, SampledFramesMatchScrubbedFramesOnAMovingPicture) {
 TEST(Video, ReferenceAudioIsThe48kStereoSoundOfTheFile) {
     const std::string sine = test::SineVideo();
     ASSERT_FALSE(sine.empty());
-    VideoState state;
-    bool ok = false;
-    const std::string log = LoadQuietly(state, sine, &ok);
-    ASSERT_TRUE(ok);
+    testing::internal::CaptureStdout();
+    std::shared_ptr<const VideoRefAudio> audio = ExtractReferenceAudio(sine);
+    const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_NE(log.find("[Video] reference audio: 2.0s stereo 48kHz (" + sine + ")\n"), std::string::npos) << log;
-    std::shared_ptr<const VideoRefAudio> audio = CurrentReferenceAudio();
     ASSERT_NE(audio, nullptr);
     EXPECT_EQ(audio->sampleRate, 48000);
     EXPECT_EQ(audio->frameCount * 2, static_cast<int64_t>(audio->samples.size()));
@@ -305,26 +303,6 @@ TEST(Video, ReferenceAudioIsThe48kStereoSoundOfTheFile) {
     EXPECT_NEAR(crossings, 1000, 5);
     EXPECT_EQ(audio->samples[48000 * 2], audio->samples[48000 * 2 + 1]);  // mono source on both sides
 
-    // Mixing at another output rate keeps the pitch; gain scales it; nothing past the end.
-    SetReferenceGain(0.5f);
-    std::vector<float> left(44100, 0.0f), right(44100, 0.0f);
-    MixReferenceAudio(left.data(), right.data(), 44100, 0.5, 44100);
-    int mixed = 0;
-    float peak = 0;
-    for (int i = 0; i + 1 < 44100; ++i) {
-        if (left[i] < 0 && left[i + 1] >= 0) ++mixed;
-        peak = std::max(peak, std::fabs(right[i]));
-    }
-    EXPECT_NEAR(mixed, 1000, 5);
-    EXPECT_GT(peak, 0.03f);  // a sine of amplitude 1/8, spread over two channels, at gain 0.5
-    EXPECT_LT(peak, 0.07f);
-    std::vector<float> silent(4800, 0.0f), silentR(4800, 0.0f);
-    MixReferenceAudio(silent.data(), silentR.data(), 4800, 10.0, 48000);
-    SetReferenceGain(0.0f);
-    MixReferenceAudio(silent.data(), silentR.data(), 4800, 0.5, 48000);
-    for (float v : silent) ASSERT_EQ(v, 0.0f);
-    SetReferenceGain(1.0f);
-
     // The cap cuts at exactly the limit and says so.
     testing::internal::CaptureStdout();
     std::shared_ptr<VideoRefAudio> capped = ExtractReferenceAudio(sine, 9600);
@@ -334,14 +312,56 @@ TEST(Video, ReferenceAudioIsThe48kStereoSoundOfTheFile) {
     EXPECT_EQ(capped->frameCount, 4800);
     EXPECT_NE(capLog.find("[Video] reference audio capped at 60 min (" + sine + ")\n"), std::string::npos);
 
-    // Closing empties the slot, and playback then adds nothing.
-    LoadQuietly(state, sine, &ok);
-    ASSERT_NE(CurrentReferenceAudio(), nullptr);
-    CloseVideo(state);
-    EXPECT_EQ(CurrentReferenceAudio(), nullptr);
-    std::vector<float> l(480, 0.0f), r(480, 0.0f);
-    MixReferenceAudio(l.data(), r.data(), 480, 0.5, 48000);
-    EXPECT_EQ(l[100], 0.0f);
+    // A cancelled extraction gives nothing, and a video without sound has none.
+    std::atomic<bool> cancel{true};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ExtractReferenceAudio(sine, kReferenceAudioCapSamples, &cancel), nullptr);
+    EXPECT_EQ(ExtractReferenceAudio(test::FlashVideo()), nullptr);
+    testing::internal::GetCapturedStdout();
+}
+
+// A picture filmed upright on a phone is stored sideways with a rotation; it is shown
+// and read upright: a white top half stays on top whichever way the file stores it.
+TEST(Video, RotatedPhoneFootageIsShownAndSampledUpright) {
+    const std::string upright = "-f lavfi -i \"color=c=black:s=360x640:r=25:d=0.4,drawbox=x=0:y=0:w=iw:h=ih/2:color=white:t=fill\" ";
+    // Stored turned a quarter clockwise (top half now on the right), with the display
+    // matrix a phone writes to turn it back (as ffmpeg itself shows the file).
+    const std::string stored = MakeMedia("stored.mp4", "-f lavfi -i \"color=c=black:s=360x640:r=25:d=0.4,"
+                                         "drawbox=x=0:y=0:w=iw:h=ih/2:color=white:t=fill,transpose=clock\" "
+                                         "-c:v libx264 -pix_fmt yuv420p");
+    const std::string sideways = MakeMedia("sideways.mp4", "-i '" + stored + "' -c copy -metadata:s:v:0 rotate=90");
+    const std::string plain = MakeMedia("portrait.mp4", upright + "-c:v libx264 -pix_fmt yuv420p");
+    ASSERT_FALSE(sideways.empty());
+    ASSERT_FALSE(plain.empty());
+    for (const std::string& path : {sideways, plain}) {
+        VideoState state;
+        KeptFrame kept;
+        state.frameSink = kept.Sink();
+        bool ok = false;
+        LoadQuietly(state, path, &ok);
+        ASSERT_TRUE(ok) << path;
+        EXPECT_EQ(state.width, 360) << path;
+        EXPECT_EQ(state.height, 640) << path;
+        ASSERT_EQ(kept.width, 360);
+        ASSERT_EQ(kept.height, 640);
+        auto lumaAt = [](const uint8_t* rgba, int w, int x, int y) { return rgba[(static_cast<size_t>(y) * w + x) * 4 + 1]; };
+        EXPECT_GT(lumaAt(kept.pixels.data(), 360, 180, 100), 200) << path;  // top: white
+        EXPECT_LT(lumaAt(kept.pixels.data(), 360, 180, 540), 50) << path;   // bottom: black
+        int sampled = 0;
+        SampleFrames(state, 10.0f, 90, [&](int, float, const uint8_t* rgba, int w, int h) {
+            ++sampled;
+            EXPECT_EQ(w, 90);
+            EXPECT_EQ(h, 160);
+            EXPECT_GT(lumaAt(rgba, w, 45, 20), 200) << path;
+            EXPECT_LT(lumaAt(rgba, w, 45, 140), 50) << path;
+        }, nullptr);
+        EXPECT_GT(sampled, 0);
+    }
+    // The display matrix is read as the player reads it.
+    int32_t quarter[9] = {0, 65536, 0, -65536, 0, 0, 0, 0, 1 << 30};  // turn 90 degrees clockwise to show
+    EXPECT_EQ(UprightRotation(quarter), 90);
+    int32_t none[9] = {65536, 0, 0, 0, 65536, 0, 0, 0, 1 << 30};
+    EXPECT_EQ(UprightRotation(none), 0);
 }
 
 TEST(Video, BadFilesGiveTheirLineAndLeaveTheVideoClosed) {
@@ -385,7 +405,6 @@ TEST(Video, BadFilesGiveTheirLineAndLeaveTheVideoClosed) {
         EXPECT_FALSE(state.loaded);
         EXPECT_EQ(state.decoder, nullptr);
         EXPECT_EQ(state.width, 0);
-        EXPECT_EQ(CurrentReferenceAudio(), nullptr);
         EXPECT_EQ(log, std::string(c.line) + c.path + ")\n") << c.path;
         // Everything on a closed video is a quiet no-op.
         ShowFrameAt(state, 1.0f);
