@@ -302,6 +302,7 @@ void TickAudioEngine() {
         }
     }
     e.transportSeconds.store(editor.playhead, std::memory_order_relaxed);
+    WriteAudioDiagnostics(e.cache, SteadyNanoseconds());
 }
 
 void SyncAudioWithEdits() {
@@ -372,6 +373,7 @@ bool AudioPlayheadSeconds(float* seconds) {
 bool AudioSettled() {
     const AudioEngine& e = Engine();
     if (JobBusy() || Slot().deferredRebuild.load(std::memory_order_acquire) || e.integrityCheckPending) return false;
+    if (e.output.IsOpen() && !e.output.Flowing()) return false;  // Space now would wait for the server
     return CurrentProject().timeline.results.empty() || e.cache.ready.load(std::memory_order_acquire);
 }
 

@@ -36,7 +36,9 @@ void StopAudioPlayback();
 // playhead is not driven by the audio (nothing rendered, no device).
 bool AudioPlayheadSeconds(float* seconds);
 
-// No render job is running or waiting, and what is built is ready to play.
+// No render job is running or waiting, what is built is ready to play, and the
+// output (when one is open) takes buffers at the device's pace, so play is heard
+// as soon as it starts.
 bool AudioSettled();
 
 // The render job, for the progress card and the status line.
