@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "audio/audio_output.h"
 #include "audio/monitor_layout.h"
@@ -266,11 +267,22 @@ void RampDry(MixerState& m, float* const* buffers, int count, int frames, bool p
     m.outputLevelShown.store(level, std::memory_order_relaxed);
 }
 
-bool TryLockCache(RenderCache& cache) {
-    for (int attempt = 0; attempt < kLockAttempts; ++attempt)
-        if (cache.mutex.try_lock()) return true;
-    return false;
-}
+// The cache lock for one buffer: the caller's when it holds it (an offline mix),
+// else tried without waiting. Nothing is allocated: the guard lives in place.
+struct BufferLock {
+    std::optional<CacheGuard> tried;
+    bool held = false;
+    void Take(RenderCache& cache, const CacheGuard* callerHolds) {
+        held = callerHolds != nullptr;
+        if (held) return;
+        tried.emplace(cache, kLockAttempts);
+        held = tried->Held();
+    }
+    void Release() {
+        tried.reset();
+        held = false;
+    }
+};
 
 void AdvancePosition(MixerState& m, int64_t from, int frames) {
     // A seek from the user-interface thread during this buffer wins.
@@ -372,21 +384,21 @@ void CallReference(RenderCache& cache, float* left, float* right, int frames, in
     m.referenceAudio(m.referenceAudioUser, left, right, frames, seconds, cache.sampleRate);
 }
 
-// One stereo buffer of at most kMixFrames frames.
-void MixStereoChunk(RenderCache& cache, float* left, float* right, int n) {
+// One stereo buffer of at most kMixFrames frames. `held` is the caller's guard for
+// an offline mix, which leaves out the preview, the video's sound and the
+// alternative renderer; null on the audio thread.
+void MixStereoChunk(RenderCache& cache, float* left, float* right, int n, const CacheGuard* held) {
     MixerState& m = cache.mixer;
     std::fill(left, left + n, 0.0f);
     std::fill(right, right + n, 0.0f);
     const int rate = cache.sampleRate;
     if (rate < 1) return;
-    if (m.useAlternativeRenderer.load(std::memory_order_relaxed)) {
-        if (cache.mutex.try_lock()) {
-            if (m.alternativeRenderer) m.alternativeRenderer(m.alternativeRendererUser, left, right, n);
-            cache.mutex.unlock();
-        }
+    if (!held && m.useAlternativeRenderer.load(std::memory_order_relaxed)) {
+        const CacheGuard tried(cache, 1);
+        if (tried.Held() && m.alternativeRenderer) m.alternativeRenderer(m.alternativeRendererUser, left, right, n);
         return;
     }
-    MixPreview(cache, left, right, n, rate);
+    if (!held) MixPreview(cache, left, right, n, rate);
 
     const bool playing = m.playing.load(std::memory_order_acquire);
     const int64_t position = m.playPosition.load(std::memory_order_acquire);
@@ -397,7 +409,9 @@ void MixStereoChunk(RenderCache& cache, float* left, float* right, int n) {
         std::fill(m.mixLeft.begin(), m.mixLeft.begin() + n, 0.0f);
         std::fill(m.mixRight.begin(), m.mixRight.begin() + n, 0.0f);
         m.buffersMixed.fetch_add(1, std::memory_order_relaxed);
-        if (!TryLockCache(cache)) {
+        BufferLock lock;
+        lock.Take(cache, held);
+        if (!lock.held) {
             m.dropouts.fetch_add(1, std::memory_order_relaxed);
         } else {
             if (m.clearHistories.exchange(false, std::memory_order_acq_rel)) ClearHistories(cache);
@@ -413,8 +427,8 @@ void MixStereoChunk(RenderCache& cache, float* left, float* right, int n) {
             }
             UpdateMeters(m, left, right, n);
             // The video's sound comes last, after the limiter and the meters.
-            CallReference(cache, left, right, n, position);
-            cache.mutex.unlock();
+            if (!held) CallReference(cache, left, right, n, position);
+            lock.Release();
             if (playing) AdvancePosition(m, position, n);
             return;
         }
@@ -433,7 +447,7 @@ void MixStereoChunk(RenderCache& cache, float* left, float* right, int n) {
 }
 
 // One spatial buffer: field -> speakers (or ears) on the routed channels.
-void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int outOffset) {
+void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int outOffset, const CacheGuard* held) {
     MixerState& m = cache.mixer;
     const int rate = cache.sampleRate;
     float* stereoL = m.stereoLeft.data();
@@ -441,7 +455,7 @@ void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int ou
     std::fill(stereoL, stereoL + n, 0.0f);
     std::fill(stereoR, stereoR + n, 0.0f);
     if (rate < 1) return;
-    MixPreview(cache, stereoL, stereoR, n, rate);
+    if (!held) MixPreview(cache, stereoL, stereoR, n, rate);
 
     const bool binaural = m.monitorBinaural.load(std::memory_order_relaxed);
     const int layout = std::clamp(m.monitorLayout.load(std::memory_order_relaxed), 0, kMonitorLayoutCount - 1);
@@ -453,12 +467,14 @@ void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int ou
     const bool playing = m.playing.load(std::memory_order_acquire);
     const int64_t position = m.playPosition.load(std::memory_order_acquire);
     const bool rampActive = m.outputLevel > kSilentLevel;
+    BufferLock lock;
     bool locked = false;
     if (playing || rampActive || m.tailLevel > kSilentLevel) {
         for (std::vector<float>* b : {&m.sendLeft, &m.sendRight, &m.fieldW, &m.fieldY, &m.fieldZ, &m.fieldX})
             std::fill(b->begin(), b->begin() + n, 0.0f);
         m.buffersMixed.fetch_add(1, std::memory_order_relaxed);
-        if (!TryLockCache(cache)) {
+        lock.Take(cache, held);
+        if (!lock.held) {
             m.dropouts.fetch_add(1, std::memory_order_relaxed);
         } else {
             locked = true;
@@ -491,9 +507,9 @@ void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int ou
         for (int i = 0; i < n; ++i) spk[s * kMixFrames + i] = SoftLimit(spk[s * kMixFrames + i]);
     if (locked) {
         UpdateMeters(m, spk, spk + kMixFrames, n);
-        CallReference(cache, spk, spk + kMixFrames, n, position);
-        cache.mutex.unlock();
+        if (!held) CallReference(cache, spk, spk + kMixFrames, n, position);
     }
+    lock.Release();
     if (playing) AdvancePosition(m, position, n);
 
     // Speakers to device channels through the routing.
@@ -502,6 +518,42 @@ void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int ou
         if (channel < 0 || channel >= channels) continue;  // the device lacks this output
         const float* src = spk + s * kMixFrames;
         for (int i = 0; i < n; ++i) out[static_cast<size_t>(outOffset + i) * channels + channel] += src[i];
+    }
+}
+
+void MixStereoBuffers(RenderCache& cache, float* left, float* right, int frames, const CacheGuard* held) {
+    for (int done = 0; done < frames;) {
+        const int n = std::min(kMixFrames, frames - done);
+        MixStereoChunk(cache, left + done, right + done, n, held);
+        done += n;
+    }
+}
+
+void MixMultichannelBuffers(RenderCache& cache, float* interleaved, int frames, int channels, const CacheGuard* held) {
+    if (frames <= 0 || channels <= 0) return;
+    std::fill(interleaved, interleaved + static_cast<size_t>(frames) * channels, 0.0f);
+    MixerState& m = cache.mixer;
+    if (SpatialMonitoringActive(cache)) {
+        for (int done = 0; done < frames;) {
+            const int n = std::min(kMixFrames, frames - done);
+            MixSpatialChunk(cache, interleaved, n, channels, done, held);
+            done += n;
+        }
+        return;
+    }
+    // Plain stereo on the two routed channels; frames past the mixer's buffer stay
+    // silent rather than be rendered into memory the callback would have to find.
+    const int n = std::min(frames, kMixFrames);
+    MixStereoChunk(cache, m.stereoLeft.data(), m.stereoRight.data(), n, held);
+    MonitorRouting routing;
+    routing.speakerCount = 2;
+    routing.channelOfSpeaker[0] = m.channelOfSpeaker[0].load(std::memory_order_relaxed);
+    routing.channelOfSpeaker[1] = m.channelOfSpeaker[1].load(std::memory_order_relaxed);
+    int left = 0, right = 1;
+    StereoOutputChannels(m.routingSet.load(std::memory_order_relaxed) ? &routing : nullptr, channels, &left, &right);
+    for (int i = 0; i < n; ++i) {
+        interleaved[static_cast<size_t>(i) * channels + left] += m.stereoLeft[i];
+        interleaved[static_cast<size_t>(i) * channels + right] += m.stereoRight[i];
     }
 }
 
@@ -563,39 +615,19 @@ float ShapeGain(const RenderBlock& b, float position, bool deconfliction) {
 }
 
 void MixStereo(RenderCache& cache, float* left, float* right, int frames) {
-    for (int done = 0; done < frames;) {
-        const int n = std::min(kMixFrames, frames - done);
-        MixStereoChunk(cache, left + done, right + done, n);
-        done += n;
-    }
+    MixStereoBuffers(cache, left, right, frames, nullptr);
 }
 
 void MixMultichannel(RenderCache& cache, float* interleaved, int frames, int channels) {
-    if (frames <= 0 || channels <= 0) return;
-    std::fill(interleaved, interleaved + static_cast<size_t>(frames) * channels, 0.0f);
-    MixerState& m = cache.mixer;
-    if (SpatialMonitoringActive(cache)) {
-        for (int done = 0; done < frames;) {
-            const int n = std::min(kMixFrames, frames - done);
-            MixSpatialChunk(cache, interleaved, n, channels, done);
-            done += n;
-        }
-        return;
-    }
-    // Plain stereo on the two routed channels; frames past the mixer's buffer stay
-    // silent rather than be rendered into memory the callback would have to find.
-    const int n = std::min(frames, kMixFrames);
-    MixStereoChunk(cache, m.stereoLeft.data(), m.stereoRight.data(), n);
-    MonitorRouting routing;
-    routing.speakerCount = 2;
-    routing.channelOfSpeaker[0] = m.channelOfSpeaker[0].load(std::memory_order_relaxed);
-    routing.channelOfSpeaker[1] = m.channelOfSpeaker[1].load(std::memory_order_relaxed);
-    int left = 0, right = 1;
-    StereoOutputChannels(m.routingSet.load(std::memory_order_relaxed) ? &routing : nullptr, channels, &left, &right);
-    for (int i = 0; i < n; ++i) {
-        interleaved[static_cast<size_t>(i) * channels + left] += m.stereoLeft[i];
-        interleaved[static_cast<size_t>(i) * channels + right] += m.stereoRight[i];
-    }
+    MixMultichannelBuffers(cache, interleaved, frames, channels, nullptr);
+}
+
+void MixStereoOffline(CacheGuard& held, float* left, float* right, int frames) {
+    MixStereoBuffers(held.Cache(), left, right, frames, &held);
+}
+
+void MixMultichannelOffline(CacheGuard& held, float* interleaved, int frames, int channels) {
+    MixMultichannelBuffers(held.Cache(), interleaved, frames, channels, &held);
 }
 
 bool OpenCacheOutput(AudioOutput& output, RenderCache& cache, int projectRate, int wantedChannels) {
@@ -652,13 +684,13 @@ void SetMonitoring(RenderCache& cache, const Preferences& prefs) {
 }
 
 void SetReferenceAudio(RenderCache& cache, ReferenceAudioFn fn, void* user) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    const CacheGuard guard(cache);  // the audio thread reads the pair under the lock
     cache.mixer.referenceAudio = fn;
     cache.mixer.referenceAudioUser = user;
 }
 
 void SetAlternativeRenderer(RenderCache& cache, AlternativeRendererFn fn, void* user) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    const CacheGuard guard(cache);  // the audio thread reads the pair under the lock
     cache.mixer.alternativeRenderer = fn;
     cache.mixer.alternativeRendererUser = user;
 }

@@ -3,11 +3,15 @@
 // (`RenderCache`), the playback mixer's state that lives with it, and the
 // process-wide cache of decoded source segments.
 //
-// Threads: the render worker adds, removes and re-points blocks under the cache's
-// recursive mutex; the audio callback only ever tries that mutex and treats a
-// failed try as a dropout, so a rebuild can never stall playback and playback can
-// never read a block that is being removed. Everything the audio thread writes to
-// is allocated when the cache is made.
+// Threads: the block list (and what is kept in step with it) is touched only while
+// a CacheGuard holds the cache's lock. The lock is the cache's own: nothing else
+// names it, and it is never taken twice on one thread. A job renders aside and takes
+// the lock once to put its blocks in; an export takes it once for its snapshot; no
+// one holds it while rendering, decoding or reading and writing files. The audio
+// callback only ever tries it and treats a failed try as a dropout of one buffer, so
+// a rebuild can never stall playback and playback can never read a block that is
+// being removed. Everything the audio thread writes to is allocated when the cache
+// is made.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -192,7 +196,8 @@ struct MixerState {
 struct BlockSpill;  // block_eviction.h
 
 struct RenderCache {
-    std::recursive_mutex mutex;
+    // Guarded by the cache's lock (CacheGuard): the blocks, both per-block lists,
+    // the serial counter, the timeline extent and the spill file.
     std::vector<RenderBlock> blocks;
     // Two per-block lists kept in step with `blocks`: the serial number the block
     // got when it was added (survives compaction, so a block can be told apart
@@ -211,6 +216,30 @@ struct RenderCache {
     std::shared_ptr<BlockSpill> spill;  // made on the first eviction
 
     MixerState mixer;
+
+private:
+    friend class CacheGuard;
+    std::mutex lock_;
+};
+
+// Holds the cache's lock while it lives: one per job step or snapshot, never
+// nested. Functions below that take a CacheGuard work under the caller's lock; the
+// ones that take the cache take the lock themselves, once.
+class CacheGuard {
+public:
+    // Waits for the lock (render worker, interface thread, export).
+    explicit CacheGuard(RenderCache& cache) : cache_(cache), lock_(cache.lock_) {}
+    // Never waits (the audio thread): tries at most `attempts` times; see Held().
+    CacheGuard(RenderCache& cache, int attempts);
+    CacheGuard(const CacheGuard&) = delete;
+    CacheGuard& operator=(const CacheGuard&) = delete;
+
+    bool Held() const { return lock_.owns_lock(); }
+    RenderCache& Cache() const { return cache_; }
+
+private:
+    RenderCache& cache_;
+    std::unique_lock<std::mutex> lock_;
 };
 
 inline constexpr uint32_t kBlockFlagEvicted = 1u;  // samples released, to be restored
@@ -218,29 +247,39 @@ inline constexpr uint32_t kBlockFlagEvicted = 1u;  // samples released, to be re
 // Empties the cache for a new sample rate, keeping room for `reserveBlocks`.
 void ResetCache(RenderCache& cache, int sampleRate, size_t reserveBlocks);
 
-// Adds a block (and its parallel entries) under the mutex. Returns its index.
+// Puts `blocks` in place of every block, in one step under one lock, so playback
+// goes from the old set to the new one between two buffers. The old blocks (and
+// their audio, unless playback still shares it) are freed after the lock is
+// released. Returns the number of blocks.
+int ReplaceBlocks(RenderCache& cache, int sampleRate, std::vector<RenderBlock> blocks);
+
+// Adds a block (and its parallel entries). Returns its index.
+int AppendBlock(CacheGuard& held, RenderBlock block);
 int AppendBlock(RenderCache& cache, RenderBlock block);
 
 // Removes every block of `eventIndex` in one in-place pass, keeping the order of
 // the others and both parallel lists in step. Returns how many were removed.
-int RemoveEventBlocks(RenderCache& cache, int eventIndex);
+int RemoveEventBlocks(CacheGuard& held, int eventIndex);
 
 // Per-event normalisation: with `resetGains` every block first goes back to its
 // base gain; then the blocks of each event are scaled so that the sum of their
 // squared gains (unmuted blocks) does not exceed 1; peaks and the timeline extent
 // are refreshed. Without `resetGains` the generation advances and ready is set.
+void FinalizeCache(CacheGuard& held, bool resetGains);
 void FinalizeCache(RenderCache& cache, bool resetGains);
 
 // True when every block points at a layer carrying its identity and an existing
 // event, and every layer that can be rendered (it has a file or is a sketch) has
 // a block. Otherwise writes the "[Cache]" line to
 // stderr, sets `deferredRebuild` and returns false.
+bool CheckCacheIntegrity(CacheGuard& held, const std::vector<Layer>& results, int eventCount,
+                         std::atomic<bool>& deferredRebuild);
 bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, int eventCount,
                          std::atomic<bool>& deferredRebuild);
 
 // Points each block at the current index of the layer with its identity (the
 // build's passes may reorder the results). Blocks whose layer is gone keep theirs.
-void RepointBlocks(RenderCache& cache, const std::vector<Layer>& results);
+void RepointBlocks(CacheGuard& held, const std::vector<Layer>& results);
 
 // Carries edits that need no new audio into the blocks: a layer's start (its event
 // was moved) and muting (the layer's or its event's). Blocks whose layer is not the

@@ -73,7 +73,7 @@ void ConfigureExportLayout(RenderCache& cache, int layout) {
         default: monitoring.monitorLayout = kMonitorStereo; break;
     }
     SetMonitoring(cache, monitoring);
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    const CacheGuard guard(cache);
     cache.mixer.decoders[kMonitor51] = MakeSpeakerDecoder(kMonitor51);
     cache.mixer.decoders[kMonitor714] = layout == kExportAmbiX ? AmbiXPassThrough() : MakeSpeakerDecoder(kMonitor714);
 }

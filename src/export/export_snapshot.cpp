@@ -34,7 +34,7 @@ std::shared_ptr<ExportSnapshot> TakeExportSnapshot(const Project& project, Rende
     snapshot->project.reverb = project.reverb;
     std::shared_ptr<BlockSpill> spill;
     {
-        std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+        const CacheGuard guard(cache);
         snapshot->blocks = cache.blocks;
         snapshot->sampleRate = cache.sampleRate.load();
         snapshot->deconfliction = cache.mixer.deconfliction.load();

@@ -72,7 +72,10 @@ TEST(Eviction, FarBlocksLeaveMemoryAndComeBackBeforeTheySound) {
     EXPECT_LE(ResidentAudioBytes(cache), 10 * blockBytes + 8 * blockBytes);
 
     // Blocks removed and re-added keep their lists in step with their spill state.
-    RemoveEventBlocks(cache, 3);
+    {
+        CacheGuard held(cache);
+        RemoveEventBlocks(held, 3);
+    }
     EXPECT_EQ(cache.blocks.size(), cache.blockFlags.size());
     for (size_t i = 0; i < cache.blocks.size(); ++i)
         EXPECT_EQ(cache.blockFlags[i] == kBlockFlagEvicted, !cache.blocks[i].audio) << i;

@@ -221,7 +221,7 @@ TEST(Mixer, BusyCacheCountsADropoutAndNeverWaits) {
     StartPlayback(cache, 1.0);
     std::vector<float> l(512), r(512);
     {
-        std::unique_lock<std::recursive_mutex> rebuild(cache.mutex);  // a rebuild replacing blocks
+        CacheGuard rebuild(cache);  // a rebuild replacing blocks
         std::thread audio([&] { MixStereo(cache, l.data(), r.data(), 512); });
         audio.join();
     }
