@@ -185,8 +185,8 @@ void EvictorLoop() {
         lock.unlock();
         if (e.cache.ready.load(std::memory_order_acquire)) {
             const double rate = e.cache.sampleRate.load();
-            const double seconds = e.cache.mixer.playing.load(std::memory_order_acquire) && rate > 0
-                                       ? static_cast<double>(e.cache.mixer.playPosition.load()) / rate
+            const double seconds = e.cache.mixer.transport.playing.load(std::memory_order_acquire) && rate > 0
+                                       ? static_cast<double>(e.cache.mixer.transport.playPosition.load()) / rate
                                        : e.transportSeconds.load(std::memory_order_relaxed);
             RunEvictionPass(e.cache, seconds);
         }
@@ -365,7 +365,7 @@ bool AudioPlayheadSeconds(float* seconds) {
     if (!e.playing) return false;
     const double rate = e.cache.sampleRate.load();
     if (rate <= 0) return false;
-    *seconds = static_cast<float>(static_cast<double>(e.cache.mixer.playPosition.load()) / rate);
+    *seconds = static_cast<float>(static_cast<double>(e.cache.mixer.transport.playPosition.load()) / rate);
     e.lastPlayhead = *seconds;
     return true;
 }

@@ -214,7 +214,7 @@ EvictionStats RunEvictionPass(RenderCache& cache, double seconds, const Eviction
             cache.blockFlags[static_cast<size_t>(at)] &= ~kBlockFlagEvicted;
             resident += c.bytes;
             ++stats.restored;
-            cache.mixer.restores.fetch_add(1, std::memory_order_relaxed);
+            cache.mixer.counters.restores.fetch_add(1, std::memory_order_relaxed);
         }
         for (PassCandidate& c : evictions) {
             const int at = FindBySerial(cache, c.serial, c.index);
@@ -239,10 +239,10 @@ EvictionStats RunEvictionPass(RenderCache& cache, double seconds, const Eviction
     stats.milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
     MixerState& m = cache.mixer;
-    m.pendingRestores.store(static_cast<uint64_t>(stats.pendingRestores), std::memory_order_relaxed);
-    m.lastEvictMs.store(static_cast<float>(stats.milliseconds), std::memory_order_relaxed);
-    if (static_cast<float>(stats.milliseconds) > m.maxEvictMs.load(std::memory_order_relaxed))
-        m.maxEvictMs.store(static_cast<float>(stats.milliseconds), std::memory_order_relaxed);
+    m.counters.pendingRestores.store(static_cast<uint64_t>(stats.pendingRestores), std::memory_order_relaxed);
+    m.counters.lastEvictMs.store(static_cast<float>(stats.milliseconds), std::memory_order_relaxed);
+    if (static_cast<float>(stats.milliseconds) > m.counters.maxEvictMs.load(std::memory_order_relaxed))
+        m.counters.maxEvictMs.store(static_cast<float>(stats.milliseconds), std::memory_order_relaxed);
     return stats;
 }
 

@@ -10,23 +10,6 @@
 
 namespace morvane {
 
-MixerState::MixerState() {
-    for (auto& g : groupGain) g.store(1.0f);
-    const ReverbParameters defaults;
-    const float params[6] = {defaults.size,      defaults.decay,     defaults.damping,
-                             defaults.preDelay,  defaults.diffusion, defaults.modulation};
-    for (int i = 0; i < 6; ++i) reverbParams[i].store(params[i]);
-    for (auto& s : reverbSend) s.store(0.0f);
-    for (int i = 0; i < kMaxSpeakers; ++i) channelOfSpeaker[i].store(i);
-    reverb = std::make_unique<Reverb>();
-    binaural = std::make_unique<BinauralDecoder>();
-    for (std::vector<float>* b : {&sendLeft, &sendRight, &wetLeft, &wetRight, &fieldW, &fieldY, &fieldZ,
-                                  &fieldX, &stereoLeft, &stereoRight, &mixLeft, &mixRight})
-        b->assign(kMixFrames, 0.0f);
-    speakers.assign(static_cast<size_t>(kMaxSpeakers) * kMixFrames, 0.0f);
-    for (int i = 0; i < kMonitorLayoutCount; ++i) decoders[i] = MakeSpeakerDecoder(i);
-}
-
 CacheGuard::CacheGuard(RenderCache& cache, int attempts) : cache_(cache), lock_(cache.lock_, std::defer_lock) {
     for (int attempt = 0; attempt < attempts && !lock_.owns_lock(); ++attempt) lock_.try_lock();
 }

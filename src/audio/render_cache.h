@@ -1,7 +1,7 @@
 #pragma once
 // The store of rendered layer audio that playback, export and variations read
-// (`RenderCache`), the playback mixer's state that lives with it, and the
-// process-wide cache of decoded source segments.
+// (`RenderCache`, which carries the state of the mixer that plays it, see
+// mixer_state.h), and the process-wide cache of decoded source segments.
 //
 // Threads: the block list (and what is kept in step with it) is touched only while
 // a CacheGuard holds the cache's lock. The lock is the cache's own: nothing else
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "audio/ambisonics.h"
+#include "audio/mixer_state.h"
 #include "audio/pitch_detect.h"
 #include "audio/reverb.h"
 #include "library/channel_map.h"
@@ -29,7 +30,6 @@
 namespace morvane {
 
 inline constexpr int kEnvelopePoints = 2048;
-inline constexpr int kMixFrames = 4096;  // the mixer's fixed buffer length
 
 // The rendered samples of one block: one buffer per channel at the cache's rate.
 struct BlockAudio {
@@ -113,85 +113,6 @@ struct RenderBlock {
 
 // The identity token of a layer: its first field, copied when a block is made.
 inline const std::string& LayerIdentity(const Layer& layer) { return layer.name; }
-
-// A function the video code supplies that adds its reference sound to two buffers
-// (frames, video time in seconds, output rate). Runs on the audio thread.
-using ReferenceAudioFn = void (*)(void* user, float* left, float* right, int frames, double videoTime,
-                                  int outputRate);
-// A separate stereo renderer that replaces the timeline mix when switched on.
-using AlternativeRendererFn = void (*)(void* user, float* left, float* right, int frames);
-
-// Preview of a single sound from the panels; plays whether or not the timeline plays.
-struct PreviewSlot {
-    std::mutex lock;  // the audio thread only tries it
-    std::vector<float> samples;
-    int sampleRate = 48000;
-    int64_t position = 0;  // in project-rate frames
-    int64_t end = 0;       // in project-rate frames
-    float gain = 1.0f;
-};
-
-// The playback mixer's state (see mixer.h).
-struct MixerState {
-    MixerState();
-
-    std::atomic<int64_t> playPosition{0};  // samples at the project rate
-    std::atomic<bool> playing{false};
-    float outputLevel = 0.0f;               // audio thread; ramps 0..1
-    std::atomic<float> outputLevelShown{0.0f};
-    std::atomic<float> masterGain{1.0f};
-    std::array<std::atomic<float>, kGroupCount> groupGain{};
-    std::atomic<int> soloBlock{-1};
-    std::atomic<bool> deconfliction{true};
-    std::atomic<double> videoStartTime{0.0};
-
-    // Reverb: the parameter block, the switch, the sends per group.
-    std::atomic<bool> reverbEnabled{false};
-    std::array<std::atomic<float>, 6> reverbParams{};  // size, decay, damping, preDelay, diffusion, modulation
-    std::array<std::atomic<float>, kGroupCount> reverbSend{};
-    std::unique_ptr<Reverb> reverb;
-    std::vector<float> sendLeft, sendRight, wetLeft, wetRight;
-
-    // Monitoring: layout, headphones, routing of speakers to device channels.
-    std::atomic<int> monitorLayout{0};
-    std::atomic<bool> monitorBinaural{false};
-    std::atomic<bool> routingSet{false};
-    std::array<std::atomic<int>, kMaxSpeakers> channelOfSpeaker{};
-    std::array<SpeakerDecoder, kMonitorLayoutCount> decoders;
-    std::unique_ptr<BinauralDecoder> binaural;
-    int binauralRate = 0;
-    std::vector<float> fieldW, fieldY, fieldZ, fieldX;  // the sound field of one buffer
-    std::vector<float> stereoLeft, stereoRight;          // the stereo mix for multichannel output
-    std::vector<float> mixLeft, mixRight;                // the timeline's dry mix of one buffer
-    float tailLevel = 0.0f;                              // audio thread: peak of the last wet buffer
-    std::vector<float> speakers;                         // kMaxSpeakers × kMixFrames decoded output
-
-    // Set by other threads; the audio thread clears its histories at the next buffer.
-    std::atomic<bool> clearHistories{false};
-
-    std::atomic<float> meterLeft{0.0f}, meterRight{0.0f};  // peak after the limiter
-
-    PreviewSlot preview;
-
-    // Hooks, read by the audio thread under the cache mutex; set them under it.
-    ReferenceAudioFn referenceAudio = nullptr;
-    void* referenceAudioUser = nullptr;
-    AlternativeRendererFn alternativeRenderer = nullptr;
-    void* alternativeRendererUser = nullptr;
-    std::atomic<bool> useAlternativeRenderer{false};
-
-    // Diagnostics counters.
-    std::atomic<uint64_t> buffersMixed{0};
-    std::atomic<uint64_t> dropouts{0};
-    std::atomic<uint64_t> restores{0};
-    std::atomic<uint64_t> pendingRestores{0};
-    std::atomic<float> lastEvictMs{0.0f};
-    std::atomic<float> maxEvictMs{0.0f};
-    // The diagnostics log's own state (user-interface thread).
-    bool diagStarted = false;
-    int64_t diagStartNs = 0, diagLastNs = 0;
-    uint64_t diagBuffers = 0, diagDropouts = 0, diagRestores = 0;
-};
 
 struct BlockSpill;  // block_eviction.h
 

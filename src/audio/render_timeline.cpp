@@ -19,7 +19,7 @@ void SetError(std::string* error, const std::string& text) {
 }
 
 double PlaySeconds(RenderCache& cache) {
-    return static_cast<double>(cache.mixer.playPosition.load(std::memory_order_acquire)) /
+    return static_cast<double>(cache.mixer.transport.playPosition.load(std::memory_order_acquire)) /
            std::max(1, cache.sampleRate.load());
 }
 
@@ -33,7 +33,7 @@ bool SinglePassForced() {
 void CopyMixSettings(const Project& project, RenderCache& cache) {
     SetMixGains(cache, project.masterGain, project.groupGain.data());
     SetReverbSettings(cache, project.reverb);
-    cache.mixer.videoStartTime.store(project.videoStartTime, std::memory_order_relaxed);
+    cache.mixer.settings.videoStartTime.store(project.videoStartTime, std::memory_order_relaxed);
     cache.normalize.store(project.timeline.settings.normalizeLUFS, std::memory_order_relaxed);
 }
 
@@ -157,10 +157,10 @@ bool MixOffline(RenderCache& cache, double start, double end, int channels, std:
     // Take the transport over: playing from `start` at full level with fresh reverb
     // and filter histories (the offline mix leaves out the preview, the video's
     // sound and the alternative renderer by itself).
-    m.playPosition.store(first, std::memory_order_release);
-    m.playing.store(true, std::memory_order_release);
-    m.outputLevel = 1.0f;
-    m.clearHistories.store(true, std::memory_order_release);
+    m.transport.playPosition.store(first, std::memory_order_release);
+    m.transport.playing.store(true, std::memory_order_release);
+    m.audio.outputLevel = 1.0f;
+    m.transport.clearHistories.store(true, std::memory_order_release);
 
     interleaved.assign(static_cast<size_t>(frames) * static_cast<size_t>(channels), 0.0f);
     std::vector<float> left(kMixFrames), right(kMixFrames);
@@ -199,7 +199,7 @@ bool MixOffline(RenderCache& cache, double start, double end, int channels, std:
         done += n;
         // Set the position outright rather than trust the mixer's own advance, so
         // nothing (a seek from elsewhere) can shift the rest of the mix.
-        m.playPosition.store(first + done, std::memory_order_release);
+        m.transport.playPosition.store(first + done, std::memory_order_release);
         const int percent = static_cast<int>(100 * done / frames);
         if (progress && percent != lastPercent) {
             lastPercent = percent;
@@ -210,10 +210,10 @@ bool MixOffline(RenderCache& cache, double start, double end, int channels, std:
         }
     }
 
-    m.playing.store(false, std::memory_order_release);
-    m.outputLevel = 0.0f;
-    m.tailLevel = 0.0f;
-    m.clearHistories.store(true, std::memory_order_release);
+    m.transport.playing.store(false, std::memory_order_release);
+    m.audio.outputLevel = 0.0f;
+    m.audio.tailLevel = 0.0f;
+    m.transport.clearHistories.store(true, std::memory_order_release);
     if (cancelled) {
         interleaved.clear();
         SetError(error, "mix cancelled");

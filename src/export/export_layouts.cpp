@@ -74,8 +74,8 @@ void ConfigureExportLayout(RenderCache& cache, int layout) {
     }
     SetMonitoring(cache, monitoring);
     const CacheGuard guard(cache);
-    cache.mixer.decoders[kMonitor51] = MakeSpeakerDecoder(kMonitor51);
-    cache.mixer.decoders[kMonitor714] = layout == kExportAmbiX ? AmbiXPassThrough() : MakeSpeakerDecoder(kMonitor714);
+    cache.mixer.guarded.decoders[kMonitor51] = MakeSpeakerDecoder(kMonitor51);
+    cache.mixer.guarded.decoders[kMonitor714] = layout == kExportAmbiX ? AmbiXPassThrough() : MakeSpeakerDecoder(kMonitor714);
 }
 
 std::vector<std::vector<float>> FileChannelsFromMix(const std::vector<float>& interleaved, int64_t frames,

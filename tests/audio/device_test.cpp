@@ -157,7 +157,7 @@ TEST(AudioDevice, PlaysThroughASoundServerAndCarriesOnWithoutOne) {
     // output says when it does, and the play position has moved by then.
     for (int i = 0; i < 100 && !output.Flowing(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(output.Flowing());
-    EXPECT_GT(cache.mixer.playPosition.load(), 0);
+    EXPECT_GT(cache.mixer.transport.playPosition.load(), 0);
 
     const std::vector<float> recorded = RecordMonitor(1.6);
     ASSERT_GE(recorded.size(), static_cast<size_t>(1.5 * 48000 * 2));
@@ -180,7 +180,7 @@ TEST(AudioDevice, PlaysThroughASoundServerAndCarriesOnWithoutOne) {
     EXPECT_NEAR(rmsR, rmsL, 0.005);
     EXPECT_GT(callbacks.load(), 50);
     EXPECT_EQ(test::CountedAllocations(), 0u);
-    EXPECT_EQ(cache.mixer.dropouts.load(), 0u);
+    EXPECT_EQ(cache.mixer.counters.dropouts.load(), 0u);
 
     // The server goes away while playing: the loss is noticed and reported.
     server.Kill();

@@ -63,8 +63,8 @@ TEST(Eviction, FarBlocksLeaveMemoryAndComeBackBeforeTheySound) {
     EXPECT_GE(stats.restored, 6);
     EXPECT_EQ(stats.pendingRestores, 0);
     EXPECT_LE(stats.residentBytes, 10 * blockBytes);
-    EXPECT_EQ(cache.mixer.restores.load(), static_cast<uint64_t>(stats.restored));
-    EXPECT_GE(cache.mixer.maxEvictMs.load(), cache.mixer.lastEvictMs.load());
+    EXPECT_EQ(cache.mixer.counters.restores.load(), static_cast<uint64_t>(stats.restored));
+    EXPECT_GE(cache.mixer.counters.maxEvictMs.load(), cache.mixer.counters.lastEvictMs.load());
     EXPECT_EQ(Mix(cache, 195.0, 230.0), Mix(reference, 195.0, 230.0));
 
     // A mix across the whole timeline restores as it goes.

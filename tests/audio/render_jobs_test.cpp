@@ -64,7 +64,7 @@ TEST(RenderJobs, WholeRebuildThenIncrementalEditsKeepTheCacheInStep) {
     EXPECT_TRUE(outcome.integrityOk);
     EXPECT_FALSE(b.slot.deferredRebuild.load());
     // Playback returns to the transport after the rebuild.
-    EXPECT_EQ(b.cache.mixer.playPosition.load(), static_cast<int64_t>(1.25 * 48000));
+    EXPECT_EQ(b.cache.mixer.transport.playPosition.load(), static_cast<int64_t>(1.25 * 48000));
     EXPECT_TRUE(b.cache.ready.load());
 
     // A locked event listed for an incremental rebuild is unlocked and rebuilt.
