@@ -20,7 +20,7 @@ class RtAudio;
 namespace morvane {
 
 inline constexpr int kAudioBufferFrames = 512;
-inline constexpr int kAudioQueueBuffers = 8;  // buffers queued at the sound server, about 85 ms
+inline constexpr int kAudioQueueBuffers = 16;  // buffers queued at the sound server, about 170 ms
 // Requests that come within this time of the stream's start only fill the
 // server's queue; one after it means the device is taking buffers at its pace.
 inline constexpr int64_t kQueueFillNanoseconds = 100'000'000;
