@@ -210,8 +210,8 @@ void BM_TwoHours3000Layers(benchmark::State& state) {
             totalBytes += b.audio ? BlockAudioBytes(b)
                                   : b.spillFrames * b.spillChannels * static_cast<int64_t>(sizeof(float));
         // Play it through: one pass per second of timeline, as the frame loop does.
-        renderPassMs = cache.mixer.maxEvictMs.load();
-        cache.mixer.maxEvictMs.store(0.0f);  // from here on, the passes of playback alone
+        renderPassMs = cache.mixer.counters.maxEvictMs.load();
+        cache.mixer.counters.maxEvictMs.store(0.0f);  // from here on, the passes of playback alone
         const double playStart = CpuSeconds();
         for (double t = 0.0; t < 7200.0; t += 1.0) {
             const EvictionStats stats = RunEvictionPass(cache, t);
@@ -219,8 +219,8 @@ void BM_TwoHours3000Layers(benchmark::State& state) {
             if (stats.pendingRestores > 0) state.SkipWithError("a block was not restored in time");
         }
         playSeconds = CpuSeconds() - playStart;
-        maxPassMs = cache.mixer.maxEvictMs.load();
-        restores = cache.mixer.restores.load();
+        maxPassMs = cache.mixer.counters.maxEvictMs.load();
+        restores = cache.mixer.counters.restores.load();
     }
     state.counters["peak_resident_MiB"] = static_cast<double>(peakResident) / (1 << 20);
     state.counters["budget_MiB"] = static_cast<double>(budget) / (1 << 20);

@@ -129,7 +129,7 @@ void ReportBuild(const std::vector<Layer>& results) {
     AudioEngine& e = Engine();
     int placeholders = 0;
     {
-        std::lock_guard<std::recursive_mutex> lock(e.cache.mutex);
+        CacheGuard guard(e.cache);
         for (const RenderBlock& block : e.cache.blocks) placeholders += block.placeholder ? 1 : 0;
     }
     const std::string why = PlaceholderStatusText(placeholders, !e.target.roots.empty());
@@ -235,14 +235,14 @@ void FollowSolo() {
     AudioEngine& e = Engine();
     int block = -1;
     if (e.soloLayer >= 0) {
-        std::lock_guard<std::recursive_mutex> lock(e.cache.mutex);
+        CacheGuard guard(e.cache);
         for (size_t i = 0; i < e.cache.blocks.size(); ++i)
             if (e.cache.blocks[i].layerIndex == e.soloLayer) {
                 block = static_cast<int>(i);
                 break;
             }
     }
-    e.cache.mixer.soloBlock.store(block, std::memory_order_relaxed);
+    e.cache.mixer.settings.soloBlock.store(block, std::memory_order_relaxed);
 }
 
 // The interface thread, on the frame a job finished: its layers become the
@@ -325,8 +325,8 @@ void EvictorLoop() {
         lock.unlock();
         if (e.cache.ready.load(std::memory_order_acquire)) {
             const double rate = e.cache.sampleRate.load();
-            const double seconds = e.cache.mixer.playing.load(std::memory_order_acquire) && rate > 0
-                                       ? static_cast<double>(e.cache.mixer.playPosition.load()) / rate
+            const double seconds = e.cache.mixer.transport.playing.load(std::memory_order_acquire) && rate > 0
+                                       ? static_cast<double>(e.cache.mixer.transport.playPosition.load()) / rate
                                        : e.transportSeconds.load(std::memory_order_relaxed);
             RunEvictionPass(e.cache, seconds);
         }
@@ -455,7 +455,8 @@ void TickAudioEngine() {
     }
     e.transportSeconds.store(editor.playhead, std::memory_order_relaxed);
     // "Video start" moves the video's sound with its picture at once, not at the next render.
-    e.cache.mixer.videoStartTime.store(CurrentProject().videoStartTime, std::memory_order_relaxed);
+    e.cache.mixer.settings.videoStartTime.store(CurrentProject().videoStartTime, std::memory_order_relaxed);
+    WriteAudioDiagnostics(e.cache, SteadyNanoseconds());
 }
 
 void SyncAudioWithEdits() {
@@ -518,7 +519,7 @@ bool AudioPlayheadSeconds(float* seconds) {
     if (!e.playing) return false;
     const double rate = e.cache.sampleRate.load();
     if (rate <= 0) return false;
-    *seconds = static_cast<float>(static_cast<double>(e.cache.mixer.playPosition.load()) / rate);
+    *seconds = static_cast<float>(static_cast<double>(e.cache.mixer.transport.playPosition.load()) / rate);
     e.lastPlayhead = *seconds;
     return true;
 }
@@ -526,6 +527,7 @@ bool AudioPlayheadSeconds(float* seconds) {
 bool AudioSettled() {
     const AudioEngine& e = Engine();
     if (JobBusy() || Slot().deferredRebuild.load(std::memory_order_acquire) || e.integrityCheckPending) return false;
+    if (e.output.IsOpen() && !e.output.Flowing()) return false;  // Space now would wait for the server
     return CurrentProject().timeline.results.empty() || e.cache.ready.load(std::memory_order_acquire);
 }
 
@@ -585,7 +587,7 @@ int SoloedLayer() { return Engine().soloLayer; }
 
 bool LayerAudio(int layerIndex, LayerAudioView* view) {
     AudioEngine& e = Engine();
-    std::lock_guard<std::recursive_mutex> lock(e.cache.mutex);
+    CacheGuard guard(e.cache);
     for (const RenderBlock& block : e.cache.blocks)
         if (block.layerIndex == layerIndex) {
             view->envelope = block.envelope;

@@ -65,7 +65,9 @@ bool AudioPlayheadSeconds(float* seconds);
 void PlaySoundPreview(std::vector<float> mono, int sampleRate);
 void StopSoundPreview();
 
-// No render job is running or waiting, and what is built is ready to play.
+// No render job is running or waiting, what is built is ready to play, and the
+// output (when one is open) takes buffers at the device's pace, so play is heard
+// as soon as it starts.
 bool AudioSettled();
 
 // The render job, for the progress card and the status line.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -150,6 +151,9 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
         params.firstChannel = 0;
         RtAudio::StreamOptions options;
         options.streamName = "Morvane";
+        // A short queue at the sound server: what is heard stays within a few
+        // buffers of the play position (a server's own default keeps up to seconds).
+        options.numberOfBuffers = kAudioQueueBuffers;
         unsigned int frames = kAudioBufferFrames;
         bool opened = false;
         try {
@@ -159,6 +163,8 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
             opened = rt_->isStreamOpen();
             if (opened) {
                 errorSerial_ = gStreamErrors.load(std::memory_order_acquire);
+                lastCallbackNs_.store(0, std::memory_order_relaxed);
+                startedNs_.store(SteadyNanoseconds(), std::memory_order_release);
                 gStreamErrorShown.store(false);
                 rt_->startStream();
                 if (!rt_->isStreamRunning()) throw std::runtime_error("stream did not start");
@@ -185,6 +191,12 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
         channels = 2;  // many multichannel devices still take a plain stereo stream
     }
     return false;
+}
+
+bool AudioOutput::Flowing() const {
+    if (!IsOpen()) return false;
+    const int64_t started = startedNs_.load(std::memory_order_acquire);
+    return lastCallbackNs_.load(std::memory_order_acquire) - started >= kQueueFillNanoseconds;
 }
 
 void AudioOutput::Close() {
@@ -255,6 +267,7 @@ void AudioOutput::Prepare(int projectRate, int deviceRate, int channels) {
 }
 
 int AudioOutput::DeviceCallback(void* output, void*, unsigned int frames, double, unsigned int, void* user) {
+    static_cast<AudioOutput*>(user)->lastCallbackNs_.store(SteadyNanoseconds(), std::memory_order_release);
     static_cast<AudioOutput*>(user)->Render(static_cast<float*>(output), static_cast<int>(frames));
     return 0;
 }

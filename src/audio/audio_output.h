@@ -7,6 +7,7 @@
 // when the stream opens, and the render callbacks it calls (the mixer) take the
 // cache lock only by trying it.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,16 @@ class RtAudio;
 namespace morvane {
 
 inline constexpr int kAudioBufferFrames = 512;
+inline constexpr int kAudioQueueBuffers = 16;  // buffers queued at the sound server, about 170 ms
+// Requests that come within this time of the stream's start only fill the
+// server's queue; one after it means the device is taking buffers at its pace.
+inline constexpr int64_t kQueueFillNanoseconds = 100'000'000;
+
+// A monotonic clock in nanoseconds; cheap enough for the audio thread.
+inline int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 inline constexpr const char* kStatusCouldNotOpen = "Could not open audio device";
 inline constexpr const char* kStatusDeviceLost = "Audio device lost \xE2\x80\x94 could not reopen";
 inline constexpr const char* kStatusSwitchedToDefault = "Audio device disconnected \xE2\x80\x94 switched to default";
@@ -60,6 +71,11 @@ public:
     void CheckDevice();
 
     bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+    // The device takes buffers at its own pace: it asked for one after the server's
+    // queue was first filled. A sound server can hold a new stream for a while
+    // (PulseAudio's null sink swallows its first two seconds); until it lets go,
+    // nothing played is heard and the play position, clocked by the device, stays.
+    bool Flowing() const;
     int ProjectRate() const { return projectRate_; }
     int DeviceRate() const { return deviceRate_; }
     int Channels() const { return channels_; }
@@ -117,6 +133,8 @@ private:
     std::atomic<int> testChannel_{-1};
     std::atomic<float> monitorGain_{1.0f};
     std::atomic<int64_t> projectFrames_{0};
+    std::atomic<int64_t> startedNs_{0};       // when the stream started
+    std::atomic<int64_t> lastCallbackNs_{0};  // the audio thread's last request
 };
 
 }  // namespace morvane

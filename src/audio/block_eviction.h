@@ -5,8 +5,9 @@
 // Blocks coming near the play position are restored from it before they sound.
 // Eviction and restore run on the render worker and on the user-interface thread,
 // never on the audio thread: the mixer simply skips a block without audio (a
-// pending restore), and every swap of a block's audio happens under the cache
-// mutex with the freeing done after it is released.
+// pending restore). A pass takes the cache's lock to choose its blocks and once more
+// to swap their audio; the spill file is read and written, and samples are freed,
+// with the lock let go.
 #include <cstdint>
 #include <cstdio>
 #include <mutex>

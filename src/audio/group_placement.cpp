@@ -19,7 +19,7 @@ void PlaceBlock(RenderBlock& block, const GroupPlacement& placement) {
 }
 
 void ApplyGroupPlacement(RenderCache& cache, const std::array<GroupPlacement, kGroupCount>& placement) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    const CacheGuard guard(cache);
     for (RenderBlock& block : cache.blocks)
         PlaceBlock(block, placement[static_cast<size_t>(std::clamp(block.group, 0, kGroupCount - 1))]);
 }

@@ -56,7 +56,7 @@ float WeightLevelFactor(float weight);
 // with no file that is not a placeholder: it gets no block.
 bool RenderLayerBlock(const LayerRenderContext& context, Layer& layer, int layerIndex, RenderBlock* block);
 
-// RenderLayerBlock, then appends the block under the cache mutex. Returns the new
+// RenderLayerBlock, then appends the block under the cache's lock. Returns the new
 // block's index, or -1 when the layer got no block.
 int RenderLayer(RenderCache& cache, const LayerRenderContext& context, Layer& layer, int layerIndex);
 

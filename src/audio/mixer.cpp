@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "audio/audio_output.h"
 #include "audio/monitor_layout.h"
@@ -121,7 +122,7 @@ void MixBlock(const ChunkContext& ctx, RenderBlock& b, MixerState& m) {
     const BlockFades fades = ComputeBlockFades(b);
 
     BlockRouting r;
-    PrepareRouting(b, static_cast<int>(audio->channels.size()), m.decoders[kMonitorStereo], r);
+    PrepareRouting(b, static_cast<int>(audio->channels.size()), m.guarded.decoders[kMonitorStereo], r);
     if (r.spread.hasSides && b.sideFilterRate != ctx.rate) {
         for (SideHighPass& f : b.sideFilter) InitSideHighPass(f, ctx.rate);
         b.sideFilterRate = ctx.rate;
@@ -156,10 +157,10 @@ void MixBlock(const ChunkContext& ctx, RenderBlock& b, MixerState& m) {
     };
 
     const bool plain = !ctx.spatial && !r.spread.hasSides;
-    float* mixL = m.mixLeft.data();
-    float* mixR = m.mixRight.data();
-    float* sendL = m.sendLeft.data();
-    float* sendR = m.sendRight.data();
+    float* mixL = m.audio.mixLeft.data();
+    float* mixR = m.audio.mixRight.data();
+    float* sendL = m.audio.sendLeft.data();
+    float* sendR = m.audio.sendRight.data();
     float g0 = gainAt(first);
     for (int seg = first; seg < stop; seg += kGainStep) {
         const int segEnd = std::min(seg + kGainStep, stop);
@@ -214,10 +215,10 @@ void MixBlock(const ChunkContext& ctx, RenderBlock& b, MixerState& m) {
                     z += s[c] * r.encode[c].z;
                     x += s[c] * r.encode[c].x;
                 }
-                m.fieldW[i] += w * direct + side0 * r.sideEncode[0].w + side1 * r.sideEncode[1].w;
-                m.fieldY[i] += y * direct + side0 * r.sideEncode[0].y + side1 * r.sideEncode[1].y;
-                m.fieldZ[i] += z * direct + side0 * r.sideEncode[0].z + side1 * r.sideEncode[1].z;
-                m.fieldX[i] += x * direct + side0 * r.sideEncode[0].x + side1 * r.sideEncode[1].x;
+                m.audio.fieldW[i] += w * direct + side0 * r.sideEncode[0].w + side1 * r.sideEncode[1].w;
+                m.audio.fieldY[i] += y * direct + side0 * r.sideEncode[0].y + side1 * r.sideEncode[1].y;
+                m.audio.fieldZ[i] += z * direct + side0 * r.sideEncode[0].z + side1 * r.sideEncode[1].z;
+                m.audio.fieldX[i] += x * direct + side0 * r.sideEncode[0].x + side1 * r.sideEncode[1].x;
             }
         }
     }
@@ -225,9 +226,9 @@ void MixBlock(const ChunkContext& ctx, RenderBlock& b, MixerState& m) {
 
 void ClearHistories(RenderCache& cache) {
     MixerState& m = cache.mixer;
-    ClearReverb(*m.reverb);
-    ClearBinaural(*m.binaural);
-    m.tailLevel = 0.0f;
+    ClearReverb(*m.audio.reverb);
+    ClearBinaural(*m.audio.binaural);
+    m.audio.tailLevel = 0.0f;
     for (RenderBlock& b : cache.blocks) b.sideFilterRate = 0;
 }
 
@@ -256,26 +257,37 @@ void MixPreview(RenderCache& cache, float* left, float* right, int frames, int r
 void RampDry(MixerState& m, float* const* buffers, int count, int frames, bool playing, int rate) {
     const float target = playing ? 1.0f : 0.0f;
     const float step = 1.0f / std::max(1.0f, 0.006f * static_cast<float>(rate));
-    float level = m.outputLevel;
+    float level = m.audio.outputLevel;
     for (int i = 0; i < frames; ++i) {
         if (level < target) level = std::min(target, level + step);
         else if (level > target) level = std::max(target, level - step);
         for (int b = 0; b < count; ++b) buffers[b][i] *= level;
     }
-    m.outputLevel = level;
-    m.outputLevelShown.store(level, std::memory_order_relaxed);
+    m.audio.outputLevel = level;
+    m.counters.outputLevelShown.store(level, std::memory_order_relaxed);
 }
 
-bool TryLockCache(RenderCache& cache) {
-    for (int attempt = 0; attempt < kLockAttempts; ++attempt)
-        if (cache.mutex.try_lock()) return true;
-    return false;
-}
+// The cache lock for one buffer: the caller's when it holds it (an offline mix),
+// else tried without waiting. Nothing is allocated: the guard lives in place.
+struct BufferLock {
+    std::optional<CacheGuard> tried;
+    bool held = false;
+    void Take(RenderCache& cache, const CacheGuard* callerHolds) {
+        held = callerHolds != nullptr;
+        if (held) return;
+        tried.emplace(cache, kLockAttempts);
+        held = tried->Held();
+    }
+    void Release() {
+        tried.reset();
+        held = false;
+    }
+};
 
 void AdvancePosition(MixerState& m, int64_t from, int frames) {
     // A seek from the user-interface thread during this buffer wins.
     int64_t expected = from;
-    m.playPosition.compare_exchange_strong(expected, from + frames, std::memory_order_acq_rel);
+    m.transport.playPosition.compare_exchange_strong(expected, from + frames, std::memory_order_acq_rel);
 }
 
 // The timeline part of one buffer of at most kMixFrames frames: blocks, reverb,
@@ -300,39 +312,39 @@ void MixTimelineLocked(RenderCache& cache, const ChunkContext& ctx, bool playing
         }
     }
     if (ctx.spatial) {
-        float* const buffers[] = {m.fieldW.data(), m.fieldY.data(), m.fieldZ.data(), m.fieldX.data(),
-                                  m.sendLeft.data(), m.sendRight.data()};
+        float* const buffers[] = {m.audio.fieldW.data(), m.audio.fieldY.data(), m.audio.fieldZ.data(), m.audio.fieldX.data(),
+                                  m.audio.sendLeft.data(), m.audio.sendRight.data()};
         RampDry(m, buffers, 6, n, playing, ctx.rate);
     } else {
-        float* const buffers[] = {m.mixLeft.data(), m.mixRight.data(), m.sendLeft.data(), m.sendRight.data()};
+        float* const buffers[] = {m.audio.mixLeft.data(), m.audio.mixRight.data(), m.audio.sendLeft.data(), m.audio.sendRight.data()};
         RampDry(m, buffers, 4, n, playing, ctx.rate);
     }
     if (ctx.reverbOn) {
         ReverbParameters p;
-        p.size = m.reverbParams[0].load(std::memory_order_relaxed);
-        p.decay = m.reverbParams[1].load(std::memory_order_relaxed);
-        p.damping = m.reverbParams[2].load(std::memory_order_relaxed);
-        p.preDelay = m.reverbParams[3].load(std::memory_order_relaxed);
-        p.diffusion = m.reverbParams[4].load(std::memory_order_relaxed);
-        p.modulation = m.reverbParams[5].load(std::memory_order_relaxed);
-        SetReverbParameters(*m.reverb, p, ctx.rate);
-        ProcessReverb(*m.reverb, m.sendLeft.data(), m.sendRight.data(), m.wetLeft.data(), m.wetRight.data(), n);
+        p.size = m.settings.reverbParams[0].load(std::memory_order_relaxed);
+        p.decay = m.settings.reverbParams[1].load(std::memory_order_relaxed);
+        p.damping = m.settings.reverbParams[2].load(std::memory_order_relaxed);
+        p.preDelay = m.settings.reverbParams[3].load(std::memory_order_relaxed);
+        p.diffusion = m.settings.reverbParams[4].load(std::memory_order_relaxed);
+        p.modulation = m.settings.reverbParams[5].load(std::memory_order_relaxed);
+        SetReverbParameters(*m.audio.reverb, p, ctx.rate);
+        ProcessReverb(*m.audio.reverb, m.audio.sendLeft.data(), m.audio.sendRight.data(), m.audio.wetLeft.data(), m.audio.wetRight.data(), n);
         float peak = 0.0f;
         for (int i = 0; i < n; ++i) {
-            const float wl = m.wetLeft[i], wr = m.wetRight[i];
+            const float wl = m.audio.wetLeft[i], wr = m.audio.wetRight[i];
             peak = std::max(peak, std::max(std::fabs(wl), std::fabs(wr)));
             if (ctx.spatial) {
                 // The wet pair enters the field from the two sides (±90°).
-                m.fieldW[i] += wl + wr;
-                m.fieldY[i] += wl - wr;
+                m.audio.fieldW[i] += wl + wr;
+                m.audio.fieldY[i] += wl - wr;
             } else {
-                m.mixLeft[i] += wl;
-                m.mixRight[i] += wr;
+                m.audio.mixLeft[i] += wl;
+                m.audio.mixRight[i] += wr;
             }
         }
-        m.tailLevel = peak;
+        m.audio.tailLevel = peak;
     } else {
-        m.tailLevel = 0.0f;
+        m.audio.tailLevel = 0.0f;
     }
 }
 
@@ -343,14 +355,14 @@ ChunkContext MakeContext(RenderCache& cache, int64_t position, int frames, bool 
     ctx.position = position;
     ctx.frames = frames;
     ctx.spatial = spatial;
-    ctx.deconfliction = m.deconfliction.load(std::memory_order_relaxed);
-    ctx.reverbOn = m.reverbEnabled.load(std::memory_order_relaxed);
-    ctx.master = m.masterGain.load(std::memory_order_relaxed);
+    ctx.deconfliction = m.settings.deconfliction.load(std::memory_order_relaxed);
+    ctx.reverbOn = m.settings.reverbEnabled.load(std::memory_order_relaxed);
+    ctx.master = m.settings.masterGain.load(std::memory_order_relaxed);
     for (int g = 0; g < kGroupCount; ++g) {
-        ctx.groupGain[g] = m.groupGain[g].load(std::memory_order_relaxed);
-        ctx.groupSend[g] = m.reverbSend[g].load(std::memory_order_relaxed);
+        ctx.groupGain[g] = m.settings.groupGain[g].load(std::memory_order_relaxed);
+        ctx.groupSend[g] = m.settings.reverbSend[g].load(std::memory_order_relaxed);
     }
-    ctx.solo = m.soloBlock.load(std::memory_order_relaxed);
+    ctx.solo = m.settings.soloBlock.load(std::memory_order_relaxed);
     return ctx;
 }
 
@@ -360,52 +372,54 @@ void UpdateMeters(MixerState& m, const float* left, const float* right, int fram
         pl = std::max(pl, std::fabs(left[i]));
         pr = std::max(pr, std::fabs(right[i]));
     }
-    m.meterLeft.store(pl, std::memory_order_relaxed);
-    m.meterRight.store(pr, std::memory_order_relaxed);
+    m.counters.meterLeft.store(pl, std::memory_order_relaxed);
+    m.counters.meterRight.store(pr, std::memory_order_relaxed);
 }
 
 void CallReference(RenderCache& cache, float* left, float* right, int frames, int64_t position) {
     MixerState& m = cache.mixer;
-    if (!m.referenceAudio) return;
+    if (!m.guarded.referenceAudio) return;
     const double seconds = static_cast<double>(position) / cache.sampleRate -
-                           m.videoStartTime.load(std::memory_order_relaxed);
-    m.referenceAudio(m.referenceAudioUser, left, right, frames, seconds, cache.sampleRate);
+                           m.settings.videoStartTime.load(std::memory_order_relaxed);
+    m.guarded.referenceAudio(m.guarded.referenceAudioUser, left, right, frames, seconds, cache.sampleRate);
 }
 
-// One stereo buffer of at most kMixFrames frames.
-void MixStereoChunk(RenderCache& cache, float* left, float* right, int n) {
+// One stereo buffer of at most kMixFrames frames. `held` is the caller's guard for
+// an offline mix, which leaves out the preview, the video's sound and the
+// alternative renderer; null on the audio thread.
+void MixStereoChunk(RenderCache& cache, float* left, float* right, int n, const CacheGuard* held) {
     MixerState& m = cache.mixer;
     std::fill(left, left + n, 0.0f);
     std::fill(right, right + n, 0.0f);
     const int rate = cache.sampleRate;
     if (rate < 1) return;
-    if (m.useAlternativeRenderer.load(std::memory_order_relaxed)) {
-        if (cache.mutex.try_lock()) {
-            if (m.alternativeRenderer) m.alternativeRenderer(m.alternativeRendererUser, left, right, n);
-            cache.mutex.unlock();
-        }
+    if (!held && m.settings.useAlternativeRenderer.load(std::memory_order_relaxed)) {
+        const CacheGuard tried(cache, 1);
+        if (tried.Held() && m.guarded.alternativeRenderer) m.guarded.alternativeRenderer(m.guarded.alternativeRendererUser, left, right, n);
         return;
     }
-    MixPreview(cache, left, right, n, rate);
+    if (!held) MixPreview(cache, left, right, n, rate);
 
-    const bool playing = m.playing.load(std::memory_order_acquire);
-    const int64_t position = m.playPosition.load(std::memory_order_acquire);
-    const bool rampActive = m.outputLevel > kSilentLevel;
-    if (playing || rampActive || m.tailLevel > kSilentLevel) {
-        std::fill(m.sendLeft.begin(), m.sendLeft.begin() + n, 0.0f);
-        std::fill(m.sendRight.begin(), m.sendRight.begin() + n, 0.0f);
-        std::fill(m.mixLeft.begin(), m.mixLeft.begin() + n, 0.0f);
-        std::fill(m.mixRight.begin(), m.mixRight.begin() + n, 0.0f);
-        m.buffersMixed.fetch_add(1, std::memory_order_relaxed);
-        if (!TryLockCache(cache)) {
-            m.dropouts.fetch_add(1, std::memory_order_relaxed);
+    const bool playing = m.transport.playing.load(std::memory_order_acquire);
+    const int64_t position = m.transport.playPosition.load(std::memory_order_acquire);
+    const bool rampActive = m.audio.outputLevel > kSilentLevel;
+    if (playing || rampActive || m.audio.tailLevel > kSilentLevel) {
+        std::fill(m.audio.sendLeft.begin(), m.audio.sendLeft.begin() + n, 0.0f);
+        std::fill(m.audio.sendRight.begin(), m.audio.sendRight.begin() + n, 0.0f);
+        std::fill(m.audio.mixLeft.begin(), m.audio.mixLeft.begin() + n, 0.0f);
+        std::fill(m.audio.mixRight.begin(), m.audio.mixRight.begin() + n, 0.0f);
+        m.counters.buffersMixed.fetch_add(1, std::memory_order_relaxed);
+        BufferLock lock;
+        lock.Take(cache, held);
+        if (!lock.held) {
+            m.counters.dropouts.fetch_add(1, std::memory_order_relaxed);
         } else {
-            if (m.clearHistories.exchange(false, std::memory_order_acq_rel)) ClearHistories(cache);
+            if (m.transport.clearHistories.exchange(false, std::memory_order_acq_rel)) ClearHistories(cache);
             const ChunkContext ctx = MakeContext(cache, position, n, false);
             MixTimelineLocked(cache, ctx, playing, playing || rampActive);
             for (int i = 0; i < n; ++i) {
-                left[i] += m.mixLeft[i];
-                right[i] += m.mixRight[i];
+                left[i] += m.audio.mixLeft[i];
+                right[i] += m.audio.mixRight[i];
             }
             for (int i = 0; i < n; ++i) {
                 left[i] = SoftLimit(left[i]);
@@ -413,13 +427,13 @@ void MixStereoChunk(RenderCache& cache, float* left, float* right, int n) {
             }
             UpdateMeters(m, left, right, n);
             // The video's sound comes last, after the limiter and the meters.
-            CallReference(cache, left, right, n, position);
-            cache.mutex.unlock();
+            if (!held) CallReference(cache, left, right, n, position);
+            lock.Release();
             if (playing) AdvancePosition(m, position, n);
             return;
         }
     } else {
-        m.outputLevelShown.store(m.outputLevel, std::memory_order_relaxed);
+        m.counters.outputLevelShown.store(m.audio.outputLevel, std::memory_order_relaxed);
     }
     // No timeline sound in this buffer: the preview alone, through the same
     // limiter, so its level never jumps when playback starts or stops.
@@ -433,49 +447,51 @@ void MixStereoChunk(RenderCache& cache, float* left, float* right, int n) {
 }
 
 // One spatial buffer: field -> speakers (or ears) on the routed channels.
-void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int outOffset) {
+void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int outOffset, const CacheGuard* held) {
     MixerState& m = cache.mixer;
     const int rate = cache.sampleRate;
-    float* stereoL = m.stereoLeft.data();
-    float* stereoR = m.stereoRight.data();
+    float* stereoL = m.audio.stereoLeft.data();
+    float* stereoR = m.audio.stereoRight.data();
     std::fill(stereoL, stereoL + n, 0.0f);
     std::fill(stereoR, stereoR + n, 0.0f);
     if (rate < 1) return;
-    MixPreview(cache, stereoL, stereoR, n, rate);
+    if (!held) MixPreview(cache, stereoL, stereoR, n, rate);
 
-    const bool binaural = m.monitorBinaural.load(std::memory_order_relaxed);
-    const int layout = std::clamp(m.monitorLayout.load(std::memory_order_relaxed), 0, kMonitorLayoutCount - 1);
-    const SpeakerDecoder& decoder = m.decoders[layout];
+    const bool binaural = m.settings.monitorBinaural.load(std::memory_order_relaxed);
+    const int layout = std::clamp(m.settings.monitorLayout.load(std::memory_order_relaxed), 0, kMonitorLayoutCount - 1);
+    const SpeakerDecoder& decoder = m.guarded.decoders[layout];
     const int speakers = binaural ? 2 : decoder.speakerCount;
-    float* spk = m.speakers.data();
+    float* spk = m.audio.speakers.data();
     for (int s = 0; s < speakers; ++s) std::fill(spk + s * kMixFrames, spk + s * kMixFrames + n, 0.0f);
 
-    const bool playing = m.playing.load(std::memory_order_acquire);
-    const int64_t position = m.playPosition.load(std::memory_order_acquire);
-    const bool rampActive = m.outputLevel > kSilentLevel;
+    const bool playing = m.transport.playing.load(std::memory_order_acquire);
+    const int64_t position = m.transport.playPosition.load(std::memory_order_acquire);
+    const bool rampActive = m.audio.outputLevel > kSilentLevel;
+    BufferLock lock;
     bool locked = false;
-    if (playing || rampActive || m.tailLevel > kSilentLevel) {
-        for (std::vector<float>* b : {&m.sendLeft, &m.sendRight, &m.fieldW, &m.fieldY, &m.fieldZ, &m.fieldX})
+    if (playing || rampActive || m.audio.tailLevel > kSilentLevel) {
+        for (std::vector<float>* b : {&m.audio.sendLeft, &m.audio.sendRight, &m.audio.fieldW, &m.audio.fieldY, &m.audio.fieldZ, &m.audio.fieldX})
             std::fill(b->begin(), b->begin() + n, 0.0f);
-        m.buffersMixed.fetch_add(1, std::memory_order_relaxed);
-        if (!TryLockCache(cache)) {
-            m.dropouts.fetch_add(1, std::memory_order_relaxed);
+        m.counters.buffersMixed.fetch_add(1, std::memory_order_relaxed);
+        lock.Take(cache, held);
+        if (!lock.held) {
+            m.counters.dropouts.fetch_add(1, std::memory_order_relaxed);
         } else {
             locked = true;
-            if (m.clearHistories.exchange(false, std::memory_order_acq_rel)) ClearHistories(cache);
+            if (m.transport.clearHistories.exchange(false, std::memory_order_acq_rel)) ClearHistories(cache);
             const ChunkContext ctx = MakeContext(cache, position, n, true);
             MixTimelineLocked(cache, ctx, playing, playing || rampActive);
             if (binaural) {
-                if (m.binauralRate != rate) {
-                    InitBinauralDecoder(*m.binaural, rate);
-                    m.binauralRate = rate;
+                if (m.audio.binauralRate != rate) {
+                    InitBinauralDecoder(*m.audio.binaural, rate);
+                    m.audio.binauralRate = rate;
                 }
-                ProcessBinaural(*m.binaural, m.fieldW.data(), m.fieldY.data(), m.fieldZ.data(), m.fieldX.data(), spk,
+                ProcessBinaural(*m.audio.binaural, m.audio.fieldW.data(), m.audio.fieldY.data(), m.audio.fieldZ.data(), m.audio.fieldX.data(), spk,
                                 spk + kMixFrames, n);
             } else {
                 float frame[kMaxSpeakers];
                 for (int i = 0; i < n; ++i) {
-                    DecodeFrame(decoder, m.fieldW[i], m.fieldY[i], m.fieldZ[i], m.fieldX[i], frame);
+                    DecodeFrame(decoder, m.audio.fieldW[i], m.audio.fieldY[i], m.audio.fieldZ[i], m.audio.fieldX[i], frame);
                     for (int s = 0; s < speakers; ++s) spk[s * kMixFrames + i] = frame[s];
                 }
             }
@@ -491,21 +507,75 @@ void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int ou
         for (int i = 0; i < n; ++i) spk[s * kMixFrames + i] = SoftLimit(spk[s * kMixFrames + i]);
     if (locked) {
         UpdateMeters(m, spk, spk + kMixFrames, n);
-        CallReference(cache, spk, spk + kMixFrames, n, position);
-        cache.mutex.unlock();
+        if (!held) CallReference(cache, spk, spk + kMixFrames, n, position);
     }
+    lock.Release();
     if (playing) AdvancePosition(m, position, n);
 
     // Speakers to device channels through the routing.
     for (int s = 0; s < speakers; ++s) {
-        int channel = m.channelOfSpeaker[s].load(std::memory_order_relaxed);
+        int channel = m.settings.channelOfSpeaker[s].load(std::memory_order_relaxed);
         if (channel < 0 || channel >= channels) continue;  // the device lacks this output
         const float* src = spk + s * kMixFrames;
         for (int i = 0; i < n; ++i) out[static_cast<size_t>(outOffset + i) * channels + channel] += src[i];
     }
 }
 
+void MixStereoBuffers(RenderCache& cache, float* left, float* right, int frames, const CacheGuard* held) {
+    for (int done = 0; done < frames;) {
+        const int n = std::min(kMixFrames, frames - done);
+        MixStereoChunk(cache, left + done, right + done, n, held);
+        done += n;
+    }
+}
+
+void MixMultichannelBuffers(RenderCache& cache, float* interleaved, int frames, int channels, const CacheGuard* held) {
+    if (frames <= 0 || channels <= 0) return;
+    std::fill(interleaved, interleaved + static_cast<size_t>(frames) * channels, 0.0f);
+    MixerState& m = cache.mixer;
+    if (SpatialMonitoringActive(cache)) {
+        for (int done = 0; done < frames;) {
+            const int n = std::min(kMixFrames, frames - done);
+            MixSpatialChunk(cache, interleaved, n, channels, done, held);
+            done += n;
+        }
+        return;
+    }
+    // Plain stereo on the two routed channels; frames past the mixer's buffer stay
+    // silent rather than be rendered into memory the callback would have to find.
+    const int n = std::min(frames, kMixFrames);
+    MixStereoChunk(cache, m.audio.stereoLeft.data(), m.audio.stereoRight.data(), n, held);
+    MonitorRouting routing;
+    routing.speakerCount = 2;
+    routing.channelOfSpeaker[0] = m.settings.channelOfSpeaker[0].load(std::memory_order_relaxed);
+    routing.channelOfSpeaker[1] = m.settings.channelOfSpeaker[1].load(std::memory_order_relaxed);
+    int left = 0, right = 1;
+    StereoOutputChannels(m.settings.routingSet.load(std::memory_order_relaxed) ? &routing : nullptr, channels, &left, &right);
+    for (int i = 0; i < n; ++i) {
+        interleaved[static_cast<size_t>(i) * channels + left] += m.audio.stereoLeft[i];
+        interleaved[static_cast<size_t>(i) * channels + right] += m.audio.stereoRight[i];
+    }
+}
+
 }  // namespace
+
+MixerState::MixerState() {
+    for (auto& g : settings.groupGain) g.store(1.0f);
+    const ReverbParameters defaults;
+    const float params[kReverbParamCount] = {defaults.size,     defaults.decay,     defaults.damping,
+                                             defaults.preDelay, defaults.diffusion, defaults.modulation};
+    for (int i = 0; i < kReverbParamCount; ++i) settings.reverbParams[i].store(params[i]);
+    for (auto& s : settings.reverbSend) s.store(0.0f);
+    for (int i = 0; i < kMaxSpeakers; ++i) settings.channelOfSpeaker[i].store(i);
+    audio.reverb = std::make_unique<Reverb>();
+    audio.binaural = std::make_unique<BinauralDecoder>();
+    for (std::vector<float>* b : {&audio.sendLeft, &audio.sendRight, &audio.wetLeft, &audio.wetRight, &audio.fieldW,
+                                  &audio.fieldY, &audio.fieldZ, &audio.fieldX, &audio.stereoLeft, &audio.stereoRight,
+                                  &audio.mixLeft, &audio.mixRight})
+        b->assign(kMixFrames, 0.0f);
+    audio.speakers.assign(static_cast<size_t>(kMaxSpeakers) * kMixFrames, 0.0f);
+    for (int i = 0; i < kMonitorLayoutCount; ++i) guarded.decoders[i] = MakeSpeakerDecoder(i);
+}
 
 BlockFades ComputeBlockFades(const RenderBlock& b) {
     const float d = std::max(0.0f, b.duration);
@@ -563,39 +633,19 @@ float ShapeGain(const RenderBlock& b, float position, bool deconfliction) {
 }
 
 void MixStereo(RenderCache& cache, float* left, float* right, int frames) {
-    for (int done = 0; done < frames;) {
-        const int n = std::min(kMixFrames, frames - done);
-        MixStereoChunk(cache, left + done, right + done, n);
-        done += n;
-    }
+    MixStereoBuffers(cache, left, right, frames, nullptr);
 }
 
 void MixMultichannel(RenderCache& cache, float* interleaved, int frames, int channels) {
-    if (frames <= 0 || channels <= 0) return;
-    std::fill(interleaved, interleaved + static_cast<size_t>(frames) * channels, 0.0f);
-    MixerState& m = cache.mixer;
-    if (SpatialMonitoringActive(cache)) {
-        for (int done = 0; done < frames;) {
-            const int n = std::min(kMixFrames, frames - done);
-            MixSpatialChunk(cache, interleaved, n, channels, done);
-            done += n;
-        }
-        return;
-    }
-    // Plain stereo on the two routed channels; frames past the mixer's buffer stay
-    // silent rather than be rendered into memory the callback would have to find.
-    const int n = std::min(frames, kMixFrames);
-    MixStereoChunk(cache, m.stereoLeft.data(), m.stereoRight.data(), n);
-    MonitorRouting routing;
-    routing.speakerCount = 2;
-    routing.channelOfSpeaker[0] = m.channelOfSpeaker[0].load(std::memory_order_relaxed);
-    routing.channelOfSpeaker[1] = m.channelOfSpeaker[1].load(std::memory_order_relaxed);
-    int left = 0, right = 1;
-    StereoOutputChannels(m.routingSet.load(std::memory_order_relaxed) ? &routing : nullptr, channels, &left, &right);
-    for (int i = 0; i < n; ++i) {
-        interleaved[static_cast<size_t>(i) * channels + left] += m.stereoLeft[i];
-        interleaved[static_cast<size_t>(i) * channels + right] += m.stereoRight[i];
-    }
+    MixMultichannelBuffers(cache, interleaved, frames, channels, nullptr);
+}
+
+void MixStereoOffline(CacheGuard& held, float* left, float* right, int frames) {
+    MixStereoBuffers(held.Cache(), left, right, frames, &held);
+}
+
+void MixMultichannelOffline(CacheGuard& held, float* interleaved, int frames, int channels) {
+    MixMultichannelBuffers(held.Cache(), interleaved, frames, channels, &held);
 }
 
 bool OpenCacheOutput(AudioOutput& output, RenderCache& cache, int projectRate, int wantedChannels) {
@@ -605,62 +655,62 @@ bool OpenCacheOutput(AudioOutput& output, RenderCache& cache, int projectRate, i
 }
 
 bool SpatialMonitoringActive(const RenderCache& cache) {
-    return cache.mixer.monitorBinaural.load(std::memory_order_relaxed) ||
-           cache.mixer.monitorLayout.load(std::memory_order_relaxed) > kMonitorStereo;
+    return cache.mixer.settings.monitorBinaural.load(std::memory_order_relaxed) ||
+           cache.mixer.settings.monitorLayout.load(std::memory_order_relaxed) > kMonitorStereo;
 }
 
 void StartPlayback(RenderCache& cache, double seconds) {
     SeekPlayback(cache, seconds);
-    cache.mixer.playing.store(true, std::memory_order_release);
+    cache.mixer.transport.playing.store(true, std::memory_order_release);
 }
 
-void StopPlayback(RenderCache& cache) { cache.mixer.playing.store(false, std::memory_order_release); }
+void StopPlayback(RenderCache& cache) { cache.mixer.transport.playing.store(false, std::memory_order_release); }
 
 void SeekPlayback(RenderCache& cache, double seconds) {
     const double samples = std::max(0.0, seconds) * cache.sampleRate;
-    cache.mixer.playPosition.store(static_cast<int64_t>(samples), std::memory_order_release);
+    cache.mixer.transport.playPosition.store(static_cast<int64_t>(samples), std::memory_order_release);
 }
 
 void ResetPlaybackAfterRebuild(RenderCache& cache, double transportSeconds) {
     SeekPlayback(cache, transportSeconds);
-    cache.mixer.clearHistories.store(true, std::memory_order_release);
+    cache.mixer.transport.clearHistories.store(true, std::memory_order_release);
     cache.ready.store(true, std::memory_order_release);
 }
 
 void SetMixGains(RenderCache& cache, float master, const float groupGains[kGroupCount]) {
-    cache.mixer.masterGain.store(master, std::memory_order_relaxed);
-    for (int g = 0; g < kGroupCount; ++g) cache.mixer.groupGain[g].store(groupGains[g], std::memory_order_relaxed);
+    cache.mixer.settings.masterGain.store(master, std::memory_order_relaxed);
+    for (int g = 0; g < kGroupCount; ++g) cache.mixer.settings.groupGain[g].store(groupGains[g], std::memory_order_relaxed);
 }
 
 void SetReverbSettings(RenderCache& cache, const ReverbSettings& reverb) {
     MixerState& m = cache.mixer;
-    const float values[6] = {reverb.size, reverb.decay, reverb.damping, reverb.preDelay, reverb.diffusion,
+    const float values[kReverbParamCount] = {reverb.size, reverb.decay, reverb.damping, reverb.preDelay, reverb.diffusion,
                              reverb.modulation};
-    for (int i = 0; i < 6; ++i) m.reverbParams[i].store(values[i], std::memory_order_relaxed);
-    for (int g = 0; g < kGroupCount; ++g) m.reverbSend[g].store(reverb.groupSends[g], std::memory_order_relaxed);
-    m.reverbEnabled.store(reverb.enabled, std::memory_order_release);
+    for (int i = 0; i < kReverbParamCount; ++i) m.settings.reverbParams[i].store(values[i], std::memory_order_relaxed);
+    for (int g = 0; g < kGroupCount; ++g) m.settings.reverbSend[g].store(reverb.groupSends[g], std::memory_order_relaxed);
+    m.settings.reverbEnabled.store(reverb.enabled, std::memory_order_release);
 }
 
 void SetMonitoring(RenderCache& cache, const Preferences& prefs) {
     MixerState& m = cache.mixer;
     const int layout = std::clamp(prefs.monitorLayout, 0, kMonitorLayoutCount - 1);
     const MonitorRouting routing = ResolveMonitorRouting(prefs, layout);
-    for (int s = 0; s < kMaxSpeakers; ++s) m.channelOfSpeaker[s].store(routing.channelOfSpeaker[s], std::memory_order_relaxed);
-    m.routingSet.store(prefs.channelMaps.count(ChannelMapKey(layout)) > 0, std::memory_order_relaxed);
-    m.monitorLayout.store(layout, std::memory_order_relaxed);
-    m.monitorBinaural.store(prefs.monitorBinaural, std::memory_order_release);
+    for (int s = 0; s < kMaxSpeakers; ++s) m.settings.channelOfSpeaker[s].store(routing.channelOfSpeaker[s], std::memory_order_relaxed);
+    m.settings.routingSet.store(prefs.channelMaps.count(ChannelMapKey(layout)) > 0, std::memory_order_relaxed);
+    m.settings.monitorLayout.store(layout, std::memory_order_relaxed);
+    m.settings.monitorBinaural.store(prefs.monitorBinaural, std::memory_order_release);
 }
 
 void SetReferenceAudio(RenderCache& cache, ReferenceAudioFn fn, void* user) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-    cache.mixer.referenceAudio = fn;
-    cache.mixer.referenceAudioUser = user;
+    const CacheGuard guard(cache);  // the audio thread reads the pair under the lock
+    cache.mixer.guarded.referenceAudio = fn;
+    cache.mixer.guarded.referenceAudioUser = user;
 }
 
 void SetAlternativeRenderer(RenderCache& cache, AlternativeRendererFn fn, void* user) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-    cache.mixer.alternativeRenderer = fn;
-    cache.mixer.alternativeRendererUser = user;
+    const CacheGuard guard(cache);  // the audio thread reads the pair under the lock
+    cache.mixer.guarded.alternativeRenderer = fn;
+    cache.mixer.guarded.alternativeRendererUser = user;
 }
 
 void StartPreview(RenderCache& cache, std::vector<float> samples, int sampleRate, float gain) {
@@ -695,36 +745,36 @@ std::string AudioDiagnosticsPath() {
 
 bool WriteAudioDiagnostics(RenderCache& cache, int64_t nowNs) {
     MixerState& m = cache.mixer;
-    const uint64_t buffers = m.buffersMixed.load(std::memory_order_relaxed);
-    const uint64_t dropouts = m.dropouts.load(std::memory_order_relaxed);
-    const uint64_t restores = m.restores.load(std::memory_order_relaxed);
-    if (!m.diagStarted) {
-        m.diagStarted = true;
-        m.diagStartNs = m.diagLastNs = nowNs;
-        m.diagBuffers = buffers;
-        m.diagDropouts = dropouts;
-        m.diagRestores = restores;
+    const uint64_t buffers = m.counters.buffersMixed.load(std::memory_order_relaxed);
+    const uint64_t dropouts = m.counters.dropouts.load(std::memory_order_relaxed);
+    const uint64_t restores = m.counters.restores.load(std::memory_order_relaxed);
+    if (!m.diagnostics.started) {
+        m.diagnostics.started = true;
+        m.diagnostics.startNs = m.diagnostics.lastNs = nowNs;
+        m.diagnostics.buffers = buffers;
+        m.diagnostics.dropouts = dropouts;
+        m.diagnostics.restores = restores;
         return false;
     }
-    if (nowNs - m.diagLastNs < 1000000000LL) return false;
-    const uint64_t b = buffers - m.diagBuffers;
-    const uint64_t o = dropouts - m.diagDropouts;
-    const uint64_t r = restores - m.diagRestores;
-    m.diagLastNs = nowNs;
-    m.diagBuffers = buffers;
-    m.diagDropouts = dropouts;
-    m.diagRestores = restores;
+    if (nowNs - m.diagnostics.lastNs < 1000000000LL) return false;
+    const uint64_t b = buffers - m.diagnostics.buffers;
+    const uint64_t o = dropouts - m.diagnostics.dropouts;
+    const uint64_t r = restores - m.diagnostics.restores;
+    m.diagnostics.lastNs = nowNs;
+    m.diagnostics.buffers = buffers;
+    m.diagnostics.dropouts = dropouts;
+    m.diagnostics.restores = restores;
     if (b == 0 && o == 0) return false;
     FILE* file = std::fopen(AudioDiagnosticsPath().c_str(), "a");
     if (!file) return false;
     std::fprintf(file,
                  "t=%.2fs buffers=%llu dropouts=%llu (%.2f%%) restores=%llu evictPass[last=%.2fms max=%.2fms] "
                  "pendingRestores=%llu\n",
-                 static_cast<double>(nowNs - m.diagStartNs) / 1e9, static_cast<unsigned long long>(b),
+                 static_cast<double>(nowNs - m.diagnostics.startNs) / 1e9, static_cast<unsigned long long>(b),
                  static_cast<unsigned long long>(o), 100.0 * static_cast<double>(o) / static_cast<double>(b + o),
-                 static_cast<unsigned long long>(r), static_cast<double>(m.lastEvictMs.load()),
-                 static_cast<double>(m.maxEvictMs.load()),
-                 static_cast<unsigned long long>(m.pendingRestores.load()));
+                 static_cast<unsigned long long>(r), static_cast<double>(m.counters.lastEvictMs.load()),
+                 static_cast<double>(m.counters.maxEvictMs.load()),
+                 static_cast<unsigned long long>(m.counters.pendingRestores.load()));
     std::fclose(file);
     return true;
 }

@@ -3,9 +3,12 @@
 // solo and mute, placement, reverb sends and the reverb, the output level ramp,
 // the soft limiter, the video's own sound and the preview of a single sound.
 //
-// MixStereo and MixMultichannel run on the audio thread. They take the cache lock
-// only by trying it, never wait, and never allocate: every buffer they use was
-// made with the cache.
+// Real time: MixStereo and MixMultichannel run on the audio thread. They may read
+// the mixer's settings (atomics), write its audio-thread state and counters, and
+// take the cache lock only by trying it (a failed try drops that one buffer's
+// timeline sound, never the clock). They never wait, never allocate (every buffer
+// they use was made with the cache), never do file or console I/O. Everything
+// else here runs on the interface or a worker thread.
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -26,6 +29,12 @@ void MixStereo(RenderCache& cache, float* left, float* right, int frames);
 // field is decoded to the layout's speakers on the channels of the routing;
 // otherwise the stereo mix goes to the two routed channels and the rest is silent.
 void MixMultichannel(RenderCache& cache, float* interleaved, int frames, int channels);
+
+// The same two mixes for an offline render (export, the command line) on a cache
+// whose lock the caller holds for the buffer: nothing is tried, nothing drops out,
+// and the preview, the video's sound and the alternative renderer are left out.
+void MixStereoOffline(CacheGuard& held, float* left, float* right, int frames);
+void MixMultichannelOffline(CacheGuard& held, float* interleaved, int frames, int channels);
 
 // Opens `output` (the default device) playing `cache` through the two callbacks above.
 // False, with the output's status text saying why, when no device could be opened.

@@ -10,25 +10,13 @@
 
 namespace morvane {
 
-MixerState::MixerState() {
-    for (auto& g : groupGain) g.store(1.0f);
-    const ReverbParameters defaults;
-    const float params[6] = {defaults.size,      defaults.decay,     defaults.damping,
-                             defaults.preDelay,  defaults.diffusion, defaults.modulation};
-    for (int i = 0; i < 6; ++i) reverbParams[i].store(params[i]);
-    for (auto& s : reverbSend) s.store(0.0f);
-    for (int i = 0; i < kMaxSpeakers; ++i) channelOfSpeaker[i].store(i);
-    reverb = std::make_unique<Reverb>();
-    binaural = std::make_unique<BinauralDecoder>();
-    for (std::vector<float>* b : {&sendLeft, &sendRight, &wetLeft, &wetRight, &fieldW, &fieldY, &fieldZ,
-                                  &fieldX, &stereoLeft, &stereoRight, &mixLeft, &mixRight})
-        b->assign(kMixFrames, 0.0f);
-    speakers.assign(static_cast<size_t>(kMaxSpeakers) * kMixFrames, 0.0f);
-    for (int i = 0; i < kMonitorLayoutCount; ++i) decoders[i] = MakeSpeakerDecoder(i);
+CacheGuard::CacheGuard(RenderCache& cache, int attempts) : cache_(cache), lock_(cache.lock_, std::defer_lock) {
+    for (int attempt = 0; attempt < attempts && !lock_.owns_lock(); ++attempt) lock_.try_lock();
 }
 
-void ResetCache(RenderCache& cache, int sampleRate, size_t reserveBlocks) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+namespace {
+
+void ClearBlocks(RenderCache& cache, int sampleRate, size_t reserveBlocks) {
     cache.sampleRate = sampleRate;
     cache.blocks.clear();
     cache.blockSerial.clear();
@@ -38,8 +26,27 @@ void ResetCache(RenderCache& cache, int sampleRate, size_t reserveBlocks) {
     cache.blockFlags.reserve(reserveBlocks);
 }
 
-int AppendBlock(RenderCache& cache, RenderBlock block) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+}  // namespace
+
+void ResetCache(RenderCache& cache, int sampleRate, size_t reserveBlocks) {
+    std::vector<RenderBlock> old;
+    CacheGuard guard(cache);
+    old.swap(cache.blocks);
+    ClearBlocks(cache, sampleRate, reserveBlocks);
+    // `old` goes after the guard, so its audio is freed outside the lock.
+}
+
+int ReplaceBlocks(RenderCache& cache, int sampleRate, std::vector<RenderBlock> blocks) {
+    std::vector<RenderBlock> old;
+    CacheGuard guard(cache);
+    old.swap(cache.blocks);
+    ClearBlocks(cache, sampleRate, blocks.size());
+    for (RenderBlock& block : blocks) AppendBlock(guard, std::move(block));
+    return static_cast<int>(cache.blocks.size());
+}
+
+int AppendBlock(CacheGuard& held, RenderBlock block) {
+    RenderCache& cache = held.Cache();
     if (block.envelope.size() != static_cast<size_t>(kEnvelopePoints)) block.envelope.resize(kEnvelopePoints, 0.0f);
     const bool evicted = !block.audio && block.spillOffset >= 0;
     cache.blocks.push_back(std::move(block));
@@ -48,8 +55,13 @@ int AppendBlock(RenderCache& cache, RenderBlock block) {
     return static_cast<int>(cache.blocks.size()) - 1;
 }
 
-int RemoveEventBlocks(RenderCache& cache, int eventIndex) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+int AppendBlock(RenderCache& cache, RenderBlock block) {
+    CacheGuard guard(cache);
+    return AppendBlock(guard, std::move(block));
+}
+
+int RemoveEventBlocks(CacheGuard& held, int eventIndex) {
+    RenderCache& cache = held.Cache();
     size_t kept = 0;
     const size_t count = cache.blocks.size();
     for (size_t i = 0; i < count; ++i) {
@@ -67,47 +79,50 @@ int RemoveEventBlocks(RenderCache& cache, int eventIndex) {
     return static_cast<int>(count - kept);
 }
 
-void FinalizeCache(RenderCache& cache, bool resetGains) {
-    {
-        std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-        if (resetGains)
-            for (RenderBlock& b : cache.blocks) b.gain = b.baseGain;
+void FinalizeCache(CacheGuard& held, bool resetGains) {
+    RenderCache& cache = held.Cache();
+    if (resetGains)
+        for (RenderBlock& b : cache.blocks) b.gain = b.baseGain;
 
-        // Sum of squared gains per event, over unmuted blocks.
-        std::unordered_map<int, double> power;
-        for (const RenderBlock& b : cache.blocks)
-            if (!b.muted) power[b.eventIndex] += static_cast<double>(b.gain) * b.gain;
-        for (RenderBlock& b : cache.blocks) {
-            const auto found = power.find(b.eventIndex);
-            if (found != power.end() && found->second > 1.0)
-                b.gain = static_cast<float>(b.gain / std::sqrt(found->second));
-        }
-
-        bool any = false;
-        float earliest = 0.0f, latest = 0.0f;
-        for (RenderBlock& b : cache.blocks) {
-            float peak = 0.001f;
-            for (float v : b.envelope) peak = std::max(peak, v);
-            b.peak = peak;
-            if (b.muted) continue;
-            const float start = b.start;
-            const float end = b.start + b.duration;
-            if (!any || start < earliest) earliest = start;
-            if (!any || end > latest) latest = end;
-            any = true;
-        }
-        cache.timelineStart = any ? earliest : 0.0f;
-        cache.timelineEnd = any ? latest : 0.0f;
+    // Sum of squared gains per event, over unmuted blocks.
+    std::unordered_map<int, double> power;
+    for (const RenderBlock& b : cache.blocks)
+        if (!b.muted) power[b.eventIndex] += static_cast<double>(b.gain) * b.gain;
+    for (RenderBlock& b : cache.blocks) {
+        const auto found = power.find(b.eventIndex);
+        if (found != power.end() && found->second > 1.0)
+            b.gain = static_cast<float>(b.gain / std::sqrt(found->second));
     }
+
+    bool any = false;
+    float earliest = 0.0f, latest = 0.0f;
+    for (RenderBlock& b : cache.blocks) {
+        float peak = 0.001f;
+        for (float v : b.envelope) peak = std::max(peak, v);
+        b.peak = peak;
+        if (b.muted) continue;
+        const float start = b.start;
+        const float end = b.start + b.duration;
+        if (!any || start < earliest) earliest = start;
+        if (!any || end > latest) latest = end;
+        any = true;
+    }
+    cache.timelineStart = any ? earliest : 0.0f;
+    cache.timelineEnd = any ? latest : 0.0f;
     if (!resetGains) {
         cache.generation.fetch_add(1, std::memory_order_acq_rel);
         cache.ready.store(true, std::memory_order_release);
     }
 }
 
-bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, int eventCount,
+void FinalizeCache(RenderCache& cache, bool resetGains) {
+    CacheGuard guard(cache);
+    FinalizeCache(guard, resetGains);
+}
+
+bool CheckCacheIntegrity(CacheGuard& held, const std::vector<Layer>& results, int eventCount,
                          std::atomic<bool>& deferredRebuild) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    const RenderCache& cache = held.Cache();
     std::vector<char> referenced(results.size(), 0);
     for (size_t i = 0; i < cache.blocks.size(); ++i) {
         const RenderBlock& b = cache.blocks[i];
@@ -134,11 +149,16 @@ bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, 
     return true;
 }
 
-void RepointBlocks(RenderCache& cache, const std::vector<Layer>& results) {
+bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, int eventCount,
+                         std::atomic<bool>& deferredRebuild) {
+    CacheGuard guard(cache);
+    return CheckCacheIntegrity(guard, results, eventCount, deferredRebuild);
+}
+
+void RepointBlocks(CacheGuard& held, const std::vector<Layer>& results) {
     std::unordered_multimap<std::string, int> byIdentity;
     for (size_t i = 0; i < results.size(); ++i) byIdentity.emplace(LayerIdentity(results[i]), static_cast<int>(i));
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-    for (RenderBlock& b : cache.blocks) {
+    for (RenderBlock& b : held.Cache().blocks) {
         if (b.layerIndex >= 0 && static_cast<size_t>(b.layerIndex) < results.size() &&
             LayerIdentity(results[b.layerIndex]) == b.identity)
             continue;  // still in place
@@ -154,7 +174,7 @@ void RepointBlocks(RenderCache& cache, const std::vector<Layer>& results) {
 }
 
 void UpdateBlockPlacement(RenderCache& cache, const std::vector<Layer>& results, const std::vector<Event>& events) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    CacheGuard guard(cache);
     for (RenderBlock& b : cache.blocks) {
         if (b.layerIndex < 0 || static_cast<size_t>(b.layerIndex) >= results.size()) continue;
         const Layer& layer = results[static_cast<size_t>(b.layerIndex)];

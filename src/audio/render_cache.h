@@ -1,13 +1,17 @@
 #pragma once
 // The store of rendered layer audio that playback, export and variations read
-// (`RenderCache`), the playback mixer's state that lives with it, and the
-// process-wide cache of decoded source segments.
+// (`RenderCache`, which carries the state of the mixer that plays it, see
+// mixer_state.h), and the process-wide cache of decoded source segments.
 //
-// Threads: the render worker adds, removes and re-points blocks under the cache's
-// recursive mutex; the audio callback only ever tries that mutex and treats a
-// failed try as a dropout, so a rebuild can never stall playback and playback can
-// never read a block that is being removed. Everything the audio thread writes to
-// is allocated when the cache is made.
+// Threads: the block list (and what is kept in step with it) is touched only while
+// a CacheGuard holds the cache's lock. The lock is the cache's own: nothing else
+// names it, and it is never taken twice on one thread. A job renders aside and takes
+// the lock once to put its blocks in; an export takes it once for its snapshot; no
+// one holds it while rendering, decoding or reading and writing files. The audio
+// callback only ever tries it and treats a failed try as a dropout of one buffer, so
+// a rebuild can never stall playback and playback can never read a block that is
+// being removed. Everything the audio thread writes to is allocated when the cache
+// is made.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "audio/ambisonics.h"
+#include "audio/mixer_state.h"
 #include "audio/pitch_detect.h"
 #include "audio/reverb.h"
 #include "library/channel_map.h"
@@ -25,7 +30,6 @@
 namespace morvane {
 
 inline constexpr int kEnvelopePoints = 2048;
-inline constexpr int kMixFrames = 4096;  // the mixer's fixed buffer length
 
 // The rendered samples of one block: one buffer per channel at the cache's rate.
 struct BlockAudio {
@@ -110,89 +114,11 @@ struct RenderBlock {
 // The identity token of a layer: its first field, copied when a block is made.
 inline const std::string& LayerIdentity(const Layer& layer) { return layer.name; }
 
-// A function the video code supplies that adds its reference sound to two buffers
-// (frames, video time in seconds, output rate). Runs on the audio thread.
-using ReferenceAudioFn = void (*)(void* user, float* left, float* right, int frames, double videoTime,
-                                  int outputRate);
-// A separate stereo renderer that replaces the timeline mix when switched on.
-using AlternativeRendererFn = void (*)(void* user, float* left, float* right, int frames);
-
-// Preview of a single sound from the panels; plays whether or not the timeline plays.
-struct PreviewSlot {
-    std::mutex lock;  // the audio thread only tries it
-    std::vector<float> samples;
-    int sampleRate = 48000;
-    int64_t position = 0;  // in project-rate frames
-    int64_t end = 0;       // in project-rate frames
-    float gain = 1.0f;
-};
-
-// The playback mixer's state (see mixer.h).
-struct MixerState {
-    MixerState();
-
-    std::atomic<int64_t> playPosition{0};  // samples at the project rate
-    std::atomic<bool> playing{false};
-    float outputLevel = 0.0f;               // audio thread; ramps 0..1
-    std::atomic<float> outputLevelShown{0.0f};
-    std::atomic<float> masterGain{1.0f};
-    std::array<std::atomic<float>, kGroupCount> groupGain{};
-    std::atomic<int> soloBlock{-1};
-    std::atomic<bool> deconfliction{true};
-    std::atomic<double> videoStartTime{0.0};
-
-    // Reverb: the parameter block, the switch, the sends per group.
-    std::atomic<bool> reverbEnabled{false};
-    std::array<std::atomic<float>, 6> reverbParams{};  // size, decay, damping, preDelay, diffusion, modulation
-    std::array<std::atomic<float>, kGroupCount> reverbSend{};
-    std::unique_ptr<Reverb> reverb;
-    std::vector<float> sendLeft, sendRight, wetLeft, wetRight;
-
-    // Monitoring: layout, headphones, routing of speakers to device channels.
-    std::atomic<int> monitorLayout{0};
-    std::atomic<bool> monitorBinaural{false};
-    std::atomic<bool> routingSet{false};
-    std::array<std::atomic<int>, kMaxSpeakers> channelOfSpeaker{};
-    std::array<SpeakerDecoder, kMonitorLayoutCount> decoders;
-    std::unique_ptr<BinauralDecoder> binaural;
-    int binauralRate = 0;
-    std::vector<float> fieldW, fieldY, fieldZ, fieldX;  // the sound field of one buffer
-    std::vector<float> stereoLeft, stereoRight;          // the stereo mix for multichannel output
-    std::vector<float> mixLeft, mixRight;                // the timeline's dry mix of one buffer
-    float tailLevel = 0.0f;                              // audio thread: peak of the last wet buffer
-    std::vector<float> speakers;                         // kMaxSpeakers × kMixFrames decoded output
-
-    // Set by other threads; the audio thread clears its histories at the next buffer.
-    std::atomic<bool> clearHistories{false};
-
-    std::atomic<float> meterLeft{0.0f}, meterRight{0.0f};  // peak after the limiter
-
-    PreviewSlot preview;
-
-    // Hooks, read by the audio thread under the cache mutex; set them under it.
-    ReferenceAudioFn referenceAudio = nullptr;
-    void* referenceAudioUser = nullptr;
-    AlternativeRendererFn alternativeRenderer = nullptr;
-    void* alternativeRendererUser = nullptr;
-    std::atomic<bool> useAlternativeRenderer{false};
-
-    // Diagnostics counters.
-    std::atomic<uint64_t> buffersMixed{0};
-    std::atomic<uint64_t> dropouts{0};
-    std::atomic<uint64_t> restores{0};
-    std::atomic<uint64_t> pendingRestores{0};
-    std::atomic<float> lastEvictMs{0.0f};
-    std::atomic<float> maxEvictMs{0.0f};
-    // The diagnostics log's own state (user-interface thread).
-    bool diagStarted = false;
-    int64_t diagStartNs = 0, diagLastNs = 0;
-    uint64_t diagBuffers = 0, diagDropouts = 0, diagRestores = 0;
-};
-
 struct BlockSpill;  // block_eviction.h
 
 struct RenderCache {
-    std::recursive_mutex mutex;
+    // Guarded by the cache's lock (CacheGuard): the blocks, both per-block lists,
+    // the serial counter, the timeline extent and the spill file.
     std::vector<RenderBlock> blocks;
     // Two per-block lists kept in step with `blocks`: the serial number the block
     // got when it was added (survives compaction, so a block can be told apart
@@ -211,6 +137,30 @@ struct RenderCache {
     std::shared_ptr<BlockSpill> spill;  // made on the first eviction
 
     MixerState mixer;
+
+private:
+    friend class CacheGuard;
+    std::mutex lock_;
+};
+
+// Holds the cache's lock while it lives: one per job step or snapshot, never
+// nested. Functions below that take a CacheGuard work under the caller's lock; the
+// ones that take the cache take the lock themselves, once.
+class CacheGuard {
+public:
+    // Waits for the lock (render worker, interface thread, export).
+    explicit CacheGuard(RenderCache& cache) : cache_(cache), lock_(cache.lock_) {}
+    // Never waits (the audio thread): tries at most `attempts` times; see Held().
+    CacheGuard(RenderCache& cache, int attempts);
+    CacheGuard(const CacheGuard&) = delete;
+    CacheGuard& operator=(const CacheGuard&) = delete;
+
+    bool Held() const { return lock_.owns_lock(); }
+    RenderCache& Cache() const { return cache_; }
+
+private:
+    RenderCache& cache_;
+    std::unique_lock<std::mutex> lock_;
 };
 
 inline constexpr uint32_t kBlockFlagEvicted = 1u;  // samples released, to be restored
@@ -218,29 +168,39 @@ inline constexpr uint32_t kBlockFlagEvicted = 1u;  // samples released, to be re
 // Empties the cache for a new sample rate, keeping room for `reserveBlocks`.
 void ResetCache(RenderCache& cache, int sampleRate, size_t reserveBlocks);
 
-// Adds a block (and its parallel entries) under the mutex. Returns its index.
+// Puts `blocks` in place of every block, in one step under one lock, so playback
+// goes from the old set to the new one between two buffers. The old blocks (and
+// their audio, unless playback still shares it) are freed after the lock is
+// released. Returns the number of blocks.
+int ReplaceBlocks(RenderCache& cache, int sampleRate, std::vector<RenderBlock> blocks);
+
+// Adds a block (and its parallel entries). Returns its index.
+int AppendBlock(CacheGuard& held, RenderBlock block);
 int AppendBlock(RenderCache& cache, RenderBlock block);
 
 // Removes every block of `eventIndex` in one in-place pass, keeping the order of
 // the others and both parallel lists in step. Returns how many were removed.
-int RemoveEventBlocks(RenderCache& cache, int eventIndex);
+int RemoveEventBlocks(CacheGuard& held, int eventIndex);
 
 // Per-event normalisation: with `resetGains` every block first goes back to its
 // base gain; then the blocks of each event are scaled so that the sum of their
 // squared gains (unmuted blocks) does not exceed 1; peaks and the timeline extent
 // are refreshed. Without `resetGains` the generation advances and ready is set.
+void FinalizeCache(CacheGuard& held, bool resetGains);
 void FinalizeCache(RenderCache& cache, bool resetGains);
 
 // True when every block points at a layer carrying its identity and an existing
 // event, and every layer that can be rendered (it has a file or is a sketch) has
 // a block. Otherwise writes the "[Cache]" line to
 // stderr, sets `deferredRebuild` and returns false.
+bool CheckCacheIntegrity(CacheGuard& held, const std::vector<Layer>& results, int eventCount,
+                         std::atomic<bool>& deferredRebuild);
 bool CheckCacheIntegrity(RenderCache& cache, const std::vector<Layer>& results, int eventCount,
                          std::atomic<bool>& deferredRebuild);
 
 // Points each block at the current index of the layer with its identity (the
 // build's passes may reorder the results). Blocks whose layer is gone keep theirs.
-void RepointBlocks(RenderCache& cache, const std::vector<Layer>& results);
+void RepointBlocks(CacheGuard& held, const std::vector<Layer>& results);
 
 // Carries edits that need no new audio into the blocks: a layer's start (its event
 // was moved) and muting (the layer's or its event's). Blocks whose layer is not the

@@ -51,16 +51,45 @@ std::array<int, kGroupCount> UsedTracks(const std::vector<Layer>& results) {
     return used;
 }
 
-// Steps after the blocks of an event were refreshed: re-point, check, finalise.
-bool BringCacheUpToDate(RebuildTarget& target) {
-    RenderCache& cache = *target.cache;
-    const std::vector<Layer>& results = target.project->timeline.results;
-    // The passes may have reordered the results: the blocks follow their layers
-    // first, so the check below only fails for blocks whose layer really is gone.
-    RepointBlocks(cache, results);
-    const bool ok = CheckCacheIntegrity(cache, results, static_cast<int>(target.project->timeline.events.size()),
-                                        DeferredFlag(target));
-    FinalizeCache(cache, true);
+// The layers of `events`, in results order, rendered into blocks aside: no lock
+// is held while sounds are decoded and rendered.
+std::vector<RenderBlock> RenderEventBlocks(const LayerRenderContext& context, const std::vector<int>& events,
+                                           std::vector<Layer>& results) {
+    std::vector<RenderBlock> blocks;
+    for (int eventIndex : events)
+        for (size_t i = 0; i < results.size(); ++i) {
+            if (results[i].eventIdx != eventIndex) continue;
+            RenderBlock block;
+            if (RenderLayerBlock(context, results[i], static_cast<int>(i), &block)) blocks.push_back(std::move(block));
+        }
+    return blocks;
+}
+
+// Under the caller's lock: the events' old blocks make way for the fresh ones.
+void SwapEventBlocks(CacheGuard& held, int sampleRate, const std::vector<int>& events,
+                     std::vector<RenderBlock>& fresh) {
+    held.Cache().sampleRate = sampleRate;
+    for (int eventIndex : events) RemoveEventBlocks(held, eventIndex);
+    for (RenderBlock& block : fresh) AppendBlock(held, std::move(block));
+}
+
+// Renders the listed events aside, then in one step under one lock: their blocks
+// are swapped, all blocks follow their layers (the passes may have reordered the
+// results, so the check only fails for blocks whose layer really is gone), the
+// cache is checked and finalised. Playback never hears an event half replaced.
+bool RefreshEvents(RebuildTarget& target, const std::vector<int>& events, RebuildOutcome& outcome) {
+    Project& project = *target.project;
+    std::vector<Layer>& results = project.timeline.results;
+    const LayerRenderContext context = MakeLayerRenderContext(project, target.libraries, target.channelOrderFallback);
+    std::vector<RenderBlock> fresh = RenderEventBlocks(context, events, results);
+    CacheGuard guard(*target.cache);
+    SwapEventBlocks(guard, context.sampleRate, events, fresh);
+    RepointBlocks(guard, results);
+    const bool ok =
+        CheckCacheIntegrity(guard, results, static_cast<int>(project.timeline.events.size()), DeferredFlag(target));
+    FinalizeCache(guard, true);
+    FinalizeCache(guard, false);  // the refresh is published: generation and ready
+    outcome.blocks = static_cast<int>(target.cache->blocks.size());
     return ok;
 }
 
@@ -91,14 +120,7 @@ RebuildOutcome RebuildEventList(RebuildTarget& target, const RebuildRequest& req
     RunPasses(target);
     outcome.usedTracks = UsedTracks(project.timeline.results);
     SetMixGains(*target.cache, project.masterGain, project.groupGain.data());
-
-    const LayerRenderContext context = MakeLayerRenderContext(project, target.libraries, target.channelOrderFallback);
-    for (int index : listed) RefreshEventBlocks(*target.cache, context, index, project.timeline.results);
-    outcome.integrityOk = BringCacheUpToDate(target);
-    {
-        std::lock_guard<std::recursive_mutex> lock(target.cache->mutex);
-        outcome.blocks = static_cast<int>(target.cache->blocks.size());
-    }
+    outcome.integrityOk = RefreshEvents(target, listed, outcome);
     PrintIncrementalTiming(static_cast<int>(request.events.size()), project, began);
     return outcome;
 }
@@ -122,9 +144,7 @@ RebuildOutcome RebuildOne(RebuildTarget& target, const RebuildRequest& request) 
     AddProgress(target);
     outcome.usedTracks = UsedTracks(project.timeline.results);
     SetMixGains(*target.cache, project.masterGain, project.groupGain.data());
-    const LayerRenderContext context = MakeLayerRenderContext(project, target.libraries, target.channelOrderFallback);
-    RefreshEventBlocks(*target.cache, context, request.eventIndex, project.timeline.results);
-    outcome.integrityOk = BringCacheUpToDate(target);
+    outcome.integrityOk = RefreshEvents(target, {request.eventIndex}, outcome);
     PrintIncrementalTiming(1, project, began);
     return outcome;
 }
@@ -259,14 +279,10 @@ bool RenderTimingEnabled() {
 
 void RefreshEventBlocks(RenderCache& cache, const LayerRenderContext& context, int eventIndex,
                         std::vector<Layer>& results) {
-    {
-        std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-        cache.sampleRate = context.sampleRate;
-        RemoveEventBlocks(cache, eventIndex);
-    }
-    for (size_t i = 0; i < results.size(); ++i)
-        if (results[i].eventIdx == eventIndex) RenderLayer(cache, context, results[i], static_cast<int>(i));
-    FinalizeCache(cache, false);
+    std::vector<RenderBlock> fresh = RenderEventBlocks(context, {eventIndex}, results);
+    CacheGuard guard(cache);
+    SwapEventBlocks(guard, context.sampleRate, {eventIndex}, fresh);
+    FinalizeCache(guard, false);
 }
 
 RebuildOutcome RebuildEvents(RebuildTarget& target, const RebuildRequest& request) {

@@ -115,8 +115,9 @@ struct RebuildOutcome {
 // cache checks, and playback reset. Runs on the calling thread.
 RebuildOutcome RebuildEvents(RebuildTarget& target, const RebuildRequest& request);
 
-// Drops the blocks of `eventIndex` and renders the event's layers (results order)
-// into new blocks; then FinalizeCache without gain reset.
+// Renders the event's layers (results order) into new blocks aside, then, under one
+// lock, puts them in place of the event's old blocks and runs FinalizeCache without
+// gain reset.
 void RefreshEventBlocks(RenderCache& cache, const struct LayerRenderContext& context, int eventIndex,
                         std::vector<Layer>& results);
 

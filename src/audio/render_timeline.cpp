@@ -19,7 +19,7 @@ void SetError(std::string* error, const std::string& text) {
 }
 
 double PlaySeconds(RenderCache& cache) {
-    return static_cast<double>(cache.mixer.playPosition.load(std::memory_order_acquire)) /
+    return static_cast<double>(cache.mixer.transport.playPosition.load(std::memory_order_acquire)) /
            std::max(1, cache.sampleRate.load());
 }
 
@@ -33,7 +33,7 @@ bool SinglePassForced() {
 void CopyMixSettings(const Project& project, RenderCache& cache) {
     SetMixGains(cache, project.masterGain, project.groupGain.data());
     SetReverbSettings(cache, project.reverb);
-    cache.mixer.videoStartTime.store(project.videoStartTime, std::memory_order_relaxed);
+    cache.mixer.settings.videoStartTime.store(project.videoStartTime, std::memory_order_relaxed);
     cache.normalize.store(project.timeline.settings.normalizeLUFS, std::memory_order_relaxed);
 }
 
@@ -50,11 +50,11 @@ SweepResult RenderLayersIntoCache(Project& project, RenderCache& cache, const La
         ResetCache(cache, context.sampleRate, reserve);
         int64_t sinceCheck = 0;
         for (int i = 0; i < total; ++i) {
-            const int at = RenderLayer(cache, context, results[static_cast<size_t>(i)], i);
-            if (at >= 0) {
+            RenderBlock block;
+            if (RenderLayerBlock(context, results[static_cast<size_t>(i)], i, &block)) {
                 ++result.blocks;
-                std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-                sinceCheck += BlockAudioBytes(cache.blocks[static_cast<size_t>(at)]);
+                sinceCheck += BlockAudioBytes(block);
+                AppendBlock(cache, std::move(block));
             }
             // A pass costs a walk over the blocks: run one per eighth of the budget
             // rendered, not per block.
@@ -98,16 +98,8 @@ SweepResult RenderLayersIntoCache(Project& project, RenderCache& cache, const La
             return result;
         }
     }
-    std::vector<RenderBlock> old;
-    {
-        std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-        old.swap(cache.blocks);
-        ResetCache(cache, context.sampleRate, reserve);
-        for (RenderBlock& block : staged) AppendBlock(cache, std::move(block));
-        result.blocks = static_cast<int>(cache.blocks.size());
-    }
+    result.blocks = ReplaceBlocks(cache, context.sampleRate, std::move(staged));
     if (budget > 0) RunEvictionPass(cache, PlaySeconds(cache));
-    // `old` (and its audio, unless playback still shares it) is freed here, outside the lock.
     return result;
 }
 
@@ -162,28 +154,13 @@ bool MixOffline(RenderCache& cache, double start, double end, int channels, std:
     }
     MixerState& m = cache.mixer;
 
-    // Take the transport over: no preview, no video sound, no alternative renderer;
-    // playing from `start` at full level with fresh reverb and filter histories.
-    ReferenceAudioFn savedReference = nullptr;
-    void* savedReferenceUser = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-        savedReference = m.referenceAudio;
-        savedReferenceUser = m.referenceAudioUser;
-        m.referenceAudio = nullptr;
-        m.referenceAudioUser = nullptr;
-    }
-    int64_t savedPreviewPosition = 0;
-    {
-        std::lock_guard<std::mutex> lock(m.preview.lock);
-        savedPreviewPosition = m.preview.position;
-        m.preview.position = m.preview.end;
-    }
-    const bool savedAlternative = m.useAlternativeRenderer.exchange(false);
-    m.playPosition.store(first, std::memory_order_release);
-    m.playing.store(true, std::memory_order_release);
-    m.outputLevel = 1.0f;
-    m.clearHistories.store(true, std::memory_order_release);
+    // Take the transport over: playing from `start` at full level with fresh reverb
+    // and filter histories (the offline mix leaves out the preview, the video's
+    // sound and the alternative renderer by itself).
+    m.transport.playPosition.store(first, std::memory_order_release);
+    m.transport.playing.store(true, std::memory_order_release);
+    m.audio.outputLevel = 1.0f;
+    m.transport.clearHistories.store(true, std::memory_order_release);
 
     interleaved.assign(static_cast<size_t>(frames) * static_cast<size_t>(channels), 0.0f);
     std::vector<float> left(kMixFrames), right(kMixFrames);
@@ -201,12 +178,12 @@ bool MixOffline(RenderCache& cache, double start, double end, int channels, std:
             nextPass = done + static_cast<int64_t>(10) * rate;
         }
         float* out = interleaved.data() + static_cast<size_t>(done) * channels;
-        // Offline, waiting is fine and a dropout is not: hold the (recursive) cache
-        // mutex so the mixer's own try always succeeds, even while a rebuild works.
+        // Offline, waiting is fine and a dropout is not: the lock is held for the
+        // buffer, so the mix never fails, even while a rebuild works.
         {
-            std::lock_guard<std::recursive_mutex> hold(cache.mutex);
+            CacheGuard hold(cache);
             if (channels <= 2) {
-                MixStereo(cache, left.data(), right.data(), n);
+                MixStereoOffline(hold, left.data(), right.data(), n);
                 for (int i = 0; i < n; ++i) {
                     if (channels == 2) {
                         out[2 * i] = left[static_cast<size_t>(i)];
@@ -216,13 +193,13 @@ bool MixOffline(RenderCache& cache, double start, double end, int channels, std:
                     }
                 }
             } else {
-                MixMultichannel(cache, out, n, channels);
+                MixMultichannelOffline(hold, out, n, channels);
             }
         }
         done += n;
         // Set the position outright rather than trust the mixer's own advance, so
         // nothing (a seek from elsewhere) can shift the rest of the mix.
-        m.playPosition.store(first + done, std::memory_order_release);
+        m.transport.playPosition.store(first + done, std::memory_order_release);
         const int percent = static_cast<int>(100 * done / frames);
         if (progress && percent != lastPercent) {
             lastPercent = percent;
@@ -233,20 +210,10 @@ bool MixOffline(RenderCache& cache, double start, double end, int channels, std:
         }
     }
 
-    m.playing.store(false, std::memory_order_release);
-    m.outputLevel = 0.0f;
-    m.tailLevel = 0.0f;
-    m.clearHistories.store(true, std::memory_order_release);
-    m.useAlternativeRenderer.store(savedAlternative);
-    {
-        std::lock_guard<std::mutex> lock(m.preview.lock);
-        m.preview.position = std::min(savedPreviewPosition, m.preview.end);
-    }
-    {
-        std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-        m.referenceAudio = savedReference;
-        m.referenceAudioUser = savedReferenceUser;
-    }
+    m.transport.playing.store(false, std::memory_order_release);
+    m.audio.outputLevel = 0.0f;
+    m.audio.tailLevel = 0.0f;
+    m.transport.clearHistories.store(true, std::memory_order_release);
     if (cancelled) {
         interleaved.clear();
         SetError(error, "mix cancelled");

@@ -103,7 +103,7 @@ int RunPlay(int argc, char** argv) {
     auto lastLine = std::chrono::steady_clock::now() - std::chrono::seconds(1);
     double position = from;
     while (!gStop) {
-        position = static_cast<double>(cache.mixer.playPosition.load()) / rate;
+        position = static_cast<double>(cache.mixer.transport.playPosition.load()) / rate;
         if (position >= end) break;
         output.CheckDevice();
         RunEvictionPass(cache, position);  // restores what is about to sound

@@ -73,9 +73,9 @@ void ConfigureExportLayout(RenderCache& cache, int layout) {
         default: monitoring.monitorLayout = kMonitorStereo; break;
     }
     SetMonitoring(cache, monitoring);
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-    cache.mixer.decoders[kMonitor51] = MakeSpeakerDecoder(kMonitor51);
-    cache.mixer.decoders[kMonitor714] = layout == kExportAmbiX ? AmbiXPassThrough() : MakeSpeakerDecoder(kMonitor714);
+    const CacheGuard guard(cache);
+    cache.mixer.guarded.decoders[kMonitor51] = MakeSpeakerDecoder(kMonitor51);
+    cache.mixer.guarded.decoders[kMonitor714] = layout == kExportAmbiX ? AmbiXPassThrough() : MakeSpeakerDecoder(kMonitor714);
 }
 
 std::vector<std::vector<float>> FileChannelsFromMix(const std::vector<float>& interleaved, int64_t frames,

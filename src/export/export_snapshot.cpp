@@ -34,10 +34,10 @@ std::shared_ptr<ExportSnapshot> TakeExportSnapshot(const Project& project, Rende
     snapshot->project.reverb = project.reverb;
     std::shared_ptr<BlockSpill> spill;
     {
-        std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+        const CacheGuard guard(cache);
         snapshot->blocks = cache.blocks;
         snapshot->sampleRate = cache.sampleRate.load();
-        snapshot->deconfliction = cache.mixer.deconfliction.load();
+        snapshot->deconfliction = cache.mixer.settings.deconfliction.load();
         snapshot->cacheReady = cache.ready.load();
         spill = cache.spill;
     }
@@ -62,7 +62,7 @@ std::unique_ptr<RenderCache> MakeExportMixCache(const ExportSnapshot& snapshot, 
     ReverbSettings reverb = p.reverb;
     reverb.enabled = withReverb && p.reverb.enabled;
     SetReverbSettings(*cache, reverb);
-    cache->mixer.deconfliction.store(snapshot.deconfliction);
+    cache->mixer.settings.deconfliction.store(snapshot.deconfliction);
     cache->ready.store(true);
     return cache;
 }

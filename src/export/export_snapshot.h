@@ -36,7 +36,7 @@ struct ExportSnapshot {
     int unreadableBlocks = 0;  // evicted blocks whose samples could not be read back
 };
 
-// Copies the project and the cache's blocks (under the cache mutex) into a snapshot.
+// Copies the project and the cache's blocks (under the cache's lock) into a snapshot.
 std::shared_ptr<ExportSnapshot> TakeExportSnapshot(const Project& project, RenderCache& cache,
                                                    const ExportRequest& request);
 
@@ -47,10 +47,10 @@ std::unique_ptr<RenderCache> MakeExportMixCache(const ExportSnapshot& snapshot, 
 // Replaces the mix cache's blocks by those of the snapshot that `keep` accepts.
 template <typename Keep>
 void LoadExportBlocks(RenderCache& cache, const ExportSnapshot& snapshot, Keep keep) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
-    ResetCache(cache, snapshot.sampleRate, snapshot.blocks.size());
+    std::vector<RenderBlock> kept;
     for (const RenderBlock& block : snapshot.blocks)
-        if (keep(block)) AppendBlock(cache, block);
+        if (keep(block)) kept.push_back(block);
+    ReplaceBlocks(cache, snapshot.sampleRate, std::move(kept));
 }
 
 // The layer a block was rendered from, or null when its index is stale.

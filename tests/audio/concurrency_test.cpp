@@ -37,7 +37,7 @@ TEST(RenderConcurrency, RebuildsPollingAndPlaybackTogether) {
             while (!stop.load()) {
                 MixStereo(b.cache, left.data(), right.data(), 512);
                 buffers.fetch_add(1);
-                if (b.cache.mixer.playPosition.load() > 8 * 48000) SeekPlayback(b.cache, 0.0);  // loop the timeline
+                if (b.cache.mixer.transport.playPosition.load() > 8 * 48000) SeekPlayback(b.cache, 0.0);  // loop the timeline
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         }
@@ -66,7 +66,7 @@ TEST(RenderConcurrency, RebuildsPollingAndPlaybackTogether) {
         JobStatusText(b.slot);
         b.slot.progress.load();
         if (frame % 5 == 0) {
-            const double seconds = static_cast<double>(b.cache.mixer.playPosition.load()) / 48000.0;
+            const double seconds = static_cast<double>(b.cache.mixer.transport.playPosition.load()) / 48000.0;
             RunEvictionPass(b.cache, seconds, EvictionWindow{1.0, 2.0});
         }
         if (frame % 50 == 0) WriteAudioDiagnostics(b.cache, static_cast<int64_t>(frame) * 16000000LL);
@@ -81,7 +81,7 @@ TEST(RenderConcurrency, RebuildsPollingAndPlaybackTogether) {
     audio.join();
 
     EXPECT_EQ(audioAllocations.load(), 0u);
-    EXPECT_GT(b.cache.mixer.buffersMixed.load(), 50u);
+    EXPECT_GT(b.cache.mixer.counters.buffersMixed.load(), 50u);
     std::atomic<bool> deferred{false};
     EXPECT_TRUE(CheckCacheIntegrity(b.cache, b.project.timeline.results,
                                     static_cast<int>(b.project.timeline.events.size()), deferred));

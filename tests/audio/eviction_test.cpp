@@ -63,8 +63,8 @@ TEST(Eviction, FarBlocksLeaveMemoryAndComeBackBeforeTheySound) {
     EXPECT_GE(stats.restored, 6);
     EXPECT_EQ(stats.pendingRestores, 0);
     EXPECT_LE(stats.residentBytes, 10 * blockBytes);
-    EXPECT_EQ(cache.mixer.restores.load(), static_cast<uint64_t>(stats.restored));
-    EXPECT_GE(cache.mixer.maxEvictMs.load(), cache.mixer.lastEvictMs.load());
+    EXPECT_EQ(cache.mixer.counters.restores.load(), static_cast<uint64_t>(stats.restored));
+    EXPECT_GE(cache.mixer.counters.maxEvictMs.load(), cache.mixer.counters.lastEvictMs.load());
     EXPECT_EQ(Mix(cache, 195.0, 230.0), Mix(reference, 195.0, 230.0));
 
     // A mix across the whole timeline restores as it goes.
@@ -72,7 +72,10 @@ TEST(Eviction, FarBlocksLeaveMemoryAndComeBackBeforeTheySound) {
     EXPECT_LE(ResidentAudioBytes(cache), 10 * blockBytes + 8 * blockBytes);
 
     // Blocks removed and re-added keep their lists in step with their spill state.
-    RemoveEventBlocks(cache, 3);
+    {
+        CacheGuard held(cache);
+        RemoveEventBlocks(held, 3);
+    }
     EXPECT_EQ(cache.blocks.size(), cache.blockFlags.size());
     for (size_t i = 0; i < cache.blocks.size(); ++i)
         EXPECT_EQ(cache.blockFlags[i] == kBlockFlagEvicted, !cache.blocks[i].audio) << i;

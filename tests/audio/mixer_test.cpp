@@ -144,7 +144,7 @@ TEST(Mixer, BlocksSoundWithTheirGainsCurvesAndFades) {
     StartPlayback(curves, 0.0);
     left = Render(curves, 2.5);
     EXPECT_NEAR(ValueAt(left, 1.5), 0.5f * 0.25f, 1e-4f);  // moved by its deconfliction offset
-    curves.mixer.deconfliction = false;
+    curves.mixer.settings.deconfliction = false;
     StartPlayback(curves, 0.0);
     left = Render(curves, 2.5);
     EXPECT_NEAR(ValueAt(left, 0.5), 0.5f * 0.5f, 1e-4f);
@@ -160,10 +160,10 @@ TEST(Mixer, SoloMuteStopAndLimiter) {
     StartPlayback(cache, 0.0);
     EXPECT_NEAR(ValueAt(Render(cache, 1.0), 0.5), 0.2f, 1e-4f);
 
-    cache.mixer.soloBlock = 1;  // a soloed block plays even when muted, alone
+    cache.mixer.settings.soloBlock = 1;  // a soloed block plays even when muted, alone
     StartPlayback(cache, 0.0);
     EXPECT_NEAR(ValueAt(Render(cache, 1.0), 0.5), 0.3f, 1e-4f);
-    cache.mixer.soloBlock = -1;
+    cache.mixer.settings.soloBlock = -1;
 
     // Three loud blocks together stay under -1 dBFS.
     RenderCache loud;
@@ -180,12 +180,12 @@ TEST(Mixer, SoloMuteStopAndLimiter) {
     std::vector<float> l(512), r(512);
     for (int i = 0; i < 20; ++i) MixStereo(stopping, l.data(), r.data(), 512);
     StopPlayback(stopping);
-    const int64_t stoppedAt = stopping.mixer.playPosition.load();
+    const int64_t stoppedAt = stopping.mixer.transport.playPosition.load();
     MixStereo(stopping, l.data(), r.data(), 512);
     EXPECT_NEAR(l[0], 0.5f, 0.01f);
     for (int i = 1; i < 512; ++i) ASSERT_LE(l[i], l[i - 1] + 1e-6f);
     EXPECT_EQ(l[300], 0.0f);  // 288 frames = 6 ms
-    EXPECT_EQ(stopping.mixer.playPosition.load(), stoppedAt);
+    EXPECT_EQ(stopping.mixer.transport.playPosition.load(), stoppedAt);
     MixStereo(stopping, l.data(), r.data(), 512);
     for (float v : l) ASSERT_EQ(v, 0.0f);
 }
@@ -221,14 +221,14 @@ TEST(Mixer, BusyCacheCountsADropoutAndNeverWaits) {
     StartPlayback(cache, 1.0);
     std::vector<float> l(512), r(512);
     {
-        std::unique_lock<std::recursive_mutex> rebuild(cache.mutex);  // a rebuild replacing blocks
+        CacheGuard rebuild(cache);  // a rebuild replacing blocks
         std::thread audio([&] { MixStereo(cache, l.data(), r.data(), 512); });
         audio.join();
     }
-    EXPECT_EQ(cache.mixer.dropouts.load(), 1u);
-    EXPECT_EQ(cache.mixer.buffersMixed.load(), 1u);
+    EXPECT_EQ(cache.mixer.counters.dropouts.load(), 1u);
+    EXPECT_EQ(cache.mixer.counters.buffersMixed.load(), 1u);
     EXPECT_FLOAT_EQ(l[100], 0.1f);  // the preview alone
-    EXPECT_EQ(cache.mixer.playPosition.load(), 48000 + 512);  // the clock runs on
+    EXPECT_EQ(cache.mixer.transport.playPosition.load(), 48000 + 512);  // the clock runs on
 
     // The preview plays its length at the project rate and ends.
     StopPlayback(cache);
@@ -261,9 +261,9 @@ TEST(Mixer, MixingNeverAllocatesOnTheAudioThread) {
         test::CountAllocationsHere counting;
         for (int i = 0; i < 600; ++i) MixStereo(cache, l.data(), r.data(), 512);
         for (int i = 0; i < 1000; ++i) output.Render(device.data(), i % 2 ? 512 : 1200);
-        cache.mixer.monitorLayout = kMonitor714;
+        cache.mixer.settings.monitorLayout = kMonitor714;
         for (int i = 0; i < 200; ++i) MixMultichannel(cache, multi.data(), 512, 12);
-        cache.mixer.monitorBinaural = true;
+        cache.mixer.settings.monitorBinaural = true;
         for (int i = 0; i < 200; ++i) MixMultichannel(cache, multi.data(), 512, 2);
     });
     audio.join();
@@ -322,7 +322,7 @@ TEST(Mixer, RateConverterKeepsTimeAcrossCallbacks) {
             for (int k = 0; k < n; ++k) tail.push_back(buffer[2 * k]);
     }
     const double expected = deviceFrames * 48000.0 / 44100.0;
-    EXPECT_NEAR(static_cast<double>(cache.mixer.playPosition.load()), expected, 3.0);
+    EXPECT_NEAR(static_cast<double>(cache.mixer.transport.playPosition.load()), expected, 3.0);
     EXPECT_NEAR(static_cast<double>(out.ProjectFramesRendered()), expected, 3.0);
     // Phase continuity: a 1 kHz tone at 44.1 kHz never jumps by more than one step.
     const float maxStep = 0.5f * 2.0f * 3.14159265f * 1000.0f / 44100.0f * 1.05f;
@@ -333,8 +333,8 @@ TEST(Mixer, DiagnosticsLogOncePerSecond) {
     test::ScopedHome home;
     RenderCache cache;
     EXPECT_FALSE(WriteAudioDiagnostics(cache, 1'000'000'000));  // first call only starts
-    cache.mixer.buffersMixed = 90;
-    cache.mixer.dropouts = 10;
+    cache.mixer.counters.buffersMixed = 90;
+    cache.mixer.counters.dropouts = 10;
     EXPECT_FALSE(WriteAudioDiagnostics(cache, 1'500'000'000));  // less than a second
     EXPECT_TRUE(WriteAudioDiagnostics(cache, 2'250'000'000));
     EXPECT_FALSE(WriteAudioDiagnostics(cache, 3'500'000'000));  // nothing happened since

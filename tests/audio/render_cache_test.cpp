@@ -36,7 +36,8 @@ TEST(RenderCache, RemovingAnEventKeepsTheOthersAndTheirListsInStep) {
     cache.blockFlags[3] = kBlockFlagEvicted;
     const uint32_t serialOfFourth = cache.blockSerial[3];
 
-    EXPECT_EQ(RemoveEventBlocks(cache, 0), 3);
+    CacheGuard held(cache);
+    EXPECT_EQ(RemoveEventBlocks(held, 0), 3);
     ASSERT_EQ(cache.blocks.size(), 3u);
     ASSERT_EQ(cache.blockSerial.size(), 3u);
     ASSERT_EQ(cache.blockFlags.size(), 3u);
@@ -46,7 +47,7 @@ TEST(RenderCache, RemovingAnEventKeepsTheOthersAndTheirListsInStep) {
     EXPECT_EQ(cache.blockSerial[1], serialOfFourth);  // entries moved with their blocks
     EXPECT_EQ(cache.blockFlags[1], kBlockFlagEvicted);
     EXPECT_EQ(cache.blockFlags[0], 0u);
-    EXPECT_EQ(RemoveEventBlocks(cache, 7), 0);
+    EXPECT_EQ(RemoveEventBlocks(held, 7), 0);
 }
 
 TEST(RenderCache, FinalizeKeepsEachEventAtUnitPower) {
@@ -96,7 +97,10 @@ TEST(RenderCache, IntegrityCheckFindsStaleBlocksAndOrphans) {
     std::swap(results[0], results[2]);
     EXPECT_FALSE(CheckCacheIntegrity(cache, results, 2, deferred));
     deferred = false;
-    RepointBlocks(cache, results);
+    {
+        CacheGuard held(cache);
+        RepointBlocks(held, results);
+    }
     EXPECT_EQ(cache.blocks[0].layerIndex, 2);
     EXPECT_EQ(cache.blocks[2].layerIndex, 0);
     EXPECT_TRUE(CheckCacheIntegrity(cache, results, 2, deferred));

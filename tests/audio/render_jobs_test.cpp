@@ -64,7 +64,7 @@ TEST(RenderJobs, WholeRebuildThenIncrementalEditsKeepTheCacheInStep) {
     EXPECT_TRUE(outcome.integrityOk);
     EXPECT_FALSE(b.slot.deferredRebuild.load());
     // Playback returns to the transport after the rebuild.
-    EXPECT_EQ(b.cache.mixer.playPosition.load(), static_cast<int64_t>(1.25 * 48000));
+    EXPECT_EQ(b.cache.mixer.transport.playPosition.load(), static_cast<int64_t>(1.25 * 48000));
     EXPECT_TRUE(b.cache.ready.load());
 
     // A locked event listed for an incremental rebuild is unlocked and rebuilt.
@@ -103,7 +103,7 @@ TEST(RenderJobs, WholeRebuildThenIncrementalEditsKeepTheCacheInStep) {
 
 // The blocks of one event, as (layer index, source offset) in cache order.
 std::vector<std::pair<int, float>> EventBlocks(RenderCache& cache, int event) {
-    std::lock_guard<std::recursive_mutex> lock(cache.mutex);
+    CacheGuard guard(cache);
     std::vector<std::pair<int, float>> out;
     for (const RenderBlock& block : cache.blocks)
         if (block.eventIndex == event) out.emplace_back(block.layerIndex, block.sourceOffset);

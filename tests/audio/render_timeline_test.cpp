@@ -118,7 +118,7 @@ TEST(RenderTimeline, OfflineMixHasTheRangeAndNeverPassesTheCeiling) {
     // Full level from the first sample: the start of the range is not faded in by
     // the transport's ramp (the low layer is at its full level at 0.9 s).
     EXPECT_GT(test::Rms(stereo, 2 * static_cast<size_t>(0.4 * kRate), 2 * static_cast<size_t>(0.45 * kRate)), 0.1);
-    EXPECT_FALSE(cache.mixer.playing.load());
+    EXPECT_FALSE(cache.mixer.transport.playing.load());
 
     // The same range mixed again is the same sound: reverb and filters start fresh.
     std::vector<float> again;
