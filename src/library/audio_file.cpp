@@ -16,6 +16,7 @@
 #include "library/file_id.h"
 #include "library/ucs.h"
 #include "platform/regular_file.h"
+#include "platform/utf8.h"
 
 namespace morvane {
 
@@ -131,59 +132,16 @@ size_t FindTag(std::string_view xml, std::string_view prefix, std::string_view n
     return std::string_view::npos;
 }
 
-// Length of the well-formed UTF-8 character at the start of `text` (no overlong forms,
-// no surrogates, nothing past U+10FFFF); 0 when there is none.
-size_t Utf8CharacterLength(std::string_view text) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
-    else return 0;
-    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-    for (size_t i = 2; i < length; ++i)
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
-bool IsUtf8(std::string_view text) {
-    for (size_t at = 0, length = 0; at < text.size(); at += length)
-        if ((length = Utf8CharacterLength(text.substr(at))) == 0) return false;
-    return true;
-}
-
-void AppendCodePoint(std::string& out, unsigned code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-// Windows-1252 in 0x80..0x9F, where it differs from Latin-1; 0xFFFD (the replacement
-// character) for its five unassigned bytes.
-constexpr unsigned short kWindows1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
 }  // namespace
 
 std::string MetadataText(std::string_view bytes) {
-    if (IsUtf8(bytes)) return std::string(bytes);
+    if (IsValidUtf8(bytes)) return std::string(bytes);
     std::string text;
     text.reserve(bytes.size() * 2);
     for (const char c : bytes) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        AppendCodePoint(text, byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte);
+        AppendUtf8(text, Windows1252Character(byte));
     }
     return text;
 }

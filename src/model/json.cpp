@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/utf8.h"
+
 namespace morvane {
 
 namespace {
@@ -19,20 +21,6 @@ int HexDigit(char c) {
     return -1;
 }
 
-void AppendUtf8(std::string& out, unsigned code) {
-    // Each \u escape stands on its own: a surrogate pair becomes two three-byte sequences,
-    // which is how our own files have always been read back.
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 // Significant digits handed to the decimal conversion. A hostile document can hold a
 // number with millions of digits; we keep the leading ones and carry the rest as a power
@@ -158,6 +146,8 @@ struct Parser {
                     code = code * 16 + static_cast<unsigned>(h);
                     ++p;
                 }
+                // Each \u escape stands on its own: a surrogate pair becomes two three-byte
+                // sequences, which is how our own files have always been read back.
                 AppendUtf8(out, code);
                 break;
             }
@@ -361,38 +351,6 @@ const std::string& JsonAsText(const JsonValue& value) {
 
 // ---------------------------------------------------------------------------------------
 // Writer
-
-namespace {
-
-// The length of the well-formed UTF-8 character at the start of `text` (1 to 4), or 0
-// when its bytes are not one: a stray continuation byte, a truncated sequence, an
-// overlong form, a surrogate or a code point beyond U+10FFFF.
-size_t Utf8CharLength(std::string_view text) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;   // overlong
-        if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;   // overlong
-        if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-    for (size_t i = 2; i < length; ++i)
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
-}  // namespace
 
 void JsonEscape(std::string& out, std::string_view text, bool replaceInvalidUtf8) {
     static const char kHex[] = "0123456789abcdef";

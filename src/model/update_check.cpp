@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/http.h"
+#include "platform/utf8.h"
 #include "version.h"
 
 namespace morvane {
@@ -67,18 +68,6 @@ struct StrictReader {
         return -1;
     }
 
-    static void AppendUtf8(std::string& out, unsigned code) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
 
     bool String(std::string& out) {
         if (pos >= s.size() || s[pos] != '"') return false;

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/regular_file.h"
+#include "platform/utf8.h"
 
 namespace morvane {
 
@@ -39,39 +40,6 @@ constexpr char32_t kMacRoman[128] = {
     0x00CB, 0x00C8, 0x00CD, 0x00CE, 0x00CF, 0x00CC, 0x00D3, 0x00D4, 0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9,
     0x0131, 0x02C6, 0x02DC, 0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,
 };
-// Windows' Latin-1 (code page 1252), bytes 0x80..0x9F; the rest of its upper half is Latin-1.
-constexpr char32_t kWindows1252[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
-};
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-bool IsValidUtf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        int more = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
-        if (more < 0 || (more == 1 && c < 0xC2) || i + static_cast<size_t>(more) >= s.size()) return false;
-        for (int k = 1; k <= more; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += static_cast<size_t>(more) + 1;
-    }
-    return true;
-}
-
 bool IsAsciiLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // Which 8-bit encoding a text that is not UTF-8 is in. Pro Tools wrote Mac Roman on the
@@ -219,7 +187,7 @@ std::string SessionTextToUtf8(std::string_view text) {
         const unsigned char c = static_cast<unsigned char>(ch);
         if (c < 0x80) out += ch;
         else if (mac) AppendUtf8(out, kMacRoman[c - 0x80]);
-        else AppendUtf8(out, c < 0xA0 ? kWindows1252[c - 0x80] : static_cast<char32_t>(c));
+        else AppendUtf8(out, Windows1252Character(c));
     }
     return out;
 }

@@ -330,7 +330,7 @@ TEST(Video, RotatedPhoneFootageIsShownAndSampledUpright) {
                                          "drawbox=x=0:y=0:w=iw:h=ih/2:color=white:t=fill,transpose=clock\" "
                                          "-c:v libx264 -pix_fmt yuv420p");
     const std::string sideways = MakeMedia("sideways.mp4", "-i '" + stored + "' -c copy -metadata:s:v:0 rotate=90");
-    const std::string plain = MakeMedia("portrait.mp4", upright + "-c:v libx264 -pix_fmt yuv420p");
+    const std::string plain = MakeMedia("upright-360x640.mp4", upright + "-c:v libx264 -pix_fmt yuv420p");
     ASSERT_FALSE(sideways.empty());
     ASSERT_FALSE(plain.empty());
     for (const std::string& path : {sideways, plain}) {
