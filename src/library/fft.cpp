@@ -16,11 +16,23 @@ std::mutex& PlannerMutex() {
     return mutex;
 }
 
+// The complex plans made so far. They live as long as the program; at exit they are
+// destroyed and FFTW's planner memory released, so nothing of ours is left allocated.
+struct ComplexPlans {
+    std::map<std::pair<size_t, bool>, fftw_plan> plans;
+    ~ComplexPlans() {
+        std::lock_guard<std::mutex> lock(PlannerMutex());
+        for (auto& entry : plans)
+            if (entry.second != nullptr) fftw_destroy_plan(entry.second);
+        fftw_cleanup();
+    }
+};
+
 // The in-place complex plan of one length and direction, made on first use.
 fftw_plan ComplexPlan(size_t n, bool inverse) {
     std::lock_guard<std::mutex> lock(PlannerMutex());
-    static std::map<std::pair<size_t, bool>, fftw_plan> plans;
-    fftw_plan& plan = plans[{n, inverse}];
+    static ComplexPlans cache;
+    fftw_plan& plan = cache.plans[{n, inverse}];
     if (plan == nullptr) {
         fftw_complex* buffer = fftw_alloc_complex(n);
         if (buffer == nullptr) return nullptr;
