@@ -96,6 +96,10 @@ inline constexpr FieldRow<EventSettings> kEventSettingsFields[] = {
 // A field added to EventSettings without a row, a row without a field, or rows out of
 // declaration order stop the build here. The structured binding names every field, so it
 // too fails to compile when the field count changes.
+// The check runs where the standard library's strings can be built at compile time
+// (GCC's own builds, which every test build uses); clang 14, used for the fuzzers, cannot
+// construct libstdc++'s std::string in a constant expression.
+#if !defined(__clang__) || __clang_major__ >= 15
 consteval bool RowsCoverEventSettings() {
     EventSettings s;
     auto& [f0, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, f17, f18, f19, f20, f21, f22,
@@ -111,6 +115,7 @@ consteval bool RowsCoverEventSettings() {
     return true;
 }
 static_assert(RowsCoverEventSettings(), "kEventSettingsFields must list every EventSettings field, in order");
+#endif
 
 // The fields only an event on the timeline has (hasPinnedFile and bounceSource are not
 // rows: the first follows pinnedFile, the second nests whole events).

@@ -4,6 +4,12 @@
 
 namespace morvane {
 
+// Written out rather than defaulted: a history holds layers that hold histories, and
+// some compilers cannot instantiate a defaulted comparison through that recursion.
+bool LayerHistory::operator==(const LayerHistory& other) const {
+    return cursor == other.cursor && entries == other.entries;
+}
+
 const char* const kEventShapeNames[kEventShapeCount] = {"Spot", "Bloom", "Contour", "Fill",
                                                         "Scatter", "Clip", "Bed"};
 

@@ -215,8 +215,6 @@ struct Layer {
     bool operator==(const Layer&) const = default;
 };
 
-inline bool LayerHistory::operator==(const LayerHistory&) const = default;
-
 // A custom shape the user saved; events refer to it by index (userShapeIdx).
 struct UserShape {
     std::string name;      // at most kNameMaxBytes
