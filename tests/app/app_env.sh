@@ -42,3 +42,20 @@ run() {
   local rc=$?
   [ $rc -eq 0 ] || { fail "$name exited $rc"; cat "$work/$name.log"; }
 }
+# start_sound_server: a PulseAudio server of our own with a null sink "mvtest" whose
+# monitor a test records; clients reach only it and never start another. It and any
+# $recorder are stopped at exit. Returns 1 when the server did not start.
+start_sound_server() {
+  export PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse-state" PULSE_CLIENTCONFIG="$work/client.conf"
+  export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
+  mkdir -p "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH"; chmod 700 "$PULSE_RUNTIME_PATH"
+  echo "autospawn = no" > "$PULSE_CLIENTCONFIG"
+  recorder=""
+  cleanup() {
+    [ -n "$recorder" ] && kill "$recorder" 2> /dev/null
+    pulseaudio --kill > /dev/null 2>&1
+  }
+  pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 -n \
+    --load="module-null-sink sink_name=mvtest" --load=module-native-protocol-unix > /dev/null 2>&1 || return 1
+  for _ in $(seq 100); do [ -S "$PULSE_RUNTIME_PATH/native" ] && break; sleep 0.05; done
+}

@@ -74,19 +74,7 @@ python3 -c "import sys; sys.exit(0 if ${flash_bright:-0} > 200 else 1)" || fail 
 
 # 2. The video's own sound: every event muted, 3 s played from 9.5 s (two flash hits).
 if command -v pulseaudio > /dev/null && command -v parec > /dev/null; then
-  export PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse-state" PULSE_CLIENTCONFIG="$work/client.conf"
-  export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
-  mkdir -p "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH"; chmod 700 "$PULSE_RUNTIME_PATH"
-  echo "autospawn = no" > "$PULSE_CLIENTCONFIG"
-  recorder=""
-  cleanup() {
-    [ -n "$recorder" ] && kill "$recorder" 2> /dev/null
-    pulseaudio --kill > /dev/null 2>&1
-  }
-  pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 -n \
-    --load="module-null-sink sink_name=mvtest" --load=module-native-protocol-unix > /dev/null 2>&1 \
-    || fail "the private PulseAudio server did not start"
-  for _ in $(seq 100); do [ -S "$PULSE_RUNTIME_PATH/native" ] && break; sleep 0.05; done
+  start_sound_server || fail "the private PulseAudio server did not start"
   cat > "$work/sound.script" << 'SCRIPT'
 wait 3
 wait-audio 120

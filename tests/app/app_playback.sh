@@ -12,20 +12,7 @@ for tool in pulseaudio parec python3 xvfb-run; do
   command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
 done
 
-# A sound server of our own: clients reach it only, and never start another.
-export PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse-state" PULSE_CLIENTCONFIG="$work/client.conf"
-export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
-mkdir -p "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH"; chmod 700 "$PULSE_RUNTIME_PATH"
-echo "autospawn = no" > "$PULSE_CLIENTCONFIG"
-recorder=""
-cleanup() {
-  [ -n "$recorder" ] && kill "$recorder" 2> /dev/null
-  pulseaudio --kill > /dev/null 2>&1
-}
-pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 -n \
-  --load="module-null-sink sink_name=mvtest" --load=module-native-protocol-unix > /dev/null 2>&1 \
-  || { fail "the private PulseAudio server did not start"; exit 1; }
-for _ in $(seq 100); do [ -S "$PULSE_RUNTIME_PATH/native" ] && break; sleep 0.05; done
+start_sound_server || { fail "the private PulseAudio server did not start"; exit 1; }
 
 "$cli" demo --out "$work/demo" > "$work/make-demo.log" 2>&1 || { fail "morvane-cli demo failed"; cat "$work/make-demo.log"; exit 1; }
 project="$work/demo/Morvane Demo Mix.mvproj"
