@@ -585,16 +585,20 @@ void SoloLayer(int layerIndex) {
 
 int SoloedLayer() { return Engine().soloLayer; }
 
-bool LayerAudio(int layerIndex, LayerAudioView* view) {
+void LayersAudio(const std::vector<int>& layers, std::vector<LayerAudioView>& views) {
+    views.resize(layers.size());
+    for (LayerAudioView& view : views) view.rendered = false;
     AudioEngine& e = Engine();
     CacheGuard guard(e.cache);
-    for (const RenderBlock& block : e.cache.blocks)
-        if (block.layerIndex == layerIndex) {
-            view->envelope = block.envelope;
-            view->missingFile = block.missingFile;
-            return true;
-        }
-    return false;
+    for (const RenderBlock& block : e.cache.blocks) {
+        const auto at = std::find(layers.begin(), layers.end(), block.layerIndex);
+        if (at == layers.end()) continue;
+        LayerAudioView& view = views[static_cast<size_t>(at - layers.begin())];
+        if (view.rendered) continue;  // the layer's first block, as before
+        view.envelope.assign(block.envelope.begin(), block.envelope.end());
+        view.missingFile = block.missingFile;
+        view.rendered = true;
+    }
 }
 
 }  // namespace morvane

@@ -46,8 +46,13 @@ int SoloedLayer();
 struct LayerAudioView {
     std::vector<float> envelope;
     bool missingFile = false;
+    bool rendered = false;  // the layer has a block in the cache
 };
-bool LayerAudio(int layerIndex, LayerAudioView* view);
+// The rendered look of these layers (same order), read in one pass over the blocks under
+// one hold of the cache's lock, which the audio thread only tries for. The views'
+// buffers are reused from frame to frame, so after the first frame nothing is
+// allocated while the lock is held.
+void LayersAudio(const std::vector<int>& layers, std::vector<LayerAudioView>& views);
 
 // Composition > Render: builds the whole timeline from the project's libraries and
 // renders it, with the progress card and Escape to cancel.

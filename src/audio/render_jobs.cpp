@@ -277,14 +277,6 @@ bool RenderTimingEnabled() {
     return value != nullptr && *value != '\0';
 }
 
-void RefreshEventBlocks(RenderCache& cache, const LayerRenderContext& context, int eventIndex,
-                        std::vector<Layer>& results) {
-    std::vector<RenderBlock> fresh = RenderEventBlocks(context, {eventIndex}, results);
-    CacheGuard guard(cache);
-    SwapEventBlocks(guard, context.sampleRate, {eventIndex}, fresh);
-    FinalizeCache(guard, false);
-}
-
 RebuildOutcome RebuildEvents(RebuildTarget& target, const RebuildRequest& request) {
     RebuildOutcome outcome;
     if (target.project == nullptr || target.cache == nullptr) return outcome;

@@ -115,12 +115,6 @@ struct RebuildOutcome {
 // cache checks, and playback reset. Runs on the calling thread.
 RebuildOutcome RebuildEvents(RebuildTarget& target, const RebuildRequest& request);
 
-// Renders the event's layers (results order) into new blocks aside, then, under one
-// lock, puts them in place of the event's old blocks and runs FinalizeCache without
-// gain reset.
-void RefreshEventBlocks(RenderCache& cache, const struct LayerRenderContext& context, int eventIndex,
-                        std::vector<Layer>& results);
-
 // Re-renders every layer of the current results (no new choice of sounds) and
 // resets playback. `analysisFree` renders reuse earlier results: no scale tuning
 // and no placeholder marking. The job runs in the slot of `target`.

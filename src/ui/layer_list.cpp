@@ -53,14 +53,14 @@ void DrawPinnedButton(const Event& event, int eventIndex) {
     }
 }
 
-void DrawWaveform(const LayerAudioView& audio, bool rendered) {
+void DrawWaveform(const LayerAudioView& audio) {
     const float width = ImGui::GetContentRegionAvail().x, height = 26.0f;
     const ImVec2 a = ImGui::GetCursorScreenPos(), b(a.x + width, a.y + height);
     ImGui::Dummy(ImVec2(width, height));
     ImDrawList* draw = ImGui::GetWindowDrawList();
     draw->AddRectFilled(a, b, IM_COL32(16, 18, 22, 255), 2.0f);
     const float mid = (a.y + b.y) * 0.5f;
-    if (!rendered || audio.envelope.empty()) {
+    if (!audio.rendered || audio.envelope.empty()) {
         draw->AddLine(ImVec2(a.x, mid), ImVec2(b.x, mid), IM_COL32(255, 255, 255, 40));
         return;
     }
@@ -77,10 +77,8 @@ void DrawWaveform(const LayerAudioView& audio, bool rendered) {
     }
 }
 
-void DrawLayer(Project& project, const Event& event, int layerIndex, int ordinal) {
+void DrawLayer(Project& project, const Event& event, int layerIndex, int ordinal, const LayerAudioView& audio) {
     const Layer& layer = project.timeline.results[static_cast<size_t>(layerIndex)];
-    LayerAudioView audio;
-    const bool rendered = LayerAudio(layerIndex, &audio);
     const bool missing = layer.name == kMissingName || audio.missingFile;
     const bool noMatch = layer.filepath.empty() && !IsPlaceholderLayer(layer);
     const bool pinned = LayerIsPinned(event, layer);
@@ -145,7 +143,7 @@ void DrawLayer(Project& project, const Event& event, int layerIndex, int ordinal
 
     if (!layer.filepath.empty()) ImGui::TextDisabled("%s", FileName(layer.filepath).c_str());
     if (NextSoundPending(layerIndex)) ImGui::TextDisabled("Loading next sound\xE2\x80\xA6");
-    DrawWaveform(audio, rendered);
+    DrawWaveform(audio);
     ImGui::PopID();
 }
 
@@ -164,11 +162,13 @@ void DrawEventLayers(Project& project, int eventIndex) {
         ImGui::TextDisabled("Not built yet: Composition > Render builds the timeline.");
         return;
     }
+    static std::vector<LayerAudioView> audio;  // interface thread only; buffers kept between frames
+    LayersAudio(layers, audio);
     for (size_t k = 0; k < layers.size(); ++k) {
         // Drawing a row may edit the results (a step back in a layer's history) but
         // never adds or removes layers, so the indices stay good for the frame.
         if (static_cast<size_t>(layers[k]) >= project.timeline.results.size()) break;
-        DrawLayer(project, event, layers[k], static_cast<int>(k));
+        DrawLayer(project, event, layers[k], static_cast<int>(k), audio[k]);
         ImGui::Spacing();
     }
 }
