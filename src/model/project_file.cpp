@@ -1033,11 +1033,8 @@ std::string CouldNotOpen(const std::string& path, const std::string& why) {
 }  // namespace
 
 std::string ProjectFileProblem(const std::string& path) {
-    std::string why;
-    const int fd = OpenRegularFileForReading(path, &why);
-    if (fd < 0) return CouldNotOpen(path, why);
-    ::close(fd);
-    return {};
+    const std::string why = RegularFileProblem(path);
+    return why.empty() ? std::string() : CouldNotOpen(path, why);
 }
 
 LoadProjectResult LoadProject(const std::string& path, Project& project, const Project* defaults) {
