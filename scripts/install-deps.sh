@@ -13,7 +13,9 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   librtaudio-dev
   # desktop app
-  libsdl2-dev libimgui-dev libstb-dev libgl1-mesa-dri fonts-roboto-unhinted
+  libsdl2-dev libimgui-dev libstb-dev libgl1-mesa-dri fonts-roboto-unhinted python3-markdown
+  # packaging and its checks
+  dpkg-dev desktop-file-utils appstream
   # tools the tests and the demo drive: video generation, a headless display, a sound server
   ffmpeg xvfb xauth xdotool pulseaudio pulseaudio-utils sox python3
 )

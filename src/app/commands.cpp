@@ -17,12 +17,23 @@
 #include "model/recipes.h"
 #include "model/timeline.h"
 #include "model/undo.h"
+#include "platform/folders.h"
+#include "platform/open_external.h"
 
 namespace morvane {
 
 namespace {
 
 using SK = ShortcutKind;
+
+// The guide ships beside the program as a web page; the desktop's browser shows it.
+void OpenUserGuide() {
+    const std::string page = ProgramDataPath("Guide/user-guide.html");
+    if (!IsFile(page))
+        SetStatus("The user guide is not installed: " + (page.empty() ? std::string("no program data folder") : page), 8.0f);
+    else if (!OpenWithDesktop(page))
+        SetStatus("Couldn't open the user guide (is xdg-open installed?): " + page, 8.0f);
+}
 
 void ShowTab(SideTab tab) { App().sideTab = tab; }
 void Create(EventShape shape) { FollowEdit(CreateEventAtPlayhead(CurrentEdit(), shape)); }
@@ -91,8 +102,7 @@ const std::vector<Command>& Commands() {
         {kCmdExport, "tab-export", "E&xport", "", SK::None, [] { ShowTab(SideTab::Export); }, ""},
         {kCmdSettings, "tab-settings", "&Settings", "", SK::None, [] { ShowTab(SideTab::Settings); }, ""},
         // Help
-        {kCmdUserGuide, "user-guide", "&User Guide", "F1", SK::Accelerator, nullptr,
-         "morvane-cli --help describes the command-line tool's commands"},
+        {kCmdUserGuide, "user-guide", "&User Guide", "F1", SK::Accelerator, OpenUserGuide, ""},
         {kCmdAbout, "about", "&About Morvane", "", SK::None, [] { App().aboutCardOpen = true; }, ""},
     };
     return table;

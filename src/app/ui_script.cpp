@@ -179,6 +179,12 @@ bool DumpState(const std::string& path) {
     int layers = 0;
     for (const Layer& layer : project.timeline.results) layers += layer.muted ? 0 : 1;
     std::fprintf(f, "layers %d\n", layers);
+    // The interface font by its file, so a test sees when the shipped fonts were not found
+    // (Dear ImGui's own font is then "ProggyClean.ttf").
+    const ImFont* font = ImGui::GetIO().FontDefault;
+    std::string fontName = font ? font->GetDebugName() : "-";
+    fontName = fontName.substr(0, fontName.find(','));
+    std::fprintf(f, "font %s\n", fontName.c_str());
     for (size_t i = 0; i < project.timeline.events.size(); ++i) {
         const Event& e = project.timeline.events[i];
         std::string folder = e.folder.empty() ? "-" : e.folder;
