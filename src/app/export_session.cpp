@@ -143,9 +143,14 @@ void TakeVariationsOver() {
 
 // The main thread, once a bounce's job returned: its events become the project's
 // when nothing they were made from changed meanwhile.
-void FinishBounce(bool ok) {
+void FinishBounce(bool ok, bool cancelled) {
     std::shared_ptr<BounceRun> run = std::move(Session().bounce);
     if (!run) return;
+    if (cancelled) {
+        // The events stay; a file the bounce may have written already is left alone.
+        SetStatus("Bounce cancelled", kResultSeconds);
+        return;
+    }
     if (!ok || !run->result.ok) {
         SetStatus(run->result.statusText.empty() ? "Bounce failed" : run->result.statusText, kResultSeconds);
         return;
@@ -378,7 +383,7 @@ void BounceSelectionCommand() {
         run->result = BounceSelection(run->copy, projectPath, selection, context);
         return run->result.ok;
     };
-    if (!StartBlockingJob("Bouncing selection to a clip\xE2\x80\xA6", work, [](bool ok, bool) { FinishBounce(ok); })) {
+    if (!StartBlockingJob("Bouncing selection to a clip\xE2\x80\xA6", work, FinishBounce)) {
         s.bounce.reset();
         SetStatus("Wait for the running job to finish, then bounce", kStatusSeconds);
     }
