@@ -531,6 +531,15 @@ bool AudioSettled() {
     return CurrentProject().timeline.results.empty() || e.cache.ready.load(std::memory_order_acquire);
 }
 
+RenderCache& RenderedAudio() { return Engine().cache; }
+
+bool RenderedAudioComplete() {
+    const AudioEngine& e = Engine();
+    if (JobBusy() || Slot().deferredRebuild.load(std::memory_order_acquire) || e.integrityCheckPending) return false;
+    if (!e.pendingEvents.empty() || !e.pendingRenders.empty() || e.pendingNextSound >= 0) return false;
+    return e.cache.ready.load(std::memory_order_acquire);
+}
+
 bool AudioJobBlocking() { return JobBusy() && Slot().blocking.load(std::memory_order_acquire); }
 
 std::string AudioJobStatus() { return JobStatusText(Slot()); }

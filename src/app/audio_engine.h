@@ -14,6 +14,8 @@
 
 namespace morvane {
 
+struct RenderCache;
+
 // Sets the shell's and the project lifecycle's audio hooks (open, check and close
 // the output, busy while playing or rendering, rebuild after an open, clear on new).
 void ConnectAudioEngine();
@@ -74,6 +76,13 @@ void StopSoundPreview();
 // output (when one is open) takes buffers at the device's pace, so play is heard
 // as soon as it starts.
 bool AudioSettled();
+
+// The rendered audio of the open project, for a copy taken on the interface thread
+// (an export's snapshot).
+RenderCache& RenderedAudio();
+// No render job is running or waiting and every built layer has its sound in the
+// cache: a copy taken now is the timeline as it plays.
+bool RenderedAudioComplete();
 
 // The render job, for the progress card and the status line.
 bool AudioJobBlocking();           // a build the user waits for

@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/audio_engine.h"
 #include "app/editor_state.h"
+#include "app/export_session.h"
 #include "app/project_commands.h"
 #include "app/timeline_view.h"
 #include "edit/scene_edit.h"
@@ -89,8 +90,9 @@ const std::vector<Command>& Commands() {
         {kCmdSaveScene, "save-scene", "Save Scene", "Ctrl+B", SK::Interface, [] { FollowEdit(SaveSceneFromSelection(CurrentEdit())); }, ""},
         {kCmdDrawMode, "draw-mode", "&Draw Mode", "", SK::None, [] { Editor().drawMode = !Editor().drawMode; }, ""},
         {kCmdMute, "mute", "&Mute / Unmute", "", SK::None, [] { FollowEdit(ToggleMuteSelected(CurrentEdit())); }, ""},
-        {kCmdBounce, "bounce", "Bou&nce Selection to Clip", "", SK::None, nullptr,
-         "morvane-cli bounce PROJECT --events I,J freezes events into one clip"},
+        {kCmdBounce, "bounce", "Bou&nce Selection to Clip", "", SK::None, BounceSelectionCommand, ""},
+        {kCmdRevertBounce, "revert-bounce", "Revert to Source", "", SK::None, RevertSelectionCommand,
+         "Replace this bounced clip with the original events it was made from"},
         // View
         {kCmdZoomIn, "zoom-in", "Zoom &In", "Ctrl+=", SK::Accelerator, [] { ZoomBy(1.5f); }, ""},
         {kCmdZoomOut, "zoom-out", "Zoom &Out", "Ctrl+-", SK::Accelerator, [] { ZoomBy(1.0f / 1.5f); }, ""},
@@ -159,7 +161,7 @@ const std::vector<Menu>& MenuBar() {
           item("create-fill"), item("place-clip"), item("place-bed"), {K::RecipeSubmenu, nullptr, "Place Recipe"},
           {K::ChainSubmenu, nullptr, "Place Chain"}, separator, item("set-in"), item("set-out"),
           item("clear-work-area"), separator, item("save-scene"), separator, item("draw-mode"), item("mute"),
-          separator, item("bounce")}},
+          separator, item("bounce"), item("revert-bounce")}},
         {"&View",
          {item("zoom-in"), item("zoom-out"), item("zoom-fit"), separator, item("tab-events"), item("tab-trace"),
           item("tab-mixer"), item("tab-library"), item("tab-export"), item("tab-settings")}},

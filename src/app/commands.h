@@ -20,7 +20,7 @@ enum CommandId : int {
     kCmdSettings = 42, kCmdAbout = 43, kCmdUserGuide = 44, kCmdLauncher = 45, kCmdZoomFit = 46,
     kCmdImportVideo = 47, kCmdImportMarkers = 48, kCmdTabEvents = 49, kCmdTabTrace = 50,
     kCmdTabLibrary = 51, kCmdTabMixer = 52, kCmdPlaceClip = 59, kCmdPlaceBed = 60,
-    kCmdBounce = 61, kCmdExit = 900, kCmdClearRecent = 901,
+    kCmdBounce = 61, kCmdRevertBounce = 62, kCmdExit = 900, kCmdClearRecent = 901,
     kCmdRecentFirst = 1000, kCmdRecipeFirst = 2000, kCmdChainFirst = 3000,
 };
 
@@ -38,7 +38,7 @@ struct Command {
     const char* shortcut;  // shown after the label: "Ctrl+Shift+S"; "" none
     ShortcutKind keys;
     void (*handler)();     // null: the program has no such operation
-    const char* instead;   // with no handler: what to use instead (the item's tooltip)
+    const char* instead;   // the item's tooltip: with no handler, what to use instead; "" none
 };
 
 // The table. Two rows may share an id when two menus show the same command under

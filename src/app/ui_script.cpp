@@ -18,12 +18,14 @@
 #include "app/audio_engine.h"
 #include "app/commands.h"
 #include "app/editor_state.h"
+#include "app/export_session.h"
 #include "app/library_session.h"
 #include "app/timeline_view.h"
 #include "app/video_session.h"
 #include "edit/selection.h"
 #include "engine/event_build.h"
 #include "model/event_label.h"
+#include "model/preferences.h"
 #include "model/project_lifecycle.h"
 #include "model/timeline.h"
 #include "app/window.h"
@@ -61,6 +63,7 @@ struct ScriptState {
     int expectRetries = 0;
     int finishFrames = -1;  // counts down to the final quit
     bool throwInFrame = false;
+    std::string reveal;  // a control whose panel scrolls to it when next drawn
     std::map<std::string, UiRect> targets;
     std::vector<std::function<bool(const std::string&, float&, float&)>> places;
 };
@@ -165,6 +168,8 @@ void QueueClick(float x, float y) {
 //   layer INDEX event E pinned 0|1 history N cursor C file PATH|- name NAME
 //   banned PATH
 //   video loaded 0|1 frame T size W H fps F duration D rect X0 Y0 X1 Y1
+//   export KEY VALUE ...     the project's export choices by their file keys, then
+//                            exportWavLUFSIndex, exportWavLayout and the export folder
 // (spaces in a folder name or a path become "_"; the label and the scene and layer
 // names, last, keep their spaces)
 bool DumpState(const std::string& path) {
@@ -214,6 +219,17 @@ bool DumpState(const std::string& path) {
                      oneWord(l.filepath).c_str(), l.name.c_str());
     }
     for (const std::string& path : project.timeline.bannedFiles) std::fprintf(f, "banned %s\n", oneWord(path).c_str());
+    const ExportSettings& x = project.exportSettings;
+    std::fprintf(f,
+                 "export exportFormatWAV %d exportFormatAAF %d exportWavMixdown %d exportWavStems %d exportWavTracks %d "
+                 "exportWavClips %d exportReverbStem %d exportWithHandles %d handleDuration %.2f handleFullSource %d "
+                 "fadeInDuration %.2f fadeOutDuration %.2f snapToFrames %d exportAAFMarkers %d exportAAFVolAuto %d "
+                 "exportAAFSourceChannels %d exportFillVirtual %d exportWavLUFSIndex %d exportWavLayout %d folder %s\n",
+                 x.exportFormatWAV, x.exportFormatAAF, x.exportWavMixdown, x.exportWavStems, x.exportWavTracks,
+                 x.exportWavClips, x.exportReverbStem, x.exportWithHandles, static_cast<double>(x.handleDuration),
+                 x.handleFullSource, static_cast<double>(x.fadeInDuration), static_cast<double>(x.fadeOutDuration),
+                 x.snapToFrames, x.exportAAFMarkers, x.exportAAFVolAuto, x.exportAAFSourceChannels, x.exportFillVirtual,
+                 Prefs().exportWavLUFSIndex, Prefs().exportWavLayout, oneWord(ExportFolder()).c_str());
     return std::fclose(f) == 0;
 }
 
@@ -227,13 +243,14 @@ bool RunStep(const Step& step) {
         s.waitFrames = std::max(0, static_cast<int>(num(0)));
     } else if (step.verb == "wait-ms") {
         s.waitUntilMs = SDL_GetTicks64() + static_cast<Uint64>(std::max(0.0f, num(0)));
-    } else if (step.verb == "wait-audio") {
-        // Rendering takes as long as the machine needs: wait for it, up to a limit.
+    } else if (step.verb == "wait-audio" || step.verb == "wait-export") {
+        // Rendering and exporting take as long as the machine needs: wait, up to a limit.
         const Uint64 now = SDL_GetTicks64();
         if (s.audioDeadlineMs == 0) s.audioDeadlineMs = now + static_cast<Uint64>(1000.0f * std::max(1.0f, num(0)));
-        if (!AudioSettled()) {
+        const bool audio = step.verb == "wait-audio";
+        if (audio ? !AudioSettled() : ExportWorkRunning()) {
             if (now < s.audioDeadlineMs) return false;
-            Fail(step, "the audio was still being rendered");
+            Fail(step, audio ? "the audio was still being rendered" : "the export work was still running");
         }
         s.audioDeadlineMs = 0;
     } else if (step.verb == "key") {
@@ -387,6 +404,8 @@ bool RunStep(const Step& step) {
         s.expectRetries = 0;
     } else if (step.verb == "dump-state") {
         if (!DumpState(step.rest)) Fail(step, "could not write " + step.rest);
+    } else if (step.verb == "reveal") {
+        s.reveal = step.rest.substr(step.rest.starts_with("@") ? 1 : 0);
     } else if (step.verb == "throw") {
         s.throwInFrame = true;
     } else if (step.verb == "quit") {
@@ -396,7 +415,7 @@ bool RunStep(const Step& step) {
 }
 
 const char* const kVerbs[] = {"press", "release", "wheel", "hold",
-                              "expect-events", "expect-selected", "dump-state", "wait", "wait-ms", "wait-audio", "key", "type", "menu", "open-menu", "click", "move", "drag",
+                              "expect-events", "expect-selected", "dump-state", "wait", "wait-ms", "wait-audio", "wait-export", "reveal", "key", "type", "menu", "open-menu", "click", "move", "drag",
                               "screenshot", "expect-command", "expect-text-focus", "expect-popup-open", "expect-hit", "expect-status", "drop", "expect-dropped", "throw", "quit"};
 
 }  // namespace
@@ -516,6 +535,13 @@ void UiScriptAfterRender(int framebufferWidth, int framebufferHeight) {
 
 void RegisterScriptTarget(const std::string& name, const UiRect& rect) {
     if (S().active) S().targets[name] = rect;
+}
+
+bool UiScriptTakeReveal(const std::string& name) {
+    ScriptState& s = S();
+    if (!s.active || s.reveal.empty() || s.reveal != name) return false;
+    s.reveal.clear();
+    return true;
 }
 
 void RegisterScriptPlaces(std::function<bool(const std::string& name, float& x, float& y)> resolve) {

@@ -8,6 +8,7 @@
 //   wait N                   let N frames pass
 //   wait-ms N                let N milliseconds pass (frames go on)
 //   wait-audio N             wait until no audio is being rendered (fails after N s)
+//   wait-export N            wait until no export, variations or bounce runs (fails after N s)
 //   key [ctrl+][shift+][alt+]NAME   press and release (a-z, 0-9, f1-f12, comma, equals,
 //                            minus, period, slash, escape, enter, tab, delete, backspace,
 //                            space, left, right, up, down, home, end)
@@ -23,6 +24,7 @@
 //                            on the ruler at T seconds, "row:R:T" in event row R at T,
 //                            "lane:T" in the first empty row at T, "ruler" its middle)
 //   move X Y | move @NAME    move the pointer (hovering opens a submenu)
+//   reveal @NAME             scroll the panel holding the named control so it shows
 //   press [X Y|@NAME] | release   hold the left button down (there), let it go; steps
 //                            in between see the press in progress (a screenshot mid-drag)
 //   wheel DY                 turn the mouse wheel DY notches at the pointer
@@ -71,6 +73,10 @@ void UiScriptAfterRender(int framebufferWidth, int framebufferHeight);
 
 // Controls the script can click by name; the interface registers them while drawing.
 void RegisterScriptTarget(const std::string& name, const UiRect& rect);
+
+// True once when the script asked to reveal the control `name`: the caller, drawing
+// it, scrolls its panel to it.
+bool UiScriptTakeReveal(const std::string& name);
 
 // Places named by a pattern rather than one rectangle (a time on the ruler): resolve
 // gives the point of a name it knows. Registered afresh every frame, like the controls.

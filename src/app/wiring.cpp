@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/audio_engine.h"
+#include "app/export_session.h"
 #include "app/project_commands.h"
 #include "app/video_session.h"
 #include "model/project_file.h"
@@ -38,6 +39,7 @@ void ConnectSubsystems() {
     hooks.projectPath = [] { return CurrentSession().projectPath; };
     hooks.deleteCrashLock = [] { ReleaseCrashLock(); };
     ConnectAudioEngine();
+    ConnectExportSession();
     ConnectVideoSession();
 }
 

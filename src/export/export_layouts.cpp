@@ -4,6 +4,7 @@
 
 #include "audio/ambisonics.h"
 #include "audio/mixer.h"
+#include "library/channel_map.h"
 #include "model/preferences.h"
 
 namespace morvane {
@@ -76,6 +77,18 @@ void ConfigureExportLayout(RenderCache& cache, int layout) {
     const CacheGuard guard(cache);
     cache.mixer.guarded.decoders[kMonitor51] = MakeSpeakerDecoder(kMonitor51);
     cache.mixer.guarded.decoders[kMonitor714] = layout == kExportAmbiX ? AmbiXPassThrough() : MakeSpeakerDecoder(kMonitor714);
+}
+
+std::string ExportLayoutChannels(int layout) {
+    // The sound field's channels are components, not speakers: they are named by
+    // their convention.
+    if (layout == kExportAmbiX) return "W Y Z X (ACN / SN3D)";
+    std::string text;
+    for (int mixChannel : DescribeExportLayout(layout).mixChannelOfFileChannel) {
+        if (!text.empty()) text += ' ';
+        text += ChannelRoleLabel(mixChannel);
+    }
+    return text;
 }
 
 std::vector<std::vector<float>> FileChannelsFromMix(const std::vector<float>& interleaved, int64_t frames,

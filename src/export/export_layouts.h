@@ -3,6 +3,7 @@
 // 5.1, 7.1.4 and first-order AmbiX, what each writes into the file (channel order,
 // speaker mask, container) and how an offline mix cache is set up to produce it.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "audio/render_cache.h"
@@ -26,6 +27,11 @@ struct ExportLayoutInfo {
 
 // The layout `layout` (a value outside 0..3 reads as stereo).
 ExportLayoutInfo DescribeExportLayout(int layout);
+
+// The channels of the layout's files as the panel lists them after "Channels: ", in
+// the order they lie in the file: "L R" ... "L R C LFE Lrs Rrs Ls Rs Ltf Rtf Ltr Rtr",
+// and for AmbiX "W Y Z X (ACN / SN3D)".
+std::string ExportLayoutChannels(int layout);
 
 // Sets up `cache`'s mixer so that an offline mix of the layout's channel count
 // produces the layout: the surround decoders for 5.1 and 7.1.4, the plain sound

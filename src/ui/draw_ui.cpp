@@ -14,6 +14,7 @@
 #include "app/library_session.h"
 #include "app/blocking_job.h"
 #include "app/editor_state.h"
+#include "app/export_session.h"
 #include "app/timeline_view.h"
 #include "app/trace_session.h"
 #include "edit/selection.h"
@@ -41,8 +42,7 @@ const char* const kTabGuides[kSideTabCount] = {
     "",
     "Composition > Mute / Unmute silences the selected events. morvane-cli render PROJECT --out FILE.wav "
     "mixes the built timeline into one WAV file.",
-    "morvane-cli export PROJECT --out DIR writes the built timeline as Broadcast WAV files: the mix, "
-    "stems, tracks or clips.",
+    "",
     "",
 };
 
@@ -69,6 +69,7 @@ void DrawSidePanel(const PanelRect& rect) {
                 else if (tab == SideTab::Settings) DrawSettingsTab();
                 else if (tab == SideTab::Library) DrawLibraryTab();
                 else if (tab == SideTab::Trace) DrawTraceTab();
+                else if (tab == SideTab::Export) DrawExportTab();
                 else ImGui::TextWrapped("%s", kTabGuides[i]);
                 ImGui::EndChild();
                 ImGui::EndTabItem();
@@ -141,6 +142,7 @@ void DrawUI() {
     TakeDroppedSounds();
     TickLibrarySession();
     TickTraceSession();
+    TickExportSession();
     SyncSelection(CurrentEdit());
     AdvanceTransport(dt);
     TickVideoSession();
@@ -170,6 +172,7 @@ void EndRegion() {
 }
 
 void RegisterLastItem(const char* name) {
+    if (UiScriptTakeReveal(name)) ImGui::SetScrollHereY(0.5f);
     const ImVec2 a = ImGui::GetItemRectMin(), b = ImGui::GetItemRectMax();
     RegisterScriptTarget(name, {a.x, a.y, b.x, b.y});
 }

@@ -12,6 +12,7 @@
 #include "app/app_state.h"
 #include "app/audio_engine.h"
 #include "app/editor_state.h"
+#include "app/export_session.h"
 #include "app/fonts.h"
 #include "edit/event_edit.h"
 #include "edit/selection.h"
@@ -197,6 +198,20 @@ void DrawInspector(Project& project, int index) {
     DrawEventLayers(project, index);
 }
 
+// Bounce the selection to one clip, or a bounced clip back to its events. After the
+// inspector, whose edit of this frame is then already made.
+void DrawBounceButtons() {
+    ImGui::Spacing();
+    ImGui::Separator();
+    if (ImGui::Button("Bounce Selection to Clip")) BounceSelectionCommand();
+    RegisterLastItem("events:bounce");
+    if (RevertibleSelection() < 0) return;
+    ImGui::SameLine();
+    if (ImGui::Button("Revert to Source")) RevertSelectionCommand();
+    RegisterLastItem("events:revert");
+    if (ImGui::IsItemHovered()) ImGui::SetTooltip("Replace this bounced clip with the original events it was made from");
+}
+
 }  // namespace
 
 void DrawEventsTab() {
@@ -210,6 +225,7 @@ void DrawEventsTab() {
         return;
     }
     DrawInspector(project, index);
+    DrawBounceButtons();
 }
 
 }  // namespace morvane

@@ -90,8 +90,9 @@ void DrawMenuItems(const Menu& menu) {
                 const bool enabled = command.handler && ItemEnabled(command.id);
                 bool chosen = ImGui::MenuItem(label.c_str(), *command.shortcut ? command.shortcut : nullptr, false, enabled);
                 RegisterItem(label);
-                // An operation the program does not have says what does the work instead.
-                if (!command.handler && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+                // An operation the program does not have says what does the work instead;
+                // one the program has may say what it does.
+                if (*command.instead && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
                     ImGui::SetTooltip("%s", command.instead);
                 if (!chosen && enabled && acceptMnemonics && MnemonicPressed(command.label)) {
                     chosen = true;

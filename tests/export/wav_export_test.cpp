@@ -14,6 +14,7 @@
 #include "engine/loudness.h"
 #include "export/export_fixtures.h"
 #include "export/export_job.h"
+#include "export/export_layouts.h"
 #include "export/wav_export.h"
 #include "export/wav_readers.h"
 #include "support/test_support.h"
@@ -230,6 +231,11 @@ TEST(WavExport, SurroundAndAmbisonicLayouts) {
     // File order follows the mask: back pair (channels 4, 5) before the side pair (6, 7).
     // A front source reaches the side speakers (±110°) more than the back ones (±150°).
     EXPECT_GT(Peak(seven, 6), Peak(seven, 4));
+    // The panel's channel list names the file's channels in that same order.
+    EXPECT_EQ(ExportLayoutChannels(kExport714), "L R C LFE Lrs Rrs Ls Rs Ltf Rtf Ltr Rtr");
+    EXPECT_EQ(ExportLayoutChannels(kExport51), "L R C LFE Ls Rs");
+    EXPECT_EQ(ExportLayoutChannels(kExportStereo), "L R");
+    EXPECT_EQ(ExportLayoutChannels(kExportAmbiX), "W Y Z X (ACN / SN3D)");
 
     const test::ReadBack ambix = test::ReadWav(dir / "L3/Mix.wav");
     ASSERT_EQ(ambix.channels, 4);
