@@ -33,6 +33,7 @@ struct LibrarySession {
     Uint64 missingCheckedMs = 0;
     bool missingDirty = true;
     std::vector<std::pair<std::string, float>> drops;  // files dropped on the timeline
+    std::vector<std::pair<const void*, size_t>> builtFrom;  // the libraries builds last saw
 };
 
 LibrarySession& Session() {
@@ -60,14 +61,6 @@ LibraryFolderSetting* SettingOf(const Library& library) {
     if (library.folder.empty()) return nullptr;
     Prefs().libraries.push_back({library.folder, library.enabled, library.weightClass});
     return &Prefs().libraries.back();
-}
-
-void ApplySettings(std::vector<Library>& libraries) {
-    for (Library& library : libraries)
-        if (const LibraryFolderSetting* setting = FindSetting(library.folder)) {
-            library.enabled = setting->enabled;
-            library.weightClass = setting->weightClass;
-        }
 }
 
 std::string NormalFolder(std::string folder) {
@@ -124,6 +117,18 @@ void RefreshMissing() {
 
 std::string Plural(int n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
+// Every take-over, palette and removal gives the list or an entry list new storage;
+// builds read the index files again when the storage they last saw is gone.
+void NoticeLibraryChanges() {
+    LibrarySession& s = Session();
+    std::vector<std::pair<const void*, size_t>> now;
+    now.reserve(s.set.libraries.size());
+    for (const Library& library : s.set.libraries) now.emplace_back(library.entries.data(), library.entries.size());
+    if (now == s.builtFrom) return;
+    s.builtFrom = std::move(now);
+    LibrariesChangedForBuilds();
+}
+
 }  // namespace
 
 LibrarySet& Libraries() { return Session().set; }
@@ -156,7 +161,8 @@ void TickLibrarySession() {
         s.wasRunning = true;
         s.scanStartMs = SDL_GetTicks64();
     }
-    ApplySettings(s.set.libraries);
+    ApplyFolderSettings(s.set.libraries, Prefs().libraries);
+    NoticeLibraryChanges();
 }
 
 void AddLibraryFolder(const std::string& chosen) {
@@ -322,16 +328,19 @@ void RelinkAllMissing() {
     const int relinked = RelinkAll(Session().set, FollowRelink);
     SetStatus(RelinkResultText(relinked), 4.0f);
     Session().missingDirty = true;
+    LibrariesChangedForBuilds();
 }
 
 void LocateMissingFolder(const std::string& folder) {
     SetStatus(RelinkResultText(LocateFolder(Session().set, folder, FollowRelink)), 4.0f);
     Session().missingDirty = true;
+    LibrariesChangedForBuilds();
 }
 
 bool LocateMissingFile(const std::string& fileId, const std::string& chosenPath, bool useAnyway) {
     const LocateResult result = LocateFile(Session().set, fileId, chosenPath, useAnyway, FollowRelink);
     Session().missingDirty = true;
+    LibrariesChangedForBuilds();
     if (result == LocateResult::DifferentContent) return false;
     SetStatus(result == LocateResult::Relinked ? RelinkResultText(1) : LocateResultText(result), 4.0f);
     return true;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "library/entry.h"
+#include "model/preferences.h"
 
 namespace morvane {
 
@@ -27,6 +28,12 @@ std::string LibraryIndexPath(const LibrarySet& set, const std::string& name);
 // Loads every ".mvlib" directly inside the index folder, makes the summaries and the
 // interpretation table. Returns the number of libraries loaded.
 int LoadAllLibraries(LibrarySet& set);
+
+// Gives each library the enabled flag and weight class of its folder's preference
+// line ("libraryEx"), so every reader of the index files (the window's list, the
+// build) uses libraries as the user set them. Libraries without a line (palettes,
+// folders never added from the window) keep what their index file says.
+void ApplyFolderSettings(std::vector<Library>& libraries, const std::vector<LibraryFolderSetting>& settings);
 
 // Saves the selected files as a new palette library and adds it to the set. An
 // empty `name` gives the last component of `sourceFolder` + " Palette", or
