@@ -236,6 +236,29 @@ void SetLibraryWeightClass(const std::string& name, int weightClass) {
     MarkPreferencesDirty();
 }
 
+namespace {
+
+void ReportChannelChange(bool saved, const std::string& what) {
+    LibrariesChangedForBuilds();
+    if (!saved) SetStatus("Could not save the channel setting of " + what, 5.0f);
+}
+
+}  // namespace
+
+void SetLibraryChannels(const std::string& name, int interpretation) {
+    ReportChannelChange(SetLibraryInterpretation(Session().set, name, interpretation), name);
+}
+
+void SetLibrarySeparateFiles(const std::string& name, bool separate) {
+    ReportChannelChange(SetLibraryGroupingOff(Session().set, name, separate), name);
+}
+
+void SetFileChannels(const std::string& path, int interpretation) {
+    // The core reports a file it could not save on the diagnostics line.
+    SetFileInterpretation(Session().set, path, interpretation);
+    LibrariesChangedForBuilds();
+}
+
 bool ProjectUsesLibrary(const Library& library) {
     const auto& paths = CurrentProject().libraryPaths;
     return !library.folder.empty() && std::find(paths.begin(), paths.end(), library.folder) != paths.end();
@@ -349,6 +372,9 @@ bool LocateMissingFile(const std::string& fileId, const std::string& chosenPath,
 void DumpLibraryState(std::FILE* f) {
     LibrarySession& s = Session();
     std::fprintf(f, "scan %d\n", s.scan.running.load() ? 1 : 0);
+    s.missingDirty = true;  // the dump reports the files as they are now
+    for (const MissingSourceView& view : MissingSourceViews())
+        std::fprintf(f, "missing %s\n", view.source.lastKnownPath.c_str());
     std::lock_guard<std::mutex> lock(s.set.mutex);
     for (const Library& library : s.set.libraries) {
         std::string name = library.name;

@@ -35,6 +35,12 @@ void RemoveLibrary(const std::string& name);
 
 void SetLibraryEnabled(const std::string& name, bool enabled);
 void SetLibraryWeightClass(const std::string& name, int weightClass);  // -1 any, 0, 1, 2
+// How multichannel files are read (0..3, kChannelInterpretationNames), per library and
+// per file (0: the library's), and the library's "Treat as separate files" switch.
+// Saved in the library's index; the next build reads them.
+void SetLibraryChannels(const std::string& name, int interpretation);
+void SetLibrarySeparateFiles(const std::string& name, bool separate);
+void SetFileChannels(const std::string& path, int interpretation);
 // Whether the open project names the library's folder among its libraryPaths.
 bool ProjectUsesLibrary(const Library& library);
 void SetProjectUsesLibrary(const Library& library, bool uses);

@@ -196,6 +196,36 @@ int SetFileInterpretation(LibrarySet& set, const std::string& path, int value) {
     return changed;
 }
 
+namespace {
+
+// Changes one library under the set's lock, saves its index and refreshes the table.
+template <typename Change>
+bool ChangeLibrary(LibrarySet& set, const std::string& name, Change change) {
+    std::lock_guard<std::mutex> lock(set.mutex);
+    auto library = std::find_if(set.libraries.begin(), set.libraries.end(), [&](const Library& l) { return l.name == name; });
+    if (library == set.libraries.end()) return false;
+    change(*library);
+    RebuildInterpretationTable(set.libraries);
+    const std::string indexPath = LibraryIndexPath(set, name);
+    std::string why;
+    if (indexPath.empty() || SaveLibraryIndex(*library, indexPath, &why)) return true;
+    std::printf("[Library] Could not write %s: %s\n", indexPath.c_str(), why.c_str());
+    return false;
+}
+
+}  // namespace
+
+bool SetLibraryInterpretation(LibrarySet& set, const std::string& name, int value) {
+    return ChangeLibrary(set, name, [&](Library& library) { library.channelInterpretation = std::clamp(value, 0, 3); });
+}
+
+bool SetLibraryGroupingOff(LibrarySet& set, const std::string& name, bool separate) {
+    return ChangeLibrary(set, name, [&](Library& library) {
+        library.disableGrouping = separate;
+        RegroupMultiMono(library);
+    });
+}
+
 void RebuildInterpretationTable(const std::vector<Library>& libraries) {
     auto table = std::make_shared<std::unordered_map<std::string, int>>();
     for (const Library& library : libraries)

@@ -45,6 +45,18 @@ std::string SavePalette(LibrarySet& set, const std::string& name, const std::vec
 // are saved again. Returns the number of entries changed.
 int SetFileInterpretation(LibrarySet& set, const std::string& path, int value);
 
+// How a library's (or a file's) multichannel files are read, by value 0..3.
+inline constexpr const char* kChannelInterpretationNames[4] = {"Auto", "Surround", "Discrete (multi-mono)",
+                                                               "Ambisonic"};
+
+// Sets how the named library's multichannel files are read (0..3, clamped) and saves
+// its index. False when there is no such library or its index could not be written
+// (the setting then holds for this session only).
+bool SetLibraryInterpretation(LibrarySet& set, const std::string& name, int value);
+// "Treat as separate files": true ungroups the library's multi-mono sets, false groups
+// them again; saves the index. False as for SetLibraryInterpretation.
+bool SetLibraryGroupingOff(LibrarySet& set, const std::string& name, bool separate);
+
 // The process-wide path -> interpretation table, replaced whole.
 void RebuildInterpretationTable(const std::vector<Library>& libraries);
 // The interpretation of a path: the entry's own, else its library's; 0 when neither.
