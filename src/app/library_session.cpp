@@ -3,8 +3,11 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <system_error>
+#include <utility>
 
 #include "app/app_state.h"
 #include "app/audio_engine.h"
@@ -27,6 +30,11 @@ struct LibrarySession {
     LibrarySet set;
     ScanState scan;  // declared after the set: destroyed (and joined) first
     bool loaded = false;
+    // The first reading of the index files runs off the frame loop: a library of
+    // 100,000 files takes about a second to read. Folders added meanwhile wait for it,
+    // so their scans see the libraries they continue.
+    std::future<std::vector<Library>> loading;
+    std::vector<std::string> foldersAwaitingLoad;
     bool wasRunning = false;
     Uint64 scanStartMs = 0;
     std::vector<MissingSourceView> missing;
@@ -138,8 +146,21 @@ void TickLibrarySession() {
     LibrarySession& s = Session();
     if (!s.loaded) {
         s.loaded = true;
-        LoadAllLibraries(s.set);
         s.scan.maxScanThreads = 0;
+        s.loading = std::async(std::launch::async, [folder = s.set.indexFolder] {
+            LibrarySet loaded;
+            loaded.indexFolder = folder;
+            LoadAllLibraries(loaded);
+            return std::move(loaded.libraries);
+        });
+    }
+    if (s.loading.valid()) {
+        if (s.loading.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+        {
+            std::lock_guard<std::mutex> lock(s.set.mutex);
+            s.set.libraries = s.loading.get();
+        }
+        for (const std::string& folder : std::exchange(s.foldersAwaitingLoad, {})) AddLibraryFolder(folder);
     }
     DropTarget& drop = App().drop;
     if (!drop.dragging && !drop.droppedFolders.empty()) {
@@ -165,6 +186,8 @@ void TickLibrarySession() {
     NoticeLibraryChanges();
 }
 
+bool LibrariesLoading() { return !Session().loaded || Session().loading.valid(); }
+
 void AddLibraryFolder(const std::string& chosen) {
     const std::string folder = NormalFolder(chosen);
     if (folder.empty()) return;
@@ -173,6 +196,10 @@ void AddLibraryFolder(const std::string& chosen) {
         MarkPreferencesDirty();
     }
     LibrarySession& s = Session();
+    if (LibrariesLoading()) {
+        s.foldersAwaitingLoad.push_back(folder);
+        return;
+    }
     const bool wasRunning = s.scan.running.load();
     QueueScan(s.scan, s.set, folder);
     if (!wasRunning && s.scan.running.load()) {

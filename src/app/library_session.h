@@ -25,6 +25,9 @@ ScanState& LibraryScan();
 // keeps each library's enabled flag and weight class equal to its preference line.
 void TickLibrarySession();
 
+// The index files are still being read for the first time (the list is empty until then).
+bool LibrariesLoading();
+
 // Add Folder and a folder dropped on the window: remembered in the preferences and
 // scanned now, or queued behind the running scan.
 void AddLibraryFolder(const std::string& folder);

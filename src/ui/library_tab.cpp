@@ -191,6 +191,10 @@ void DrawLibraries() {
     AddFolderButton();
     DrawScanProgress();
     const std::vector<Library>& libraries = Libraries().libraries;
+    if (LibrariesLoading()) {
+        ImGui::TextDisabled("Reading the libraries\xE2\x80\xA6");
+        return;
+    }
     if (libraries.empty()) {
         ImGui::TextDisabled("No libraries yet. Add a folder of sound files, or drop one on the window.");
         return;
