@@ -127,6 +127,9 @@ void PrepareJob(JobKind kind) {
     e.target.protectSilence = prefs.protectSilence;
     e.target.destructiveEQ = prefs.destructiveEQ;
     e.target.channelOrderFallback = prefs.channelOrderFallback;
+    // A refresh renders the layers it has and chooses nothing: the libraries wait for
+    // the next job that does.
+    if (kind == JobKind::Refresh) return;
     e.librarySettings = prefs.libraries;
     e.reloadLibraries = e.librariesStale || kind == JobKind::Build;
     e.librariesStale = false;
