@@ -42,6 +42,12 @@ struct AudioEngine {
     RenderCache cache;
     AudioOutput output;
     LibrarySet libraries;  // the worker's while a job runs
+    // The Library tab's enabled flags and weight classes as the job was submitted:
+    // the index files alone do not hold what the user switched since the scan.
+    std::vector<LibraryFolderSetting> librarySettings;
+    // A scan, palette, relink or removal changed the index files since they were read.
+    bool librariesStale = false;
+    bool reloadLibraries = false;  // the job reads them again
     std::mutex resultsMutex;
     RebuildTarget target;
 
@@ -121,6 +127,25 @@ void PrepareJob(JobKind kind) {
     e.target.protectSilence = prefs.protectSilence;
     e.target.destructiveEQ = prefs.destructiveEQ;
     e.target.channelOrderFallback = prefs.channelOrderFallback;
+    // A refresh renders the layers it has and chooses nothing: the libraries wait for
+    // the next job that does.
+    if (kind == JobKind::Refresh) return;
+    e.librarySettings = prefs.libraries;
+    e.reloadLibraries = e.librariesStale || kind == JobKind::Build;
+    e.librariesStale = false;
+}
+
+// On the worker: the libraries the job chooses from, read again when they changed and
+// kept between edits otherwise (reading them is most of the wait), with the user's
+// settings over what the index files say.
+void PrepareJobLibraries(RebuildTarget& target) {
+    AudioEngine& engine = Engine();
+    if (engine.reloadLibraries || engine.libraries.libraries.empty()) {
+        engine.libraries.libraries.clear();
+        LoadAllLibraries(engine.libraries);
+    }
+    ApplyFolderSettings(engine.libraries.libraries, engine.librarySettings);
+    target.roots = ProjectLibraryRoots(*target.project, engine.libraries.libraries);
 }
 
 // Sketches stand in for sounds after a build: the status says why, in place of the
@@ -220,10 +245,7 @@ void SubmitIncremental() {
     PrepareJob(kind);
     RebuildTarget* target = &e.target;
     auto job = [target, request] {
-        AudioEngine& engine = Engine();
-        // The libraries stay loaded between edits: reading them is most of the wait.
-        if (engine.libraries.libraries.empty()) LoadAllLibraries(engine.libraries);
-        target->roots = ProjectLibraryRoots(*target->project, engine.libraries.libraries);
+        PrepareJobLibraries(*target);
         RebuildEvents(*target, request);
     };
     const char* reason = kind == JobKind::NextSound ? "Loading next sound\xE2\x80\xA6" : "Updating audio\xE2\x80\xA6";
@@ -467,6 +489,8 @@ void SyncAudioWithEdits() {
     UpdateBlockPlacement(Engine().cache, project.timeline.results, project.timeline.events);
 }
 
+void LibrariesChangedForBuilds() { Engine().librariesStale = true; }
+
 void RenderTimelineCommand() {
     AudioEngine& e = Engine();
     Project& project = CurrentProject();
@@ -484,9 +508,7 @@ void RenderTimelineCommand() {
         AudioEngine& engine = Engine();
         // The libraries are read here, off the interface thread: large indexes take
         // a moment, and only this job uses them.
-        engine.libraries.libraries.clear();
-        LoadAllLibraries(engine.libraries);
-        target->roots = ProjectLibraryRoots(*target->project, engine.libraries.libraries);
+        PrepareJobLibraries(*target);
         RebuildRequest request;
         request.mode = kRebuildWhole;
         const RebuildOutcome outcome = RebuildEvents(*target, request);

@@ -56,6 +56,10 @@ struct LayerAudioView {
 // allocated while the lock is held.
 void LayersAudio(const std::vector<int>& layers, std::vector<LayerAudioView>& views);
 
+// The index files changed (a scan taken over, a palette saved, a library removed,
+// files relinked): the next build reads them again.
+void LibrariesChangedForBuilds();
+
 // Composition > Render: builds the whole timeline from the project's libraries and
 // renders it, with the progress card and Escape to cancel.
 void RenderTimelineCommand();

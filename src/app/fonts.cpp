@@ -66,6 +66,43 @@ const ImWchar kIconRanges[] = {
     0,
 };
 
+// Dear ImGui's built-in font, used when the Roboto files are missing, has only Latin-1;
+// the interface's own texts use the ellipsis ("Open…") and dashes, which it would draw
+// as "?". They are drawn into the atlas as glyphs of our own, in the built-in font's
+// 7 x 13 pixel cell: the ellipsis as three dots on the baseline, the dashes as a bar.
+struct DrawnGlyph {
+    ImWchar code;
+    int rect = -1;
+};
+DrawnGlyph gDrawnGlyphs[] = {{0x2026}, {0x2014}, {0x2013}};
+
+void AddDrawnGlyphs(ImFontAtlas& atlas, ImFont* font, float scale) {
+    const int cellWidth = static_cast<int>(7.0f * scale + 0.5f), cellHeight = static_cast<int>(13.0f * scale + 0.5f);
+    for (DrawnGlyph& glyph : gDrawnGlyphs)
+        glyph.rect = atlas.AddCustomRectFontGlyph(font, glyph.code, cellWidth, cellHeight, static_cast<float>(cellWidth));
+}
+
+void PaintDrawnGlyphs(ImFontAtlas& atlas, float scale) {
+    unsigned char* pixels = nullptr;
+    int width = 0, height = 0;
+    atlas.GetTexDataAsAlpha8(&pixels, &width, &height);
+    if (!pixels) return;
+    const int unit = std::max(1, static_cast<int>(scale + 0.5f));
+    auto fill = [&](const ImFontAtlasCustomRect& r, int x0, int y0, int w, int h) {
+        for (int y = y0; y < y0 + h && y < r.Height; ++y)
+            for (int x = x0; x < x0 + w && x < r.Width; ++x) pixels[(r.Y + y) * width + r.X + x] = 0xFF;
+    };
+    const int baseline = static_cast<int>(10.0f * scale + 0.5f), middle = static_cast<int>(6.0f * scale + 0.5f);
+    for (const DrawnGlyph& glyph : gDrawnGlyphs) {
+        if (glyph.rect < 0) continue;
+        const ImFontAtlasCustomRect& r = *atlas.GetCustomRectByIndex(glyph.rect);
+        if (glyph.code == 0x2026)
+            for (int dot = 0; dot < 3; ++dot) fill(r, unit * (1 + 2 * dot), baseline - unit, unit, unit);
+        else if (glyph.code == 0x2014) fill(r, 0, middle, r.Width, unit);
+        else fill(r, unit, middle, r.Width - 2 * unit, unit);
+    }
+}
+
 bool FileExists(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
@@ -115,6 +152,7 @@ void LoadFonts(const std::string& fontsFolder, float uiScale) {
                             ImFontConfig config;
                             config.SizePixels = 13.0f * uiScale;
                             fallback = io.Fonts->AddFontDefault(&config);
+                            AddDrawnGlyphs(*io.Fonts, fallback, uiScale);
                         }
                         font = fallback;
                     }
@@ -124,6 +162,9 @@ void LoadFonts(const std::string& fontsFolder, float uiScale) {
         }
     }
     if (!present[0]) gIconsLoaded = false;
+    // The drawn glyphs need the atlas built to know where they went; the renderer
+    // takes the built atlas as it is.
+    if (fallback) PaintDrawnGlyphs(*io.Fonts, uiScale);
     // The atlas is rasterised at uiScale; the interface lays out in unscaled units.
     io.FontGlobalScale = 1.0f / uiScale;
     ApplyFontPreset(gPreset);

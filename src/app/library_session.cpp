@@ -3,8 +3,11 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <system_error>
+#include <utility>
 
 #include "app/app_state.h"
 #include "app/audio_engine.h"
@@ -27,12 +30,18 @@ struct LibrarySession {
     LibrarySet set;
     ScanState scan;  // declared after the set: destroyed (and joined) first
     bool loaded = false;
+    // The first reading of the index files runs off the frame loop: a library of
+    // 100,000 files takes about a second to read. Folders added meanwhile wait for it,
+    // so their scans see the libraries they continue.
+    std::future<std::vector<Library>> loading;
+    std::vector<std::string> foldersAwaitingLoad;
     bool wasRunning = false;
     Uint64 scanStartMs = 0;
     std::vector<MissingSourceView> missing;
     Uint64 missingCheckedMs = 0;
     bool missingDirty = true;
     std::vector<std::pair<std::string, float>> drops;  // files dropped on the timeline
+    std::vector<std::pair<const void*, size_t>> builtFrom;  // the libraries builds last saw
 };
 
 LibrarySession& Session() {
@@ -60,14 +69,6 @@ LibraryFolderSetting* SettingOf(const Library& library) {
     if (library.folder.empty()) return nullptr;
     Prefs().libraries.push_back({library.folder, library.enabled, library.weightClass});
     return &Prefs().libraries.back();
-}
-
-void ApplySettings(std::vector<Library>& libraries) {
-    for (Library& library : libraries)
-        if (const LibraryFolderSetting* setting = FindSetting(library.folder)) {
-            library.enabled = setting->enabled;
-            library.weightClass = setting->weightClass;
-        }
 }
 
 std::string NormalFolder(std::string folder) {
@@ -124,6 +125,18 @@ void RefreshMissing() {
 
 std::string Plural(int n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
+// Every take-over, palette and removal gives the list or an entry list new storage;
+// builds read the index files again when the storage they last saw is gone.
+void NoticeLibraryChanges() {
+    LibrarySession& s = Session();
+    std::vector<std::pair<const void*, size_t>> now;
+    now.reserve(s.set.libraries.size());
+    for (const Library& library : s.set.libraries) now.emplace_back(library.entries.data(), library.entries.size());
+    if (now == s.builtFrom) return;
+    s.builtFrom = std::move(now);
+    LibrariesChangedForBuilds();
+}
+
 }  // namespace
 
 LibrarySet& Libraries() { return Session().set; }
@@ -133,8 +146,21 @@ void TickLibrarySession() {
     LibrarySession& s = Session();
     if (!s.loaded) {
         s.loaded = true;
-        LoadAllLibraries(s.set);
         s.scan.maxScanThreads = 0;
+        s.loading = std::async(std::launch::async, [folder = s.set.indexFolder] {
+            LibrarySet loaded;
+            loaded.indexFolder = folder;
+            LoadAllLibraries(loaded);
+            return std::move(loaded.libraries);
+        });
+    }
+    if (s.loading.valid()) {
+        if (s.loading.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+        {
+            std::lock_guard<std::mutex> lock(s.set.mutex);
+            s.set.libraries = s.loading.get();
+        }
+        for (const std::string& folder : std::exchange(s.foldersAwaitingLoad, {})) AddLibraryFolder(folder);
     }
     DropTarget& drop = App().drop;
     if (!drop.dragging && !drop.droppedFolders.empty()) {
@@ -156,8 +182,11 @@ void TickLibrarySession() {
         s.wasRunning = true;
         s.scanStartMs = SDL_GetTicks64();
     }
-    ApplySettings(s.set.libraries);
+    ApplyFolderSettings(s.set.libraries, Prefs().libraries);
+    NoticeLibraryChanges();
 }
+
+bool LibrariesLoading() { return !Session().loaded || Session().loading.valid(); }
 
 void AddLibraryFolder(const std::string& chosen) {
     const std::string folder = NormalFolder(chosen);
@@ -167,6 +196,10 @@ void AddLibraryFolder(const std::string& chosen) {
         MarkPreferencesDirty();
     }
     LibrarySession& s = Session();
+    if (LibrariesLoading()) {
+        s.foldersAwaitingLoad.push_back(folder);
+        return;
+    }
     const bool wasRunning = s.scan.running.load();
     QueueScan(s.scan, s.set, folder);
     if (!wasRunning && s.scan.running.load()) {
@@ -228,6 +261,29 @@ void SetLibraryWeightClass(const std::string& name, int weightClass) {
     library->weightClass = std::clamp(weightClass, -1, 2);
     if (LibraryFolderSetting* setting = SettingOf(*library)) setting->weightClass = library->weightClass;
     MarkPreferencesDirty();
+}
+
+namespace {
+
+void ReportChannelChange(bool saved, const std::string& what) {
+    LibrariesChangedForBuilds();
+    if (!saved) SetStatus("Could not save the channel setting of " + what, 5.0f);
+}
+
+}  // namespace
+
+void SetLibraryChannels(const std::string& name, int interpretation) {
+    ReportChannelChange(SetLibraryInterpretation(Session().set, name, interpretation), name);
+}
+
+void SetLibrarySeparateFiles(const std::string& name, bool separate) {
+    ReportChannelChange(SetLibraryGroupingOff(Session().set, name, separate), name);
+}
+
+void SetFileChannels(const std::string& path, int interpretation) {
+    // The core reports a file it could not save on the diagnostics line.
+    SetFileInterpretation(Session().set, path, interpretation);
+    LibrariesChangedForBuilds();
 }
 
 bool ProjectUsesLibrary(const Library& library) {
@@ -322,16 +378,19 @@ void RelinkAllMissing() {
     const int relinked = RelinkAll(Session().set, FollowRelink);
     SetStatus(RelinkResultText(relinked), 4.0f);
     Session().missingDirty = true;
+    LibrariesChangedForBuilds();
 }
 
 void LocateMissingFolder(const std::string& folder) {
     SetStatus(RelinkResultText(LocateFolder(Session().set, folder, FollowRelink)), 4.0f);
     Session().missingDirty = true;
+    LibrariesChangedForBuilds();
 }
 
 bool LocateMissingFile(const std::string& fileId, const std::string& chosenPath, bool useAnyway) {
     const LocateResult result = LocateFile(Session().set, fileId, chosenPath, useAnyway, FollowRelink);
     Session().missingDirty = true;
+    LibrariesChangedForBuilds();
     if (result == LocateResult::DifferentContent) return false;
     SetStatus(result == LocateResult::Relinked ? RelinkResultText(1) : LocateResultText(result), 4.0f);
     return true;
@@ -340,6 +399,9 @@ bool LocateMissingFile(const std::string& fileId, const std::string& chosenPath,
 void DumpLibraryState(std::FILE* f) {
     LibrarySession& s = Session();
     std::fprintf(f, "scan %d\n", s.scan.running.load() ? 1 : 0);
+    s.missingDirty = true;  // the dump reports the files as they are now
+    for (const MissingSourceView& view : MissingSourceViews())
+        std::fprintf(f, "missing %s\n", view.source.lastKnownPath.c_str());
     std::lock_guard<std::mutex> lock(s.set.mutex);
     for (const Library& library : s.set.libraries) {
         std::string name = library.name;

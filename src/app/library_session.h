@@ -25,6 +25,9 @@ ScanState& LibraryScan();
 // keeps each library's enabled flag and weight class equal to its preference line.
 void TickLibrarySession();
 
+// The index files are still being read for the first time (the list is empty until then).
+bool LibrariesLoading();
+
 // Add Folder and a folder dropped on the window: remembered in the preferences and
 // scanned now, or queued behind the running scan.
 void AddLibraryFolder(const std::string& folder);
@@ -35,6 +38,12 @@ void RemoveLibrary(const std::string& name);
 
 void SetLibraryEnabled(const std::string& name, bool enabled);
 void SetLibraryWeightClass(const std::string& name, int weightClass);  // -1 any, 0, 1, 2
+// How multichannel files are read (0..3, kChannelInterpretationNames), per library and
+// per file (0: the library's), and the library's "Treat as separate files" switch.
+// Saved in the library's index; the next build reads them.
+void SetLibraryChannels(const std::string& name, int interpretation);
+void SetLibrarySeparateFiles(const std::string& name, bool separate);
+void SetFileChannels(const std::string& path, int interpretation);
 // Whether the open project names the library's folder among its libraryPaths.
 bool ProjectUsesLibrary(const Library& library);
 void SetProjectUsesLibrary(const Library& library, bool uses);

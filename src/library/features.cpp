@@ -548,7 +548,7 @@ std::string TopWords(const std::map<std::string, int>& counts) {
 
 void MakeLibrarySummary(Library& library) {
     const size_t count = library.entries.size();
-    std::string text = CountText(count) + " files";
+    std::string text = CountText(count) + (count == 1 ? " file" : " files");
 
     if (count > 0) {
         double means[5] = {0, 0, 0, 0, 0};

@@ -26,6 +26,11 @@ bool NameInUse(const std::vector<Library>& libraries, const std::string& name) {
     return std::any_of(libraries.begin(), libraries.end(), [&](const Library& l) { return l.name == name; });
 }
 
+std::string_view WithoutTrailingSlash(std::string_view folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
+    return folder;
+}
+
 int64_t NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -52,6 +57,18 @@ std::string LibraryNameOfFolder(const std::string& folder) {
     if (dot != std::string::npos && dot > 0) last = last.substr(0, dot);
     if (last.empty() || last == "." || last == ".." || last == "/") return "Library";
     return last;
+}
+
+void ApplyFolderSettings(std::vector<Library>& libraries, const std::vector<LibraryFolderSetting>& settings) {
+    for (Library& library : libraries) {
+        if (library.folder.empty()) continue;
+        for (const LibraryFolderSetting& setting : settings)
+            if (WithoutTrailingSlash(setting.path) == WithoutTrailingSlash(library.folder)) {
+                library.enabled = setting.enabled;
+                library.weightClass = std::clamp(setting.weightClass, -1, 2);
+                break;
+            }
+    }
 }
 
 int LoadAllLibraries(LibrarySet& set) {
@@ -177,6 +194,36 @@ int SetFileInterpretation(LibrarySet& set, const std::string& path, int value) {
     }
     RebuildInterpretationTable(set.libraries);
     return changed;
+}
+
+namespace {
+
+// Changes one library under the set's lock, saves its index and refreshes the table.
+template <typename Change>
+bool ChangeLibrary(LibrarySet& set, const std::string& name, Change change) {
+    std::lock_guard<std::mutex> lock(set.mutex);
+    auto library = std::find_if(set.libraries.begin(), set.libraries.end(), [&](const Library& l) { return l.name == name; });
+    if (library == set.libraries.end()) return false;
+    change(*library);
+    RebuildInterpretationTable(set.libraries);
+    const std::string indexPath = LibraryIndexPath(set, name);
+    std::string why;
+    if (indexPath.empty() || SaveLibraryIndex(*library, indexPath, &why)) return true;
+    std::printf("[Library] Could not write %s: %s\n", indexPath.c_str(), why.c_str());
+    return false;
+}
+
+}  // namespace
+
+bool SetLibraryInterpretation(LibrarySet& set, const std::string& name, int value) {
+    return ChangeLibrary(set, name, [&](Library& library) { library.channelInterpretation = std::clamp(value, 0, 3); });
+}
+
+bool SetLibraryGroupingOff(LibrarySet& set, const std::string& name, bool separate) {
+    return ChangeLibrary(set, name, [&](Library& library) {
+        library.disableGrouping = separate;
+        RegroupMultiMono(library);
+    });
 }
 
 void RebuildInterpretationTable(const std::vector<Library>& libraries) {

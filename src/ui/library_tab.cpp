@@ -16,9 +16,10 @@
 #include "app/app_state.h"
 #include "app/file_browser.h"
 #include "app/fonts.h"
-#include "app/library_browser.h"
 #include "app/library_session.h"
 #include "app/ui_script.h"
+#include "engine/browse.h"
+#include "engine/similar.h"
 #include "model/preferences.h"
 #include "platform/folders.h"
 #include "ui/panels.h"
@@ -41,6 +42,11 @@ struct BrowserView {
     std::string removeName;            // the library the Remove card asks about
     std::string locateId, locatePath;  // the Locate... waiting for "Use anyway"
     int threads = 0;
+    // "Similar": the file asked about and its nearest files, kept as copies so a scan
+    // taken over meanwhile cannot leave the list pointing at freed entries.
+    std::string similarTo;
+    std::string similarKey;  // the libraries the list was made from
+    std::vector<LibraryEntry> similar;
 };
 
 BrowserView& View() {
@@ -58,9 +64,8 @@ void SectionTitle(const char* text) {
 
 // The rows are made again only when the query or the libraries behind them change
 // (a scan taken over, a library removed or switched off, a palette saved).
-std::string RowsKey(const BrowserQuery& query) {
-    std::string key = query.library + '\n' + query.search + '\n' + std::to_string(static_cast<int>(query.sortBy)) +
-                      (query.ascending ? "a" : "d");
+std::string LibrariesKey() {
+    std::string key;
     for (const Library& library : Libraries().libraries) {
         char part[96];
         std::snprintf(part, sizeof part, "|%p:%zu:%d", static_cast<const void*>(library.entries.data()),
@@ -68,6 +73,11 @@ std::string RowsKey(const BrowserQuery& query) {
         key += part;
     }
     return key;
+}
+
+std::string RowsKey(const BrowserQuery& query) {
+    return query.library + '\n' + query.search + '\n' + std::to_string(static_cast<int>(query.sortBy)) +
+           (query.ascending ? "a" : "d") + LibrariesKey();
 }
 
 void RefreshRows(BrowserView& view) {
@@ -150,7 +160,7 @@ void DrawLibraryRow(const Library& library, int index) {
     if (ImGui::Combo("##weight", &weight, kWeightNames, 4)) SetLibraryWeightClass(library.name, weight - 1);
     if (ImGui::IsItemHovered()) ImGui::SetTooltip("Weight class: which events draw on it");
     ImGui::SameLine();
-    if (ImGui::Button("...")) ImGui::OpenPopup("##actions");
+    if (ImGui::Button("\xE2\x80\xA6")) ImGui::OpenPopup("##actions");
     RegisterLastItem((id + ":menu").c_str());
     if (ImGui::BeginPopup("##actions")) {
         if (!library.folder.empty()) {
@@ -160,6 +170,14 @@ void DrawLibraryRow(const Library& library, int index) {
             RegisterLastItem((id + ":rescan").c_str());
             if (ImGui::Selectable("Deep Rescan")) RescanLibrary(library.name, true);
         }
+        ImGui::SetNextItemWidth(170.0f);
+        int channels = std::clamp(library.channelInterpretation, 0, 3);
+        if (ImGui::Combo("Channels", &channels, kChannelInterpretationNames, 4)) SetLibraryChannels(library.name, channels);
+        if (ImGui::IsItemHovered()) ImGui::SetTooltip("How the library's multichannel files are read");
+        bool separate = library.disableGrouping;
+        if (ImGui::Checkbox("Treat as separate files", &separate)) SetLibrarySeparateFiles(library.name, separate);
+        RegisterLastItem((id + ":separate").c_str());
+        if (ImGui::IsItemHovered()) ImGui::SetTooltip("Mono files named _L, _R, _C ... stay single files, not one group");
         if (ImGui::Selectable("Remove")) view.removeName = library.name;
         RegisterLastItem((id + ":remove").c_str());
         ImGui::EndPopup();
@@ -173,6 +191,10 @@ void DrawLibraries() {
     AddFolderButton();
     DrawScanProgress();
     const std::vector<Library>& libraries = Libraries().libraries;
+    if (LibrariesLoading()) {
+        ImGui::TextDisabled("Reading the libraries\xE2\x80\xA6");
+        return;
+    }
     if (libraries.empty()) {
         ImGui::TextDisabled("No libraries yet. Add a folder of sound files, or drop one on the window.");
         return;
@@ -236,6 +258,14 @@ void ApplySort(BrowserView& view) {
     specs->SpecsDirty = false;
 }
 
+// A library file dragged onto the timeline becomes a Clip at the drop time.
+void DragFileSource(const LibraryEntry& entry) {
+    if (!ImGui::BeginDragDropSource()) return;
+    ImGui::SetDragDropPayload(kLibraryFilePayload, entry.path.c_str(), entry.path.size() + 1);
+    ImGui::Text("%s", entry.name.c_str());
+    ImGui::EndDragDropSource();
+}
+
 void DrawFileRow(BrowserView& view, int row) {
     const LibraryEntry& entry = *view.rows[static_cast<size_t>(row)];
     ImGui::TableNextRow();
@@ -252,10 +282,13 @@ void DrawFileRow(BrowserView& view, int row) {
     const ImVec2 a = ImGui::GetItemRectMin(), b = ImGui::GetItemRectMax();
     RegisterScriptTarget("lib:file:" + std::to_string(row), {a.x, a.y, a.x + 80.0f, b.y});
     if (ImGui::IsItemHovered() && !entry.description.empty()) ImGui::SetTooltip("%s", entry.path.c_str());
-    if (ImGui::BeginDragDropSource()) {
-        ImGui::SetDragDropPayload(kLibraryFilePayload, entry.path.c_str(), entry.path.size() + 1);
-        ImGui::Text("%s", entry.name.c_str());
-        ImGui::EndDragDropSource();
+    DragFileSource(entry);
+    if (ImGui::BeginPopupContextItem("##file")) {
+        ImGui::TextDisabled("Channels");
+        for (int value = 0; value < 4; ++value)
+            if (ImGui::MenuItem(kChannelInterpretationNames[value], nullptr, entry.channelInterpretation == value))
+                SetFileChannels(entry.path, value);
+        ImGui::EndPopup();
     }
     ImGui::PopID();
     ImGui::TableNextColumn();
@@ -274,11 +307,19 @@ void DrawFileRow(BrowserView& view, int row) {
     ImGui::TextUnformatted(entry.keywords.c_str());
 }
 
+// The room the missing sources take below the table: their heading and buttons and
+// up to two files; more scroll inside their own list.
+float MissingSectionHeight(size_t missing) {
+    if (missing == 0) return 0.0f;
+    const float line = ImGui::GetTextLineHeightWithSpacing(), frame = ImGui::GetFrameHeightWithSpacing();
+    const float item = 3.0f * line + frame;
+    return 2.0f * line + frame + static_cast<float>(std::min<size_t>(missing, 2)) * item + ImGui::GetStyle().ItemSpacing.y * 4.0f;
+}
+
 void DrawFileTable(BrowserView& view) {
     const ImGuiTableFlags flags = ImGuiTableFlags_Sortable | ImGuiTableFlags_ScrollY | ImGuiTableFlags_ScrollX |
                                   ImGuiTableFlags_RowBg | ImGuiTableFlags_Resizable | ImGuiTableFlags_BordersInnerV;
-    // Room below for the palette line and, when files are missing, their heading.
-    const float below = MissingSourceViews().empty() ? 0.0f : ImGui::GetFrameHeightWithSpacing() * 3.0f;
+    const float below = MissingSectionHeight(MissingSourceViews().size());
     const float height = std::max(160.0f, ImGui::GetContentRegionAvail().y - below);
     if (!ImGui::BeginTable("##files", kBrowserColumnCount, flags, ImVec2(0, height))) return;
     ImGui::TableSetupScrollFreeze(1, 1);
@@ -305,6 +346,51 @@ void DrawFileTable(BrowserView& view) {
     ImGui::EndTable();
 }
 
+void RefreshSimilar(BrowserView& view) {
+    std::string key = LibrariesKey();
+    if (key == view.similarKey) return;
+    view.similarKey = std::move(key);
+    view.similar.clear();
+    const LibraryEntry* target = nullptr;
+    for (const Library& library : Libraries().libraries)
+        for (const LibraryEntry& entry : library.entries)
+            if (!target && entry.path == view.similarTo) target = &entry;
+    if (!target) return;
+    for (const SimilarFile& file : SimilarFiles(Libraries().libraries, *target)) view.similar.push_back(*file.entry);
+}
+
+// The nearest files to the one asked about: click to audition, drag onto the timeline.
+void DrawSimilar(BrowserView& view) {
+    if (view.similarTo.empty()) return;
+    RefreshSimilar(view);
+    ImGui::TextDisabled("Similar to %s", std::filesystem::path(view.similarTo).stem().c_str());
+    ImGui::SameLine();
+    if (ImGui::SmallButton("Close")) {
+        view.similarTo.clear();
+        return;
+    }
+    RegisterLastItem("lib:similar:close");
+    const float rowHeight = ImGui::GetTextLineHeightWithSpacing();
+    ImGui::BeginChild("##similar", ImVec2(0, rowHeight * 6.5f), true);
+    if (view.similar.empty()) ImGui::TextDisabled("No other files in the enabled libraries.");
+    for (size_t i = 0; i < view.similar.size(); ++i) {
+        const LibraryEntry& entry = view.similar[i];
+        ImGui::PushID(static_cast<int>(i));
+        if (ImGui::Selectable(entry.name.c_str(), view.selected.count(entry.path) != 0)) {
+            view.selected.clear();
+            view.selected.insert(entry.path);
+            AuditionLibraryFile(entry.path);
+        }
+        RegisterLastItem(("lib:similar:" + std::to_string(i)).c_str());
+        if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", entry.path.c_str());
+        DragFileSource(entry);
+        ImGui::SameLine(ImGui::GetContentRegionAvail().x * 0.6f);
+        ImGui::TextDisabled("%.2f s  %s", static_cast<double>(entry.duration), UcsCatIdOfName(entry.name).c_str());
+        ImGui::PopID();
+    }
+    ImGui::EndChild();
+}
+
 void DrawBrowser() {
     BrowserView& view = View();
     SectionTitle("Files");
@@ -325,9 +411,22 @@ void DrawBrowser() {
     if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
         ImGui::SetTooltip("Saves the selected files as a palette; drag a file onto the timeline to place it");
     ImGui::SameLine();
+    const LibraryEntry* current =
+        view.cursor >= 0 && view.cursor < static_cast<int>(view.rows.size()) ? view.rows[static_cast<size_t>(view.cursor)] : nullptr;
+    ImGui::BeginDisabled(current == nullptr);
+    if (ImGui::Button("Similar") && current) {
+        view.similarTo = current->path;
+        view.similarKey.clear();
+    }
+    RegisterLastItem("lib:similar");
+    ImGui::EndDisabled();
+    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+        ImGui::SetTooltip("The %d files of the enabled libraries that sound nearest to the selected one", kSimilarCount);
+    ImGui::SameLine();
     ImGui::TextDisabled("%zu file%s in %s, %zu selected", view.rows.size(), view.rows.size() == 1 ? "" : "s",
                         view.query.library.empty() ? "all enabled libraries" : view.query.library.c_str(), chosen.size());
     HandleBrowserKeys(view);
+    DrawSimilar(view);
     DrawFileTable(view);
 }
 
@@ -354,22 +453,25 @@ void DrawMissingSources() {
     if (ImGui::Button("Relink all")) RelinkAllMissing();
     RegisterLastItem("lib:relink-all");
     ImGui::SameLine();
-    if (ImGui::Button("Locate folder...")) {
+    if (ImGui::Button("Locate folder\xE2\x80\xA6")) {
         FileBrowserRequest request;
         request.title = "Locate Folder";
         request.mode = BrowseMode::ChooseFolder;
         request.onChosen = [](const std::string& folder) { LocateMissingFolder(folder); };
         OpenFileBrowser(std::move(request));
     }
+    ImGui::BeginChild("##missing", ImVec2(0, std::max(ImGui::GetContentRegionAvail().y, ImGui::GetFrameHeightWithSpacing() * 4.0f)));
     for (size_t i = 0; i < missing.size(); ++i) {
         const MissingSourceView& item = missing[i];
         ImGui::PushID(static_cast<int>(i));
         ImGui::TextUnformatted(std::filesystem::path(item.source.lastKnownPath).filename().c_str());
         ImGui::TextDisabled("Last-known location: %s", item.source.lastKnownPath.c_str());
         ImGui::TextDisabled("%s", MissingSourceUsage(item).c_str());
-        if (ImGui::SmallButton("Locate...")) OpenLocate(item.source.fileId);
+        if (ImGui::SmallButton("Locate\xE2\x80\xA6")) OpenLocate(item.source.fileId);
+        RegisterLastItem(("lib:locate:" + std::to_string(i)).c_str());
         ImGui::PopID();
     }
+    ImGui::EndChild();
 }
 
 void DrawDifferentContentCard() {
@@ -380,8 +482,10 @@ void DrawDifferentContentCard() {
     ImGui::TextUnformatted("Selected file has different content.");
     ImGui::TextDisabled("%s", view.locatePath.c_str());
     const bool use = ImGui::Button("Use anyway", ImVec2(110, 0));
+    RegisterLastItem("lib:use-anyway");
     ImGui::SameLine();
     const bool cancel = ImGui::Button("Cancel", ImVec2(110, 0)) || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false);
+    RegisterLastItem("lib:locate-cancel");
     if (use) LocateMissingFile(view.locateId, view.locatePath, true);
     if (use || cancel) {
         view.locateId.clear();

@@ -6,6 +6,7 @@
 #include "library/file_id.h"
 #include "library/index_file.h"
 #include "library/libraries.h"
+#include "library/scan.h"
 #include "library/sound_fixtures.h"
 #include "support/test_support.h"
 
@@ -192,6 +193,59 @@ TEST(Libraries, PalettesInterpretationsAndLoadingAll) {
             if (entry.path == sounds / "a.wav") {
                 EXPECT_EQ(entry.channelInterpretation, 3);
             }
+}
+
+// The Library tab's channel settings: a library's interpretation applies to its files
+// unless a file has its own, "Treat as separate files" splits multi-mono sets, and
+// both survive a restart.
+TEST(Libraries, ChannelInterpretationAndGroupingPerLibrary) {
+    TempDir index;
+    LibrarySet set;
+    set.indexFolder = index.path.string();
+    Library library;
+    library.name = "Rain";
+    library.folder = "/sfx/rain";
+    for (const char* name : {"Rain_L", "Rain_R", "Rain_C", "Quad"}) {
+        LibraryEntry entry;
+        entry.name = name;
+        entry.path = std::string("/sfx/rain/") + name + ".wav";
+        entry.channels = std::string(name) == "Quad" ? 4 : 1;
+        library.entries.push_back(entry);
+    }
+    RegroupMultiMono(library);
+    ASSERT_NE(library.entries[0].groupId, 0u);
+    ASSERT_EQ(library.entries[0].groupId, library.entries[1].groupId);
+    set.libraries.push_back(library);
+
+    EXPECT_TRUE(SetLibraryInterpretation(set, "Rain", 3));
+    EXPECT_EQ(InterpretationOfPath("/sfx/rain/Quad.wav"), 3);
+    EXPECT_EQ(SetFileInterpretation(set, "/sfx/rain/Quad.wav", 1), 1);
+    EXPECT_EQ(InterpretationOfPath("/sfx/rain/Quad.wav"), 1);  // the file's own wins
+    EXPECT_EQ(InterpretationOfPath("/sfx/rain/Rain_L.wav"), 3);
+    EXPECT_TRUE(SetLibraryInterpretation(set, "Rain", 9));     // clamped
+    EXPECT_EQ(set.libraries[0].channelInterpretation, 3);
+    EXPECT_STREQ(kChannelInterpretationNames[2], "Discrete (multi-mono)");
+
+    EXPECT_TRUE(SetLibraryGroupingOff(set, "Rain", true));
+    for (const LibraryEntry& entry : set.libraries[0].entries) EXPECT_EQ(entry.groupId, 0u) << entry.name;
+    EXPECT_FALSE(SetLibraryGroupingOff(set, "Nowhere", true));
+    EXPECT_FALSE(SetLibraryInterpretation(set, "Nowhere", 1));
+
+    LibrarySet reloaded;
+    reloaded.indexFolder = index.path.string();
+    ASSERT_EQ(LoadAllLibraries(reloaded), 1);
+    const Library& again = reloaded.libraries[0];
+    EXPECT_EQ(again.channelInterpretation, 3);
+    EXPECT_TRUE(again.disableGrouping);
+    for (const LibraryEntry& entry : again.entries) EXPECT_EQ(entry.groupId, 0u) << entry.name;
+
+    // Grouping back on: the L/R/C set is one group again, the four-channel file alone.
+    EXPECT_TRUE(SetLibraryGroupingOff(reloaded, "Rain", false));
+    const auto& entries = reloaded.libraries[0].entries;
+    EXPECT_NE(entries[0].groupId, 0u);
+    EXPECT_EQ(entries[0].groupId, entries[1].groupId);
+    EXPECT_EQ(entries[0].groupId, entries[2].groupId);
+    EXPECT_EQ(entries[3].groupId, 0u);
 }
 
 TEST(Libraries, FolderNames) {

@@ -446,6 +446,10 @@ TEST(Scan, LibrarySummaries) {
     EXPECT_NE(library.nameSummary.find("door"), std::string::npos);
     EXPECT_NE(library.ucsSummary.find("door"), std::string::npos);
 
+    library.entries.resize(1);
+    MakeLibrarySummary(library);
+    EXPECT_EQ(library.summary.rfind("1 file,", 0), 0u) << library.summary;
+
     Library empty;
     MakeLibrarySummary(empty);
     EXPECT_EQ(empty.summary, "0 files");

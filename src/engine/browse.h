@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/selection.h"
 #include "library/entry.h"
 
 namespace morvane {
@@ -26,10 +27,12 @@ struct BrowserQuery {
 
 // True when the entry meets the terms: every required term found, no excluded term
 // found, and at least one plain term found when there are plain terms. No terms
-// match everything.
+// match everything. The required and excluded terms are the build's own filter; the
+// plain ones only rank in a build, here at least one must be found.
+bool EntryMatchesTerms(const LibraryEntry& entry, const std::vector<KeywordTerm>& terms);
 bool EntryMatchesSearch(const LibraryEntry& entry, std::string_view search);
 
-// The entries the query shows, sorted.
+// The entries the query shows, sorted; ties fall back to the name, then the path.
 std::vector<const LibraryEntry*> BrowseEntries(const std::vector<Library>& libraries, const BrowserQuery& query);
 
 // "81 files, bright and sub-heavy, sustained, medium": the library's summary, or its
