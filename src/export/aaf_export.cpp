@@ -323,7 +323,7 @@ void AddMarkers(AafRun& run) {
         const Event& e = timeline.events[i];
         const bool built = std::any_of(timeline.results.begin(), timeline.results.end(),
                                        [&](const Layer& l) { return l.eventIdx == static_cast<int32_t>(i); });
-        const int64_t at = GridSample(e.time + e.syncOffset, run.rate);
+        const int64_t at = std::llround((e.time + e.syncOffset) * static_cast<double>(run.rate));
         if (!built || at < run.rangeFirst || at >= run.rangeLast) continue;
         run.session.markers.push_back({at - run.rangeFirst, EventLabel(e, timeline.userShapes)});
     }
