@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -224,15 +225,25 @@ bool AddRenderedClip(AafRun& run, const RenderBlock& b, const Layer* layer, cons
     const BlockFades fades = ComputeBlockFades(b);
     const bool automation = s.exportAAFVolAuto && b.followsIntensity;
     const double from = static_cast<double>(at.first) / run.rate - at.start;
+    // The block's read position and gain per clip sample, as the mixer steps them: the
+    // gain exact every kGainStep samples and linear in between.
+    constexpr int64_t kGainStep = 8;
+    const double pos0 = static_cast<double>(at.first) - at.start * run.rate;
+    auto gainAt = [&](int64_t j) {
+        return BlockGain(run, b, fades, static_cast<float>((pos0 + static_cast<double>(j)) / run.rate), !automation);
+    };
+    std::vector<float> gain(static_cast<size_t>(frames));
+    for (int64_t j = 0; j < frames; j += kGainStep) {
+        const float g0 = gainAt(j), g1 = gainAt(j + kGainStep);
+        for (int64_t i = j; i < std::min(frames, j + kGainStep); ++i)
+            gain[static_cast<size_t>(i)] = g0 + (g1 - g0) * static_cast<float>(i - j) / kGainStep;
+    }
+    const int64_t k0 = static_cast<int64_t>(pos0);
+    const float frac = static_cast<float>(pos0 - static_cast<double>(k0));
     for (int o = 0; o < outputs; ++o) {
         std::vector<float> samples(static_cast<size_t>(frames));
-        for (int64_t j = 0; j < frames; ++j) {
-            const double pos = static_cast<double>(at.first + j) - at.start * run.rate;
-            const int64_t k = static_cast<int64_t>(pos);
-            const float tau = static_cast<float>(pos / run.rate);
-            samples[static_cast<size_t>(j)] = ReadChannel(in, o, outputs, k, static_cast<float>(pos - k)) *
-                                              BlockGain(run, b, fades, tau, !automation);
-        }
+        for (int64_t j = 0; j < frames; ++j)
+            samples[static_cast<size_t>(j)] = ReadChannel(in, o, outputs, k0 + j, frac) * gain[static_cast<size_t>(j)];
         const std::string name = AafMediaFileName(run.prefix, number, clipName, suffixes[static_cast<size_t>(o)], false);
         const double fileStart =
             run.snapshot.project.timeline.settings.startTC + static_cast<double>(at.first) / run.rate;
@@ -349,7 +360,8 @@ std::string AafMediaFileName(const std::string& prefix, int number, const std::s
     return FitFileStem(prefix + head + clipName, tail.size()) + tail;
 }
 
-bool ExportAAF(const ExportSnapshot& snapshot, std::string* error) {
+bool ExportAAF(const ExportSnapshot& snapshot, std::string* error, AafExportTimes* times) {
+    const auto mediaStart = std::chrono::steady_clock::now();
     const ExportRequest& request = snapshot.request;
     AafRun run(snapshot);
     const TimelineSettings& ts = snapshot.project.timeline.settings;
@@ -388,8 +400,15 @@ bool ExportAAF(const ExportSnapshot& snapshot, std::string* error) {
     std::printf("[AAF] writing '%s'  (essence clips=%d, handles=%d, fillVirtual=%d, aafDir exists=%d)\n", path.c_str(),
                 static_cast<int>(s.media.size()), run.handleClips, request.settings.exportFillVirtual ? 1 : 0,
                 FolderExists(request.folder) ? 1 : 0);
+    const auto sessionStart = std::chrono::steady_clock::now();
     AafWriteError writeError;
-    if (!WriteAafSession(s, path, &writeError)) return Fail(error, writeError.step + ": " + writeError.why);
+    const bool written = WriteAafSession(s, path, &writeError);
+    if (times != nullptr) {
+        using Seconds = std::chrono::duration<double>;
+        times->mediaSeconds = Seconds(sessionStart - mediaStart).count();
+        times->sessionSeconds = Seconds(std::chrono::steady_clock::now() - sessionStart).count();
+    }
+    if (!written) return Fail(error, writeError.step + ": " + writeError.why);
     run.guard.Commit();
     return true;
 }

@@ -20,7 +20,12 @@ namespace morvane {
 
 // Writes the AAF session of the snapshot into its export folder. Returns false
 // with a one-line reason in `error` when no session was written.
-bool ExportAAF(const ExportSnapshot& snapshot, std::string* error);
+// `times`, when given, receives how long the media and the session file took.
+struct AafExportTimes {
+    double mediaSeconds = 0.0;    // every clip's Broadcast WAV files
+    double sessionSeconds = 0.0;  // building and writing the .aaf file
+};
+bool ExportAAF(const ExportSnapshot& snapshot, std::string* error, AafExportTimes* times = nullptr);
 
 // The media file name of clip `number` ("%s_%03d_%s%s.wav", or "%s_%03d_src_%s%s.wav"
 // for media taken from the source with handles); `suffix` is "", ".L", ".R" or ".N".
