@@ -15,6 +15,7 @@
 #include "audio/segment_loader.h"
 #include "export/bwf_writer.h"
 #include "export/export_rollback.h"
+#include "export/partial_file.h"
 #include "export/wav_export.h"
 #include "model/event_label.h"
 
@@ -325,6 +326,9 @@ void AssembleTracks(AafRun& run) {
         }
         for (AafTrack& t : lanes) run.session.tracks.push_back(std::move(t));
     }
+}
+
+void NameTracks(AafRun& run) {
     for (size_t i = 0; i < run.session.tracks.size(); ++i) run.session.tracks[i].name = "Track " + std::to_string(i + 1);
 }
 
@@ -338,6 +342,32 @@ void AddMarkers(AafRun& run) {
         if (!built || at < run.rangeFirst || at >= run.rangeLast) continue;
         run.session.markers.push_back({at - run.rangeFirst, EventLabel(e, timeline.userShapes)});
     }
+}
+
+// The wet reverb over the range as "Reverb.L.wav" and "Reverb.R.wav", each on a track of its own.
+bool AddReverbStem(AafRun& run) {
+    std::unique_ptr<RenderCache> cache = MakeExportMixCache(run.snapshot, true);
+    std::vector<float> wet, scratch;
+    const int64_t frames = run.rangeLast - run.rangeFirst;
+    std::string why;
+    if (!MixWetReverb(*cache, run.snapshot, static_cast<double>(run.rangeFirst) / run.rate, frames, wet, scratch,
+                      nullptr, &why)) {
+        run.failure = "mixing the reverb failed: " + why;
+        return false;
+    }
+    const double fileStart = run.snapshot.project.timeline.settings.startTC + static_cast<double>(run.rangeFirst) / run.rate;
+    for (int side = 0; side < 2; ++side) {
+        std::vector<float> samples(static_cast<size_t>(frames));
+        for (int64_t i = 0; i < frames; ++i) samples[static_cast<size_t>(i)] = wet[static_cast<size_t>(2 * i + side)];
+        if (!WriteMedia(run, side == 0 ? "Reverb.L.wav" : "Reverb.R.wav", samples, fileStart,
+                        side == 0 ? "Reverb L" : "Reverb R"))
+            return false;
+        AafClip clip;
+        clip.media = static_cast<int>(run.session.media.size()) - 1;
+        clip.length = frames;
+        run.session.tracks.push_back({"", {clip}});
+    }
+    return true;
 }
 
 bool Fail(std::string* error, const std::string& why) {
@@ -379,10 +409,15 @@ bool ExportAAF(const ExportSnapshot& snapshot, std::string* error, AafExportTime
         return Fail(error, "cannot create the folder " + run.mediaFolder);
     }
 
+    // A killed export leaves its unfinished media under their temporary names.
+    RemoveLeftoverPartialFiles(run.mediaFolder);
     for (const RenderBlock& block : snapshot.blocks)
         if (!AddBlock(run, block)) return Fail(error, run.failure);
     if (request.settings.snapToFrames) SnapToFrames(run, ts.fps);
     AssembleTracks(run);
+    if (request.settings.exportReverbStem && snapshot.project.reverb.enabled && !AddReverbStem(run))
+        return Fail(error, run.failure);
+    NameTracks(run);
     if (request.settings.exportAAFMarkers) AddMarkers(run);
 
     AafSession& s = run.session;

@@ -173,9 +173,14 @@ TEST(AafExport, EachOptionChangesTheSessionAsItShould) {
     s.exportAAFVolAuto = true;
     s.exportAAFSourceChannels = true;
     s.exportFillVirtual = true;
+    s.exportReverbStem = true;
+    snapshot->project.reverb.enabled = true;
+    snapshot->project.reverb.groupSends = {0.5f, 0.5f, 0.5f};
     const SessionRun all = Export(*snapshot, dir / "all");
     ASSERT_TRUE(all.session.ok) << all.session.error;
+    // Every layer's clip; the reverb's two tracks (the last) span the range as they are.
     for (const test::WalkedTrack& track : all.session.tracks) {
+        if (track.clips.size() == 1 && track.clips[0].masterName.rfind("Reverb.", 0) == 0) continue;
         ASSERT_EQ(track.transitions.size(), 2 * track.clips.size()) << track.name;
         for (size_t i = 0; i < track.clips.size(); ++i) {
             const test::WalkedClip& c = track.clips[i];
@@ -203,11 +208,22 @@ TEST(AafExport, EachOptionChangesTheSessionAsItShould) {
     EXPECT_NEAR(automated[0].points.back().second, 1.0, 0.02);
     const Media flat = ReadMedia(automated[0].path);
     EXPECT_NEAR(Peak(flat, 4800, 9600), Peak(flat, flat.frames - 19200, flat.frames - 14400), 0.01f);
-    // The muted layer comes along, after the audible tracks.
+    // The muted layer comes along, after the audible tracks; the wet reverb on two tracks of its own.
     const std::vector<test::WalkedClip> muted = ClipsNamed(all.session, "Muted hit");
     ASSERT_EQ(muted.size(), 1u);
-    EXPECT_EQ(all.session.tracks.back().clips.size(), 1u);
-    EXPECT_EQ(all.session.tracks.back().clips[0].masterName, muted[0].masterName);
+    ASSERT_GE(all.session.tracks.size(), 3u);
+    const auto last = all.session.tracks.end();
+    EXPECT_EQ((last - 3)->clips.size(), 1u);
+    EXPECT_EQ((last - 3)->clips[0].masterName, muted[0].masterName);
+    for (const char* side : {"Reverb.L", "Reverb.R"}) {
+        const test::WalkedTrack& track = *(last - (side[7] == 'L' ? 2 : 1));
+        ASSERT_EQ(track.clips.size(), 1u) << side;
+        EXPECT_EQ(track.clips[0].masterName, side);
+        EXPECT_EQ(track.clips[0].position, 0);
+        EXPECT_EQ(track.clips[0].length, 10 * kRate);
+        EXPECT_EQ(track.clips[0].path, dir / (std::string("all/Audio Files/") + side + ".wav"));
+        EXPECT_GT(Peak(ReadMedia(track.clips[0].path), 0, 10 * kRate), 0.001f) << side;
+    }
     // One marker per built event at its sync point.
     ASSERT_EQ(all.session.markers.size(), 5u);
     EXPECT_EQ(all.session.markers[2].first, std::llround((4.3f + 0.5f) * kRate));
