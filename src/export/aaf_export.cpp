@@ -13,6 +13,7 @@
 #include "aaf/aaf_session.h"
 #include "audio/mixer.h"
 #include "audio/segment_loader.h"
+#include "engine/scale.h"
 #include "export/bwf_writer.h"
 #include "export/export_rollback.h"
 #include "export/partial_file.h"
@@ -54,24 +55,14 @@ int64_t GridSample(double seconds, int rate) {
     return static_cast<int64_t>(std::ceil(seconds * rate - 1e-9));
 }
 
-// The block's gain at `tau` seconds into it, as the mixer applies it, with or
-// without the intensity shape (which then travels as automation).
-float BlockGain(const AafRun& run, const RenderBlock& b, const BlockFades& fades, float tau, bool withIntensity) {
+// The block's gain at `tau` seconds into it, as the mixer applies it. `shape` is the
+// block itself, or its copy without the intensity curve when that travels as automation.
+float BlockGain(const AafRun& run, const RenderBlock& shape, const BlockFades& fades, float tau) {
     const Project& p = run.snapshot.project;
-    const int group = std::clamp(b.group, 0, kGroupCount - 1);
-    RenderBlock shape;
-    float shapeGain;
-    if (withIntensity || !b.followsIntensity) {
-        shapeGain = ShapeGain(b, tau / b.duration, run.snapshot.deconfliction);
-    } else {
-        shape.hasFillGain = b.hasFillGain;
-        shape.fillGain = b.fillGain;
-        shape.hasDeconGain = b.hasDeconGain;
-        shape.deconGain = b.deconGain;
-        shapeGain = ShapeGain(shape, tau / b.duration, run.snapshot.deconfliction);
-    }
-    return FadeOutGain(tau, b.duration, fades.fadeOut) * FadeInGain(tau, fades.fadeIn) * b.gain *
-           p.groupGain[static_cast<size_t>(group)] * p.masterGain * shapeGain;
+    const int group = std::clamp(shape.group, 0, kGroupCount - 1);
+    return FadeOutGain(tau, shape.duration, fades.fadeOut) * FadeInGain(tau, fades.fadeIn) * shape.gain *
+           p.groupGain[static_cast<size_t>(group)] * p.masterGain *
+           ShapeGain(shape, tau / shape.duration, run.snapshot.deconfliction);
 }
 
 // The intensity shape alone, as automation over the clip's [from, to) seconds of the block.
@@ -132,10 +123,13 @@ int64_t SourceFileFrames(const std::string& path, int* fileRate) {
 
 // Layers whose audio is a plain stretch of one file can reference that file with
 // handles; anything rendered (pitch, fills, alloys, stand-ins) cannot.
-bool CanUseSource(const RenderBlock& b, const Layer* layer) {
+bool CanUseSource(const AafRun& run, const RenderBlock& b, const Layer* layer) {
     if (layer == nullptr || layer->filepath.empty() || b.missingFile || b.placeholder) return false;
     if (layer->procMode != ProcMode::Segment && layer->procMode != ProcMode::StereoSegment) return false;
-    return layer->pitchShift == 0.0f && layer->pitchVarShift == 0.0f && b.tuningShift == 0.0f;
+    const TimelineSettings& ts = run.snapshot.project.timeline.settings;
+    return std::fabs(layer->pitchShift) <= 0.01f && std::fabs(layer->pitchVarShift + b.tuningShift) <= 0.01f &&
+           !layer->hasEqGains && !LayerReversed(*layer, ts.reverseProb) &&
+           LayerFrequencyShiftHz(*layer, ts.freqShiftIntensity) == 0.0f;
 }
 
 bool WriteMedia(AafRun& run, const std::string& name, const std::vector<float>& samples, double startSeconds,
@@ -175,7 +169,7 @@ bool AddSourceClip(AafRun& run, const RenderBlock& b, const Layer& layer, const 
     const double tail = s.handleFullSource ? tailRoom : std::min<double>(tailRoom, std::max(0.0f, s.handleDuration));
     const int channels = b.audio ? static_cast<int>(b.audio->channels.size()) : 1;
     std::shared_ptr<const DecodedSegment> seg =
-        LoadSegment(layer.filepath, clipSource - head, head + clipSeconds + tail, run.rate, channels > 1, 0);
+        LoadSegment(layer.filepath, clipSource - head, head + clipSeconds + tail, run.rate, layer.stereo || channels > 1, 0);
     if (!seg || seg->channels.empty()) return false;
     const int64_t offset = std::llround(head * run.rate);
     const int64_t length = at.last - at.first;
@@ -191,7 +185,7 @@ bool AddSourceClip(AafRun& run, const RenderBlock& b, const Layer& layer, const 
     for (int i = 0; i < kGainPoints; ++i) {
         const double x = static_cast<double>(i) / (kGainPoints - 1);
         const float tau = static_cast<float>(from + clipSeconds * x);
-        gain.push_back({x, BlockGain(run, b, {0.0f, 0.0f}, std::clamp(tau, 0.0f, b.duration * 0.999f), true)});
+        gain.push_back({x, BlockGain(run, b, {0.0f, 0.0f}, std::clamp(tau, 0.0f, b.duration * 0.999f))});
     }
     for (int o = 0; o < outputs; ++o) {
         std::vector<float> samples(seg->channels[0].size());
@@ -230,8 +224,15 @@ bool AddRenderedClip(AafRun& run, const RenderBlock& b, const Layer* layer, cons
     // gain exact every kGainStep samples and linear in between.
     constexpr int64_t kGainStep = 8;
     const double pos0 = static_cast<double>(at.first) - at.start * run.rate;
+    RenderBlock unshaped;
+    if (automation) {
+        unshaped = b;
+        unshaped.followsIntensity = false;
+        unshaped.hasIntGain = false;
+    }
+    const RenderBlock& shape = automation ? unshaped : b;
     auto gainAt = [&](int64_t j) {
-        return BlockGain(run, b, fades, static_cast<float>((pos0 + static_cast<double>(j)) / run.rate), !automation);
+        return BlockGain(run, shape, fades, static_cast<float>((pos0 + static_cast<double>(j)) / run.rate));
     };
     std::vector<float> gain(static_cast<size_t>(frames));
     for (int64_t j = 0; j < frames; j += kGainStep) {
@@ -276,7 +277,7 @@ bool AddBlock(AafRun& run, const RenderBlock& b) {
     const std::string clipName = ExportFileStem(layer != nullptr ? layer->name : b.identity, "clip");
     const int number = ++run.clipNumber;
     const bool handles = run.settings.exportWithHandles;
-    if (handles && CanUseSource(b, layer) && AddSourceClip(run, b, *layer, at, number, clipName, muted ? 1 : 0))
+    if (handles && CanUseSource(run, b, layer) && AddSourceClip(run, b, *layer, at, number, clipName, muted ? 1 : 0))
         return true;
     if (!run.failure.empty()) return false;
     return AddRenderedClip(run, b, layer, at, number, clipName, muted ? 1 : 0);

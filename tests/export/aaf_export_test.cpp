@@ -284,6 +284,13 @@ TEST(AafExport, HandlesComeFromTheSourceFileClippedToIt) {
     EXPECT_EQ(ramp[0].mediaLength, 10 * kRate);
     EXPECT_EQ(ramp[0].position, 2 * kRate);
 
+    // A layer played at another pitch than its file's keeps its rendered sound.
+    snapshot->project.timeline.results[1].pitchShift = 3.0f;
+    const SessionRun tuned = Export(*snapshot, dir / "tuned");
+    ASSERT_TRUE(tuned.session.ok) << tuned.session.error;
+    EXPECT_EQ(ClipsNamed(tuned.session, "_src_Ramp").size(), 1u);
+    EXPECT_EQ(ClipsNamed(tuned.session, "Reel 1_002_Early").size(), 1u);
+
     // A layer whose file is gone keeps its rendered sound, without handles.
     fs::remove(source);
     const SessionRun missing = Export(*snapshot, dir / "missing");
