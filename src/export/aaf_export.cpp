@@ -65,16 +65,19 @@ float BlockGain(const AafRun& run, const RenderBlock& shape, const BlockFades& f
            ShapeGain(shape, tau / shape.duration, run.snapshot.deconfliction);
 }
 
-// The intensity shape alone, as automation over the clip's [from, to) seconds of the block.
-std::vector<AafGainPoint> IntensityPoints(const RenderBlock& b, double from, double to, float scale) {
+// The intensity shape alone, as the mixer reads it, as automation over the clip's
+// [from, to) seconds of the block.
+std::vector<AafGainPoint> IntensityPoints(const RenderBlock& b, double from, double to) {
+    RenderBlock intensityOnly;
+    intensityOnly.followsIntensity = true;
+    intensityOnly.noFloor = b.noFloor;
+    intensityOnly.intensityScale = b.intensityScale;
+    intensityOnly.intensity = b.intensity;
     std::vector<AafGainPoint> points;
     for (int i = 0; i < kGainPoints; ++i) {
         const double x = static_cast<double>(i) / (kGainPoints - 1);
         const double tau = from + (to - from) * x;
-        const float v = std::clamp(ReadCurve(b.intensity.data(), kCurvePoints, static_cast<float>(tau / b.duration)) *
-                                       b.intensityScale,
-                                   0.0f, 1.0f);
-        points.push_back({x, scale * (b.noFloor ? v : 0.3f + 0.7f * v)});
+        points.push_back({x, ShapeGain(intensityOnly, static_cast<float>(tau / b.duration), false)});
     }
     return points;
 }
@@ -256,7 +259,7 @@ bool AddRenderedClip(AafRun& run, const RenderBlock& b, const Layer* layer, cons
         clip.length = frames;
         clip.fadeIn = std::llround(std::max(0.0f, s.fadeInDuration) * run.rate);
         clip.fadeOut = std::llround(std::max(0.0f, s.fadeOutDuration) * run.rate);
-        if (automation) clip.gain = IntensityPoints(b, from, from + static_cast<double>(frames) / run.rate, 1.0f);
+        if (automation) clip.gain = IntensityPoints(b, from, from + static_cast<double>(frames) / run.rate);
         run.clips.push_back({{muted, b.group, layer != nullptr ? layer->groupTrack : 0, o}, clip});
     }
     return true;
