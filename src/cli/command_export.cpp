@@ -1,5 +1,5 @@
 // morvane-cli export: the built timeline as Broadcast WAV files (mix, stems, tracks,
-// clips and the wet reverb stem).
+// clips and the wet reverb stem) and, with --aaf, as an AAF session with its media.
 #include <unistd.h>
 
 #include <atomic>
@@ -36,6 +36,30 @@ std::string ProjectName(const std::string& path) {
     const size_t dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);
     return name;
+}
+
+// The session's options from the command line; those not given keep the project's.
+void ApplyAafOptions(const CommandLine& line, ExportSettings& s) {
+    if (HasOption(line, "--handles")) {
+        s.exportWithHandles = true;
+        s.handleFullSource = false;
+        s.handleDuration = static_cast<float>(OptionNumber(line, "--handles", 1.0));
+    }
+    if (HasOption(line, "--full-source")) {
+        s.exportWithHandles = true;
+        s.handleFullSource = true;
+    }
+    if (HasOption(line, "--fade-in")) s.fadeInDuration = static_cast<float>(OptionNumber(line, "--fade-in", 0.0));
+    if (HasOption(line, "--fade-out")) s.fadeOutDuration = static_cast<float>(OptionNumber(line, "--fade-out", 0.0));
+    const std::pair<const char*, bool ExportSettings::*> switches[] = {
+        {"--snap", &ExportSettings::snapToFrames},
+        {"--markers", &ExportSettings::exportAAFMarkers},
+        {"--clip-gain", &ExportSettings::exportAAFVolAuto},
+        {"--source-channels", &ExportSettings::exportAAFSourceChannels},
+        {"--fill-virtual", &ExportSettings::exportFillVirtual},
+    };
+    for (const auto& [name, field] : switches)
+        if (HasOption(line, name)) s.*field = true;
 }
 
 }  // namespace
@@ -109,8 +133,11 @@ int RunExport(int argc, char** argv) {
                                               lufsIndex >= 0 ? lufsIndex : Prefs().exportWavLUFSIndex,
                                               layout >= 0 ? layout : Prefs().exportWavLayout);
     ExportSettings& s = request.settings;
-    s.exportFormatWAV = true;
-    s.exportFormatAAF = false;  // the command writes WAV files only
+    const bool aaf = HasOption(line, "--aaf");
+    // With --aaf alone only the session is written; WAV kinds named beside it come too.
+    s.exportFormatWAV = !aaf || mix || stems || tracks || clips;
+    s.exportFormatAAF = aaf;
+    if (aaf) ApplyAafOptions(line, s);
     if (mix || stems || tracks || clips) {
         s.exportWavMixdown = mix;
         s.exportWavStems = stems;

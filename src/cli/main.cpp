@@ -18,7 +18,7 @@ static const Command kCommands[] = {
     {"trace", "VIDEO [--project P] [--import] [--sensitivity S]", "Read the picture of a video and propose events", RunTrace},
     {"import-markers", "SESSION.txt --project P [--fps F]", "Import Pro Tools session text markers into a project", RunImportMarkers},
     {"build", "PROJECT [--event N] [--range START END] [--salt S] [--seed S] [--dry-run]", "Choose sounds for the events and place their layers", RunBuild},
-    {"export", "PROJECT --out DIR [--mix] [--stems] [--tracks] [--clips] [--reverb-stem] [--lufs -14|-16|-18|-23] [--layout stereo|5.1|7.1.4|ambix] [--range IN OUT]", "Render the built timeline and write it as Broadcast WAV files", RunExport},
+    {"export", "PROJECT --out DIR [--mix] [--stems] [--tracks] [--clips] [--reverb-stem] [--lufs -14|-16|-18|-23] [--layout stereo|5.1|7.1.4|ambix] [--range IN OUT] [--aaf [--handles SECONDS | --full-source] [--fade-in SECONDS] [--fade-out SECONDS] [--snap] [--markers] [--clip-gain] [--source-channels] [--fill-virtual]]", "Render the built timeline and write it as Broadcast WAV files and/or an AAF session", RunExport},
     {"variations", "PROJECT --events I,J --count N --out DIR", "Write numbered takes of events, each drawn anew", RunVariations},
     {"bounce", "PROJECT --events I,J", "Freeze events into one audio clip that replaces them", RunBounce},
     {"revert-bounce", "PROJECT --event I", "Put back the events a bounced clip was made from", RunRevertBounce},

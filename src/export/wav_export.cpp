@@ -343,23 +343,50 @@ void RunReverbStem(KindRun& run, RenderCache& cache) {
         RefuseLongStereo(run, path, run.frames);
         return;
     }
-    LoadExportBlocks(cache, run.snapshot, [](const RenderBlock&) { return true; });
-    const Project& p = run.snapshot.project;
-    SetMixGains(cache, p.masterGain * kWetMeasureScale, p.groupGain.data());
-    std::vector<float>& full = run.scratch.mix;
-    std::vector<float>& dry = run.scratch.aux;
-    SetReverb(cache, run.snapshot, true);
-    const bool mixed = Mix(run, cache, run.range.start, run.frames, 2, full);
-    SetReverb(cache, run.snapshot, false);
-    const bool dryMixed = mixed && Mix(run, cache, run.range.start, run.frames, 2, dry);
-    SetMixGains(cache, p.masterGain, p.groupGain.data());
-    if (!dryMixed) return;
-    for (size_t i = 0; i < full.size(); ++i) full[i] = (full[i] - dry[i]) / kWetMeasureScale;
-    if (WriteStereo(run, path, full, run.frames, run.fileStart, "Reverb"))
+    if (CancelRequested(run.observer)) {
+        run.cancelled = true;
+        return;
+    }
+    std::vector<float>& wet = run.scratch.mix;
+    std::string error;
+    auto progress = [&](float fraction) {
+        Report(run, fraction);
+        return !CancelRequested(run.observer);
+    };
+    if (!MixWetReverb(cache, run.snapshot, run.range.start, run.frames, wet, run.scratch.aux, progress, &error)) {
+        if (CancelRequested(run.observer)) {
+            run.cancelled = true;
+        } else {
+            std::printf("[ExportWAV] Reverb mix failed: %s\n", error.c_str());
+            Fail(run, "mixing the reverb failed: " + error);
+        }
+        return;
+    }
+    if (WriteStereo(run, path, wet, run.frames, run.fileStart, "Reverb"))
         std::printf("[ExportWAV] Reverb stem written to %s\n", path.c_str());
 }
 
 }  // namespace
+
+bool MixWetReverb(RenderCache& cache, const ExportSnapshot& snapshot, double start, int64_t frames,
+                  std::vector<float>& wet, std::vector<float>& scratch, const std::function<bool(float)>& progress,
+                  std::string* why) {
+    const double end = start + static_cast<double>(frames) / std::max(1, snapshot.sampleRate);
+    LoadExportBlocks(cache, snapshot, [](const RenderBlock&) { return true; });
+    const Project& p = snapshot.project;
+    SetMixGains(cache, p.masterGain * kWetMeasureScale, p.groupGain.data());
+    SetReverb(cache, snapshot, true);
+    const bool mixed = MixOffline(cache, start, end, 2, wet, progress, why);
+    SetReverb(cache, snapshot, false);
+    const bool dryMixed = mixed && MixOffline(cache, start, end, 2, scratch, progress, why);
+    SetMixGains(cache, p.masterGain, p.groupGain.data());
+    if (!dryMixed) return false;
+    const size_t samples = static_cast<size_t>(frames) * 2;
+    wet.resize(samples, 0.0f);
+    scratch.resize(samples, 0.0f);
+    for (size_t i = 0; i < samples; ++i) wet[i] = (wet[i] - scratch[i]) / kWetMeasureScale;
+    return true;
+}
 
 ExportRange ComputeExportRange(float workAreaIn, float workAreaOut, float timelineDuration) {
     if (workAreaIn >= 0.0f && workAreaOut > workAreaIn) return {workAreaIn, workAreaOut};

@@ -47,6 +47,14 @@ struct ExportRange {
 };
 ExportRange ComputeExportRange(float workAreaIn, float workAreaOut, float timelineDuration);
 
+// The reverb's wet return alone over `frames` frames from `start` seconds, stereo
+// interleaved into `wet` (`scratch` is a second buffer of the same size), mixed from
+// every block of the snapshot on `cache` (a mix cache of the snapshot with its reverb).
+// `progress` may return false to cancel. False with `why` when the mix failed.
+bool MixWetReverb(RenderCache& cache, const ExportSnapshot& snapshot, double start, int64_t frames,
+                  std::vector<float>& wet, std::vector<float>& scratch, const std::function<bool(float)>& progress,
+                  std::string* why);
+
 // The loudness target of "exportWavLUFSIndex" 1..4; 0 (no normalisation) otherwise.
 float ExportLoudnessTarget(int lufsIndex);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "aaf/session_walk.h"
 #include "cli/cli_project.h"
 #include "cli/cli_runner.h"
 #include "library/sound_fixtures.h"
@@ -120,6 +121,49 @@ TEST(CliExport, VariationsBounceAndRevert) {
     for (const Layer& l : after.timeline.results)
         if (l.eventIdx >= 0 && l.eventIdx < 3) everyEventBuilt[l.eventIdx] = true;
     EXPECT_TRUE(everyEventBuilt[0] && everyEventBuilt[1] && everyEventBuilt[2]);
+}
+
+}  // namespace
+}  // namespace morvane
+
+namespace morvane {
+namespace {
+
+TEST(CliExport, AafSessionWithItsOptionsBesideTheWavFiles) {
+    CliProject c;
+    ASSERT_EQ(test::RunCli({"scan", c.dir + "/sounds"}, c.dir).code, 0);
+    ASSERT_EQ(test::RunCli({"build", c.project, "--seed", "5"}, c.dir).code, 0);
+    test::CliRun r = test::RunCli({"export", c.project, "--out", c.dir + "/out", "--aaf", "--handles", "abc"}, c.dir);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_FALSE(fs::exists(c.dir + "/out"));
+
+    r = test::RunCli({"export", c.project, "--out", c.dir + "/out", "--aaf", "--mix", "--handles", "0.5", "--markers",
+                      "--fade-in", "0.05", "--snap"},
+                     c.dir);
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    EXPECT_NE(r.out.find("[AAF] writing '" + c.dir + "/out/Reel 2.aaf'"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[Export] Export complete — 2 files"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(c.dir + "/out/Reel 2.wav"));
+    const test::WalkedSession s = test::WalkAafSession(c.dir + "/out/Reel 2.aaf");
+    ASSERT_TRUE(s.ok) << s.error;
+    EXPECT_EQ(s.tcStart, 3600 * 24);
+    EXPECT_EQ(s.markers.size(), 3u);
+    int clips = 0;
+    for (const test::WalkedTrack& track : s.tracks)
+        for (const test::WalkedClip& clip : track.clips) {
+            ++clips;
+            EXPECT_TRUE(fs::exists(clip.path)) << clip.path;
+            EXPECT_EQ(clip.path.rfind(c.dir + "/out/Audio Files/Reel 2_", 0), 0u) << clip.path;
+            EXPECT_LE(clip.sourceOffset + clip.length, clip.mediaLength);
+            EXPECT_EQ(clip.position % 2000, 0);  // 24 fps frames at 48 kHz
+        }
+    EXPECT_GE(clips, 3);
+
+    // Only the session when no WAV kind is named.
+    r = test::RunCli({"export", c.project, "--out", c.dir + "/aaf-only", "--aaf"}, c.dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(c.dir + "/aaf-only/Reel 2.aaf"));
+    EXPECT_FALSE(fs::exists(c.dir + "/aaf-only/Reel 2.wav"));
 }
 
 }  // namespace
