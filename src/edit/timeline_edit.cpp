@@ -141,11 +141,6 @@ EditResult ResizeEvent(const EditContext& edit, int index, float newDuration) {
     return Changed();
 }
 
-namespace {
-
-// Removes the events flagged in `removed` (one flag per event); the built layers of the
-// removed events go, the others follow their event to its new index, and so does the
-// selection.
 void RemoveEvents(const EditContext& edit, const std::vector<char>& removed) {
     auto& events = edit.project.timeline.events;
     auto& selected = edit.state.selected;
@@ -175,8 +170,6 @@ void RemoveEvents(const EditContext& edit, const std::vector<char>& removed) {
     results = std::move(keptLayers);
     selected = std::move(keptSelection);
 }
-
-}  // namespace
 
 EditResult DeleteSelected(const EditContext& edit) {
     auto& events = edit.project.timeline.events;

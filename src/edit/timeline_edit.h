@@ -39,6 +39,11 @@ EditResult MoveSelected(const EditContext& edit, float deltaSeconds);
 // event).
 EditResult ResizeEvent(const EditContext& edit, int index, float newDuration);
 
+// Removes the events flagged in `removed` (one flag per event) without an undo step of
+// its own: the built layers of the removed events go, the others follow their event to
+// its new index, and so does the selection.
+void RemoveEvents(const EditContext& edit, const std::vector<char>& removed);
+
 // Nothing changes when nothing is selected or everything selected is locked.
 EditResult DeleteSelected(const EditContext& edit);
 EditResult CopySelected(const EditContext& edit);
