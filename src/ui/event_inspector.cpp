@@ -262,6 +262,9 @@ void DrawBedFiles(Event& e) {
     int removed = -1;
     for (size_t k = 0; k < e.pinnedFiles.size(); ++k) {
         ImGui::PushID(static_cast<int>(k));
+        // The file's name on its own line, its loop, weight and removal below it.
+        ImGui::TextUnformatted(FileName(e.pinnedFiles[k]).c_str());
+        if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", e.pinnedFiles[k].c_str());
         bool loop = k < e.bedLayerLoop.size() && e.bedLayerLoop[k] != 0;
         if (ImGui::Checkbox("Loop", &loop)) {
             MatchBedLists(e);
@@ -269,20 +272,19 @@ void DrawBedFiles(Event& e) {
         }
         RegisterLastItem(("bed:" + std::to_string(k) + ":loop").c_str());
         ImGui::SameLine();
+        const ImGuiStyle& style = ImGui::GetStyle();
+        const float removeW = ImGui::CalcTextSize("Remove").x + style.FramePadding.x * 2.0f;
+        ImGui::PushItemWidth(-(removeW + style.ItemSpacing.x));
         float weight = k < e.bedLayerWeight.size() ? e.bedLayerWeight[k] : -1.0f;
-        const float rowEnd = ImGui::GetContentRegionAvail().x;
-        ImGui::SetNextItemWidth(std::max(60.0f, rowEnd * 0.35f));
         OptionalFloat("##weight", weight, 1.0f, 0.0f, 1.0f, "weight %.2f", "weight auto");
+        ImGui::PopItemWidth();
         if (weight != (k < e.bedLayerWeight.size() ? e.bedLayerWeight[k] : -1.0f)) {
             MatchBedLists(e);
             e.bedLayerWeight[k] = weight;
         }
         ImGui::SameLine();
-        if (ImGui::SmallButton("Remove")) removed = static_cast<int>(k);
+        if (ImGui::Button("Remove")) removed = static_cast<int>(k);
         RegisterLastItem(("bed:" + std::to_string(k) + ":remove").c_str());
-        ImGui::SameLine();
-        ImGui::TextUnformatted(FileName(e.pinnedFiles[k]).c_str());
-        if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", e.pinnedFiles[k].c_str());
         ImGui::PopID();
     }
     if (removed >= 0) RemoveBedFile(e, static_cast<size_t>(removed));

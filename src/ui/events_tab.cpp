@@ -298,41 +298,43 @@ void DrawSceneList(Project& project) {
         if (!SceneRow(project, s)) break;
 }
 
+// One view of the tab: it scrolls below the view tabs, which stay in reach.
+template <typename Draw>
+void View(const char* title, const char* target, Draw draw) {
+    const bool open = ImGui::BeginTabItem(title);
+    RegisterLastItem(target);
+    if (!open) return;
+    if (ImGui::BeginChild(target)) draw();
+    ImGui::EndChild();
+    ImGui::EndTabItem();
+}
+
 }  // namespace
 
 void DrawEventsTab() {
     Project& project = CurrentProject();
     const int index = PrimarySelection(CurrentEdit());
-    const bool valid = index >= 0 && static_cast<size_t>(index) < project.timeline.events.size();
+    const int shown = index >= 0 && static_cast<size_t>(index) < project.timeline.events.size() ? index : -1;
     if (!ImGui::BeginTabBar("##eventviews")) return;
-    bool open = ImGui::BeginTabItem("Event");
-    RegisterLastItem("events:event");
-    if (open) {
-        if (valid) {
-            DrawEventInspector(project, index);
+    View("Event", "events:event", [&] {
+        if (shown >= 0) {
+            DrawEventInspector(project, shown);
         } else {
             ImGui::Text("%d events", static_cast<int>(project.timeline.events.size()));
             ImGui::TextDisabled("Select an event on the timeline to edit it.");
         }
-        DrawRecipes(project, valid ? index : -1);
+        DrawRecipes(project, shown);
         DrawChains(project);
-        DrawConfirmCard(project, valid ? index : -1);
-        ImGui::EndTabItem();
-    }
-    open = ImGui::BeginTabItem("Lists");
-    RegisterLastItem("events:lists");
-    if (open) {
+        DrawConfirmCard(project, shown);
+    });
+    View("Lists", "events:lists", [&] {
         DrawSceneList(project);
         DrawEventList(project);
-        ImGui::EndTabItem();
-    }
-    open = ImGui::BeginTabItem("Project");
-    RegisterLastItem("events:project");
-    if (open) {
+    });
+    View("Project", "events:project", [&] {
         DrawProjectDescription(project);
         DrawProjectSettings(project);
-        ImGui::EndTabItem();
-    }
+    });
     ImGui::EndTabBar();
 }
 

@@ -6,6 +6,7 @@
 
 #include <imgui.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -62,11 +63,22 @@ void DrawPitchSettings(ProjectSettingsForm& form, bool retuning) {
     ImGui::SliderInt("Frequency shift", &t.freqShiftIntensity, 0, 100, "%d%%", ImGuiSliderFlags_AlwaysClamp);
 }
 
+std::string TracksLabel(const Group& group, int g) {
+    return (group.name.empty() ? "Group " + std::to_string(g + 1) : group.name) + " tracks";
+}
+
+// The widest label of the card, so none is cut at any text size.
+float LabelWidth(const ProjectSettingsForm& form) {
+    float widest = ImGui::CalcTextSize("Pitch-shift chance").x;
+    for (int g = 0; g < kGroupCount; ++g)
+        widest = std::max(widest, ImGui::CalcTextSize(TracksLabel(form.tracks.groups[static_cast<size_t>(g)], g).c_str()).x);
+    return widest + ImGui::GetStyle().ItemInnerSpacing.x + 8.0f;
+}
+
 void DrawTrackSettings(ProjectSettingsForm& form) {
     for (int g = 0; g < kGroupCount; ++g) {
         Group& group = form.tracks.groups[static_cast<size_t>(g)];
-        const std::string label = (group.name.empty() ? "Group " + std::to_string(g + 1) : group.name) + " tracks";
-        ImGui::SliderInt(label.c_str(), &group.trackCount, 1, 32, "%d", ImGuiSliderFlags_AlwaysClamp);
+        ImGui::SliderInt(TracksLabel(group, g).c_str(), &group.trackCount, 1, 32, "%d", ImGuiSliderFlags_AlwaysClamp);
     }
     ImGui::Checkbox("Track budget", &form.tracks.budgetMode);
     if (ImGui::IsItemHovered()) ImGui::SetTooltip("Cap each group's track count. Excess layers are muted, Hero events first.");
@@ -142,7 +154,7 @@ void DrawProjectSettings(Project& project) {
         if (retuneStarted && AudioSettled()) retuning = false;
     }
 
-    const float labelW = ImGui::CalcTextSize("Pitch-shift chance").x + 12.0f;
+    const float labelW = LabelWidth(form);
     ImGui::PushItemWidth(-labelW);
     InspectorSection("Pitch");
     DrawPitchSettings(form, retuning);

@@ -66,8 +66,6 @@ dump-state WORK/applied.txt
 key ctrl+s
 wait 3
 # The project's scale, from the Project view.
-wheel 80
-wait 2
 click @events:project
 wait 3
 click @settings:scale
@@ -129,6 +127,38 @@ if len(fills) != 1 or fills[0]["shape"] != 3 or abs(fills[0]["time"] - scene["in
 PY
 # The new scale was heard: the built events were rendered again after it.
 [ "$(grep -c 'RenderTiming' "$work/inspector.log")" -ge 2 ] || fail "nothing was rendered after the scale changed"
+
+# The largest text: the Clip's and the Bed's inspectors and the whole project card, to
+# look at for clipped labels.
+mkdir -p "$XDG_CONFIG_HOME/Morvane"
+printf 'fontSizePreset=2\nfontSizeAuto=0\n' > "$XDG_CONFIG_HOME/Morvane/com.morvane.prefs"
+cat > "$work/large.script" <<'SCRIPT'
+wait 3
+wait-audio 120
+click @tab:Events
+click @event:6
+wait 3
+move @keywords
+wheel -4
+wait 3
+screenshot large-clip
+click @event:0
+wait 3
+move @keywords
+wheel -8
+wait 3
+screenshot large-bed
+click @events:project
+wait 3
+move @settings:scale
+wheel -10
+wait 3
+screenshot large-project-settings
+SCRIPT
+run large "$project"
+for shot in large-clip large-bed large-project-settings; do
+  [ -s "$work/shots/$shot.png" ] || fail "no screenshot $shot"
+done
 
 [ -n "${MORVANE_SMOKE_KEEP:-}" ] && mkdir -p "$MORVANE_SMOKE_KEEP" && cp "$work"/shots/*.png "$MORVANE_SMOKE_KEEP"/
 if [ $failures -eq 0 ]; then echo "app inspector: all checks passed"; exit 0; fi
