@@ -85,4 +85,11 @@ bool ParseTimecode(std::string_view text, float fps, float* seconds) {
     return true;
 }
 
+bool TimelineTimeFromTimecode(std::string_view text, const TimelineSettings& settings, float* seconds) {
+    float timecode = 0.0f;
+    if (!ParseTimecode(text, settings.fps, &timecode)) return false;
+    *seconds = std::max(0.0f, timecode - settings.startTC);
+    return true;
+}
+
 }  // namespace morvane

@@ -46,4 +46,8 @@ SettingsChange ApplyProjectSettings(Project& project, ProjectSettingsForm form, 
 // number not below the frame rate).
 bool ParseTimecode(std::string_view text, float fps, float* seconds);
 
+// "Go to": a typed timecode of the project (which starts at its start timecode) as a
+// place on the timeline, never before its start. False for text that is not a timecode.
+bool TimelineTimeFromTimecode(std::string_view text, const TimelineSettings& settings, float* seconds);
+
 }  // namespace morvane

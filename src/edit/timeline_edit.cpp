@@ -108,16 +108,27 @@ EditResult PlaceClipsAtPlayhead(const EditContext& edit, const std::vector<ClipS
 
 void BeginTimelineGesture(const EditContext& edit) { PushUndo(edit.project); }
 
-EditResult MoveSelected(const EditContext& edit, float deltaSeconds) {
-    auto& events = edit.project.timeline.events;
+namespace {
+
+// The start of the earliest selected event that can move (INFINITY: none can). The
+// selection keeps its shape, so this event decides how far left it can go.
+float EarliestMovable(const EditContext& edit) {
+    const auto& events = edit.project.timeline.events;
     SyncSelection(edit);
-    const auto& selected = edit.state.selected;
-    auto moves = [&](size_t i) { return i < events.size() && selected[i] && Movable(events[i]); };
-    // The group keeps its shape: the earliest movable event decides how far left it can go.
     float earliest = INFINITY;
     for (size_t i = 0; i < events.size(); ++i)
-        if (moves(i)) earliest = std::min(earliest, events[i].time);
+        if (edit.state.selected[i] && Movable(events[i])) earliest = std::min(earliest, events[i].time);
+    return earliest;
+}
+
+}  // namespace
+
+EditResult MoveSelected(const EditContext& edit, float deltaSeconds) {
+    auto& events = edit.project.timeline.events;
+    const float earliest = EarliestMovable(edit);
     if (earliest == INFINITY) return {};
+    const auto& selected = edit.state.selected;
+    auto moves = [&](size_t i) { return i < events.size() && selected[i] && Movable(events[i]); };
     const float delta = std::max(deltaSeconds, -earliest);
     for (size_t i = 0; i < events.size(); ++i)
         if (moves(i)) events[i].time += delta;
@@ -129,6 +140,14 @@ EditResult MoveSelected(const EditContext& edit, float deltaSeconds) {
     EditResult result = Changed();
     result.layersMoved = true;
     return result;
+}
+
+EditResult NudgeSelected(const EditContext& edit, float deltaSeconds) {
+    const float earliest = EarliestMovable(edit);
+    if (earliest == INFINITY) return SelectedCount(edit) > 0 ? Refused("Locked events are not moved") : EditResult{};
+    if (std::max(deltaSeconds, -earliest) == 0.0f) return {};
+    PushUndo(edit.project);
+    return MoveSelected(edit, deltaSeconds);
 }
 
 EditResult ResizeEvent(const EditContext& edit, int index, float newDuration) {

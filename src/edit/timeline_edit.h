@@ -35,6 +35,9 @@ void BeginTimelineGesture(const EditContext& edit);
 // Moves the selected events by delta seconds (no event starts before 0), their built
 // layers with them: the sounds chosen for an event stay with it.
 EditResult MoveSelected(const EditContext& edit, float deltaSeconds);
+// The arrow keys' nudge: MoveSelected by delta seconds as one undo step of its own.
+// Nothing is recorded when nothing can move (or it is already at the start).
+EditResult NudgeSelected(const EditContext& edit, float deltaSeconds);
 // Sets an event's duration (at least kMinEventDuration, at most the project's longest
 // event).
 EditResult ResizeEvent(const EditContext& edit, int index, float newDuration);

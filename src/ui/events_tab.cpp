@@ -17,7 +17,9 @@
 #include "edit/event_edit.h"
 #include "edit/recipe_edit.h"
 #include "edit/scene_edit.h"
+#include "edit/project_settings.h"
 #include "edit/selection.h"
+#include "edit/timeline_edit.h"
 #include "model/event_label.h"
 #include "model/recipes.h"
 #include "model/timeline.h"
@@ -291,6 +293,25 @@ bool SceneRow(Project& project, int s) {
     return true;
 }
 
+// "Go to": a typed timecode moves the playhead there (playing on from there).
+void DrawGoTo(const Project& project) {
+    static char timecode[32];
+    const float labelW = ImGui::CalcTextSize("Go to").x + ImGui::GetStyle().ItemInnerSpacing.x + 8.0f;
+    ImGui::SetNextItemWidth(-labelW);
+    const bool entered = ImGui::InputTextWithHint("Go to", "HH:MM:SS:FF", timecode, sizeof timecode,
+                                                  ImGuiInputTextFlags_EnterReturnsTrue);
+    RegisterLastItem("goto");
+    if (!entered) return;
+    float seconds = 0.0f;
+    if (!TimelineTimeFromTimecode(timecode, project.timeline.settings, &seconds)) {
+        SetStatus(std::string("Not a timecode: '") + timecode + "' (HH:MM:SS:FF)", 4.0f);
+        return;
+    }
+    EditorState& editor = Editor();
+    editor.playhead = std::min(seconds, TimelineEnd(project));
+    if (editor.playing) StartAudioPlayback(editor.playhead);
+}
+
 void DrawSceneList(Project& project) {
     InspectorSection("Scenes");
     if (project.timeline.scenes.empty()) ImGui::TextDisabled("No scenes yet: select events and use Save Scene (Ctrl+B).");
@@ -328,6 +349,7 @@ void DrawEventsTab() {
         DrawConfirmCard(project, shown);
     });
     View("Lists", "events:lists", [&] {
+        DrawGoTo(project);
         DrawSceneList(project);
         DrawEventList(project);
     });

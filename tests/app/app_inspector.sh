@@ -93,6 +93,24 @@ wait 2
 screenshot lists
 key ctrl+s
 wait 3
+# A typed timecode moves the playhead; the arrows nudge the whoosh by frames and,
+# with Shift, by a second; undo takes one nudge back.
+click @goto
+type 00:00:12:10
+key enter
+wait 2
+dump-state WORK/goto.txt
+click @event:1
+wait 2
+key right
+key right
+key shift+right
+key left
+wait 2
+dump-state WORK/nudged.txt
+key ctrl+z
+wait 2
+dump-state WORK/nudge-undone.txt
 SCRIPT
 MV_RENDER_TIMING=1 run inspector "$project"
 
@@ -127,6 +145,20 @@ if len(fills) != 1 or fills[0]["shape"] != 3 or abs(fills[0]["time"] - scene["in
 PY
 # The new scale was heard: the built events were rendered again after it.
 [ "$(grep -c 'RenderTiming' "$work/inspector.log")" -ge 2 ] || fail "nothing was rendered after the scale changed"
+
+# event-time STATE N: the start of event N.
+event_time() { awk -v n="$2" '$1 == "event" && $2 == n { print $4 }' "$1"; }
+[ "$(value "$work/goto.txt" playhead)" = 12.400 ] || fail "Go to 00:00:12:10 put the playhead at $(value "$work/goto.txt" playhead)"
+whoosh=$(event_time "$work/scene.txt" 1)
+python3 - "$whoosh" "$(event_time "$work/nudged.txt" 1)" "$(event_time "$work/nudge-undone.txt" 1)" <<'PY' ||
+import sys
+before, nudged, undone = map(float, sys.argv[1:])
+frame = 1 / 25
+ok = abs(nudged - (before + 1 + frame)) < 0.002 and abs(undone - (before + 1 + 2 * frame)) < 0.002
+if not ok: print("  whoosh at %.3f, nudged to %.3f, after one undo %.3f" % (before, nudged, undone))
+sys.exit(0 if ok else 1)
+PY
+  fail "the arrow keys did not nudge the whoosh by frames and a second, one undo step each"
 
 # The largest text: the Clip's and the Bed's inspectors and the whole project card, to
 # look at for clipped labels.

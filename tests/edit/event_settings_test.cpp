@@ -12,6 +12,7 @@
 #include "edit/recipe_edit.h"
 #include "edit/scene_edit.h"
 #include "edit/selection.h"
+#include "edit/timeline_edit.h"
 #include "model/project_file.h"
 #include "model/undo.h"
 
@@ -202,6 +203,46 @@ TEST(ProjectSettings, TypedTimecodesReadAtTheFrameRate) {
     for (const char* bad : {"", "ab", "00:00:00:24", "00:61:00:00", "1::2", "1:2:3:4:5", "00:00:10:", "-5"})
         EXPECT_FALSE(ParseTimecode(bad, 24.0f, &s)) << bad;
     EXPECT_FALSE(ParseTimecode("00:00:01:00", 0.0f, &s));
+
+    // "Go to" reads the project's own timecode, which starts at its start timecode.
+    TimelineSettings settings;
+    settings.fps = 25.0f;
+    settings.startTC = 3600.0f;
+    EXPECT_TRUE(TimelineTimeFromTimecode("01:00:10:05", settings, &s));
+    EXPECT_NEAR(s, 10.2f, 1e-3f);
+    EXPECT_TRUE(TimelineTimeFromTimecode("00:59:00:00", settings, &s));
+    EXPECT_FLOAT_EQ(s, 0.0f) << "a time before the project's start goes to its start";
+    EXPECT_FALSE(TimelineTimeFromTimecode("soon", settings, &s));
+}
+
+TEST(TimelineEdit, ArrowNudgesAreOneUndoStepEachAndStopAtTheStart) {
+    Desk desk;
+    auto& t = desk.project.timeline;
+    t.events = {At(0.08f), At(3.0f), At(6.0f)};
+    t.events[2].locked = true;
+    t.results.resize(1);
+    t.results[0].eventIdx = 1;
+    t.results[0].startTime = 3.0f;
+    const std::string start = desk.Json();
+    EXPECT_FALSE(NudgeSelected(desk.Edit(), 1.0f).changed) << "nothing selected";
+    SelectEvents(desk.Edit(), {0, 1}, false);
+    const float frame = 1.0f / 25.0f;
+    EXPECT_TRUE(NudgeSelected(desk.Edit(), -frame).changed);
+    EXPECT_TRUE(NudgeSelected(desk.Edit(), -frame).changed);
+    EXPECT_NEAR(t.events[0].time, 0.0f, 1e-6f);
+    EXPECT_NEAR(t.events[1].time, 2.92f, 1e-5f);
+    EXPECT_NEAR(t.results[0].startTime, 2.92f, 1e-5f) << "the built sound moves with its event";
+    EXPECT_FALSE(NudgeSelected(desk.Edit(), -frame).changed) << "already at the start: no step";
+    EXPECT_EQ(desk.project.history.undo.size(), 2u);
+    const EditResult second = NudgeSelected(desk.Edit(), 1.0f);
+    EXPECT_TRUE(second.changed && second.layersMoved);
+    EXPECT_NEAR(t.events[1].time, 3.92f, 1e-5f);
+    ClearSelection(desk.Edit());
+    SelectEvent(desk.Edit(), 2, false);
+    EXPECT_EQ(NudgeSelected(desk.Edit(), 1.0f).message, "Locked events are not moved");
+    EXPECT_FLOAT_EQ(t.events[2].time, 6.0f);
+    while (Undo(desk.project)) {}
+    EXPECT_EQ(desk.Json(), start);
 }
 
 TEST(SceneEdit, RenameMoveBackgroundAndDeleteAreUndoneExactly) {
