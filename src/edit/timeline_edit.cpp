@@ -323,6 +323,13 @@ EditResult ClearWorkArea(const EditContext& edit) {
     return Changed();
 }
 
+bool WorkAreaLoopRestart(const Project& project, float before, float now, float* restart) {
+    const float in = project.workAreaIn, out = project.workAreaOut;
+    if (in < 0.0f || out <= in || before < in || before >= out || now < out) return false;
+    *restart = in;
+    return true;
+}
+
 EditResult AddEventsAndScenes(const EditContext& edit, std::vector<Event> events, std::vector<Scene> scenes) {
     if (events.empty() && scenes.empty()) return {};
     Project& project = edit.project;

@@ -69,6 +69,11 @@ EditResult SetWorkAreaIn(const EditContext& edit);
 EditResult SetWorkAreaOut(const EditContext& edit);
 EditResult ClearWorkArea(const EditContext& edit);
 
+// Playing the work area in a loop: true, with *restart at its in point, when the
+// playhead went from inside a work area with both ends set (in <= before < out) to its
+// out point or past it. Playback started outside the work area plays on.
+bool WorkAreaLoopRestart(const Project& project, float before, float now, float* restart);
+
 // Events and scenes from outside (imported markers) join the project as one undo step.
 EditResult AddEventsAndScenes(const EditContext& edit, std::vector<Event> events, std::vector<Scene> scenes);
 // The same, replacing the events flagged in `replaced` (a new import of markers brought

@@ -12,6 +12,7 @@
 
 #include "app/app_state.h"
 #include "app/audio_engine.h"
+#include "app/commands.h"
 #include "app/editor_state.h"
 #include "app/timeline_view.h"
 #include "edit/event_edit.h"
@@ -331,6 +332,29 @@ void View(const char* title, const char* target, Draw draw) {
 }
 
 }  // namespace
+
+void DrawEventContextMenu(bool open) {
+    if (open) ImGui::OpenPopup("##eventmenu");
+    if (!ImGui::BeginPopup("##eventmenu")) return;
+    static const int kItems[] = {kCmdCut, kCmdCopy, kCmdDelete, 0, kCmdLock, kCmdMute, 0, kCmdGroup, kCmdUngroup,
+                                 kCmdSaveScene, kCmdBounce};
+    for (int id : kItems) {
+        const Command* command = id != 0 ? FindCommand(id) : nullptr;
+        if (command == nullptr) {
+            ImGui::Separator();
+            continue;
+        }
+        std::string label;
+        for (const char* c = command->label; *c; ++c)
+            if (*c != '&') label += *c;
+        if (ImGui::MenuItem(label.c_str(), command->shortcut, false, command->handler != nullptr)) command->handler();
+        if (!command->handler && command->instead[0] && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+            ImGui::SetTooltip("%s", command->instead);
+    }
+    ImGui::Separator();
+    if (ImGui::MenuItem("Show in the Events tab")) App().sideTab = SideTab::Events;
+    ImGui::EndPopup();
+}
 
 void DrawEventsTab() {
     Project& project = CurrentProject();

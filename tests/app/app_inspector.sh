@@ -111,6 +111,26 @@ dump-state WORK/nudged.txt
 key ctrl+z
 wait 2
 dump-state WORK/nudge-undone.txt
+# The work area from 2 s to 3 s plays in a loop.
+click @goto
+key ctrl+a
+type 00:00:02:00
+key enter
+menu set-in
+click @goto
+key ctrl+a
+type 00:00:03:00
+key enter
+menu set-out
+click @transport:loop
+click @goto
+key ctrl+a
+type 00:00:02:00
+key enter
+click @transport:play
+wait-ms 4000
+dump-state WORK/looping.txt
+click @transport:play
 SCRIPT
 MV_RENDER_TIMING=1 run inspector "$project"
 
@@ -159,6 +179,11 @@ if not ok: print("  whoosh at %.3f, nudged to %.3f, after one undo %.3f" % (befo
 sys.exit(0 if ok else 1)
 PY
   fail "the arrow keys did not nudge the whoosh by frames and a second, one undo step each"
+
+awk '$1 == "workarea" { exit !($2 == "2.000" && $3 == "3.000") }' "$work/looping.txt" ||
+  fail "the work area is not 2 s to 3 s: $(grep workarea "$work/looping.txt")"
+awk '$1 == "playhead" { exit !($2 >= 2.0 && $2 <= 3.1) }' "$work/looping.txt" ||
+  fail "playing the looped work area left it: playhead $(value "$work/looping.txt" playhead)"
 
 # The largest text: the Clip's and the Bed's inspectors and the whole project card, to
 # look at for clipped labels.

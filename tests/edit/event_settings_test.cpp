@@ -245,6 +245,21 @@ TEST(TimelineEdit, ArrowNudgesAreOneUndoStepEachAndStopAtTheStart) {
     EXPECT_EQ(desk.Json(), start);
 }
 
+TEST(TimelineEdit, TheLoopGoesBackOnlyFromInsideAWholeWorkArea) {
+    Project project;
+    float restart = -1.0f;
+    EXPECT_FALSE(WorkAreaLoopRestart(project, 1.0f, 9.0f, &restart)) << "no work area";
+    project.workAreaIn = 2.0f;
+    EXPECT_FALSE(WorkAreaLoopRestart(project, 3.0f, 9.0f, &restart)) << "no out point";
+    project.workAreaOut = 5.0f;
+    EXPECT_TRUE(WorkAreaLoopRestart(project, 4.99f, 5.0f, &restart));
+    EXPECT_FLOAT_EQ(restart, 2.0f);
+    EXPECT_TRUE(WorkAreaLoopRestart(project, 2.0f, 7.5f, &restart)) << "a long frame past the end still loops";
+    EXPECT_FALSE(WorkAreaLoopRestart(project, 4.0f, 4.9f, &restart)) << "not at the end yet";
+    EXPECT_FALSE(WorkAreaLoopRestart(project, 1.0f, 6.0f, &restart)) << "started before the work area: plays on";
+    EXPECT_FALSE(WorkAreaLoopRestart(project, 5.5f, 6.0f, &restart)) << "started after it: plays on";
+}
+
 TEST(SceneEdit, RenameMoveBackgroundAndDeleteAreUndoneExactly) {
     Desk desk;
     auto& t = desk.project.timeline;
