@@ -164,7 +164,9 @@ void DrawProjectSettings(Project& project) {
     DrawTimeSettings(form, videoFps);
     ImGui::PopItemWidth();
 
-    const SettingsChange change = ApplyProjectSettings(project, form, videoFps);
+    // Only what the user changed is applied: merely showing a project whose stored
+    // values lie outside the limits does not change it.
+    const SettingsChange change = form != ProjectSettingsOf(project) ? ApplyProjectSettings(project, form, videoFps) : SettingsChange{};
     rerender = rerender || change.rerender;
     if (!change.message.empty()) message = change.message;
     // What the sound needs follows once the controls let go, so a drag renders once.
