@@ -367,6 +367,8 @@ void DrawEventsTab() {
         } else {
             ImGui::Text("%d events", static_cast<int>(project.timeline.events.size()));
             ImGui::TextDisabled("Select an event on the timeline to edit it.");
+            ImGui::Spacing();
+            DrawProjectDescription(project);
         }
         DrawRecipes(project, shown);
         DrawChains(project);
