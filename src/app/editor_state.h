@@ -16,6 +16,7 @@ struct EditorState {
     float scrollTime = 0.0f;
     bool fitRequested = true;  // zoom to fit on the next timeline frame
     bool drawMode = false;
+    bool loopWorkArea = false;  // playback goes back to the work area's in point at its out point
 };
 
 EditorState& Editor();

@@ -62,8 +62,15 @@ void AdvanceTransport(float dt) {
     // With rendered audio playing the output is the clock, so picture and sound
     // cannot drift apart; without it the playhead runs on frame time.
     float heard = 0.0f;
+    const float before = editor.playhead;
     if (AudioPlayheadSeconds(&heard)) editor.playhead = heard;
     else editor.playhead += dt;
+    float restart = 0.0f;
+    if (editor.loopWorkArea && WorkAreaLoopRestart(CurrentProject(), before, editor.playhead, &restart)) {
+        editor.playhead = restart;
+        StartAudioPlayback(restart);
+        return;
+    }
     const float end = TimelineEnd(CurrentProject());
     if (editor.playhead >= end) {
         editor.playhead = end;

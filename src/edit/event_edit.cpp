@@ -29,6 +29,38 @@ void LinkEventToScene(Event& event, const std::vector<Scene>& scenes, int scene)
     event.duration = std::max(kMinEventDuration, s.outTime - s.inTime);
 }
 
+void ToggleScaleTune(Event& event) { event.scaleTuneOverride = event.scaleTuneOverride == 2 ? 0 : 2; }
+
+const char* ScaleTuneName(const Event& event) { return event.scaleTuneOverride == 2 ? "Force Off" : "Follow Project"; }
+
+void MatchBedLists(Event& event) {
+    const size_t n = event.pinnedFiles.size();
+    event.pinnedFileIds.resize(n);
+    event.bedLayerLoop.resize(n, 0);  // what the build reads for a missing flag
+    event.bedLayerWeight.resize(n, -1.0f);
+}
+
+bool AddBedFile(Event& event, const std::string& path, const std::string& fileId) {
+    if (path.empty() || std::find(event.pinnedFiles.begin(), event.pinnedFiles.end(), path) != event.pinnedFiles.end())
+        return false;
+    MatchBedLists(event);
+    event.pinnedFiles.push_back(CutText(path, kPinnedFileMaxBytes));
+    event.pinnedFileIds.push_back(fileId);
+    event.bedLayerLoop.push_back(1);  // a background usually runs under the whole Bed
+    event.bedLayerWeight.push_back(-1.0f);
+    return true;
+}
+
+void RemoveBedFile(Event& event, size_t file) {
+    MatchBedLists(event);
+    if (file >= event.pinnedFiles.size()) return;
+    const auto at = static_cast<std::ptrdiff_t>(file);
+    event.pinnedFiles.erase(event.pinnedFiles.begin() + at);
+    event.pinnedFileIds.erase(event.pinnedFileIds.begin() + at);
+    event.bedLayerLoop.erase(event.bedLayerLoop.begin() + at);
+    event.bedLayerWeight.erase(event.bedLayerWeight.begin() + at);
+}
+
 EditResult SetProjectDescription(Project& project, const std::string& text) {
     if (project.projectDescription == text) return {};
     project.projectDescription = text;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "edit/event_edit.h"
 #include "edit/selection.h"
 #include "edit/timeline_edit.h"
 #include "model/undo.h"
@@ -87,6 +88,91 @@ EditResult SaveSceneFromSelection(const EditContext& edit) {
     PushUndo(project);
     project.timeline.scenes.push_back(scene);
     return {true, false, "Scene saved: " + scene.name};
+}
+
+namespace {
+
+bool ValidScene(const Project& project, int scene) {
+    return scene >= 0 && static_cast<size_t>(scene) < project.timeline.scenes.size();
+}
+
+}  // namespace
+
+EditResult RenameScene(const EditContext& edit, int scene, const std::string& name) {
+    if (!ValidScene(edit.project, scene)) return {};
+    const std::string cut = CutText(name, kNameMaxBytes);
+    if (cut.empty()) return {false, false, "A scene needs a name"};
+    Scene& s = edit.project.timeline.scenes[static_cast<size_t>(scene)];
+    if (s.name == cut) return {};
+    PushUndo(edit.project);
+    s.name = cut;
+    return {true, false, {}};
+}
+
+EditResult SetSceneTimes(const EditContext& edit, int scene, float inTime, float outTime, std::vector<int>* affected) {
+    if (affected) affected->clear();
+    if (!ValidScene(edit.project, scene) || !std::isfinite(inTime) || !std::isfinite(outTime)) return {};
+    auto& t = edit.project.timeline;
+    Scene moved = t.scenes[static_cast<size_t>(scene)];
+    moved.inTime = std::max(0.0f, inTime);
+    moved.outTime = std::max(moved.inTime + kMinEventDuration, outTime);
+    if (moved == t.scenes[static_cast<size_t>(scene)]) return {};
+    PushUndo(edit.project);
+    t.scenes[static_cast<size_t>(scene)] = moved;
+    for (size_t i = 0; i < t.events.size(); ++i) {
+        if (t.events[i].sceneLink != scene) continue;
+        LinkEventToScene(t.events[i], t.scenes, scene);
+        if (affected) affected->push_back(static_cast<int>(i));
+    }
+    return {true, false, {}};
+}
+
+EditResult DeleteScene(const EditContext& edit, int scene) {
+    if (!ValidScene(edit.project, scene)) return {};
+    PushUndo(edit.project);
+    auto& t = edit.project.timeline;
+    std::vector<char> removed(t.events.size(), 0);
+    for (size_t i = 0; i < t.events.size(); ++i) {
+        Event& e = t.events[i];
+        if (e.sceneLink == scene) {
+            removed[i] = e.sceneFill;
+            e.sceneLink = -1;
+        } else if (e.sceneLink > scene) {
+            --e.sceneLink;
+        }
+    }
+    const std::string name = t.scenes[static_cast<size_t>(scene)].name;
+    t.scenes.erase(t.scenes.begin() + scene);
+    RemoveEvents(edit, removed);
+    return {true, false, "Scene deleted: " + name};
+}
+
+int SceneBackground(const Project& project, int scene) {
+    const auto& events = project.timeline.events;
+    for (size_t i = 0; i < events.size(); ++i)
+        if (events[i].sceneFill && events[i].sceneLink == scene) return static_cast<int>(i);
+    return -1;
+}
+
+EditResult SetSceneBackground(const EditContext& edit, int scene, EventShape shape) {
+    if (!ValidScene(edit.project, scene)) return {};
+    if (shape != EventShape::Fill && shape != EventShape::Bed) return {false, false, "A scene's background is a Fill or a Bed"};
+    auto& t = edit.project.timeline;
+    int index = SceneBackground(edit.project, scene);
+    if (index >= 0 && t.events[static_cast<size_t>(index)].shape == shape) return {};
+    PushUndo(edit.project);
+    if (index < 0) {
+        Event background;
+        background.keywords = CutText(t.scenes[static_cast<size_t>(scene)].keywords, kKeywordsMaxBytes);
+        background.sceneFill = true;
+        LinkEventToScene(background, t.scenes, scene);
+        t.events.push_back(std::move(background));
+        index = static_cast<int>(t.events.size()) - 1;
+    }
+    t.events[static_cast<size_t>(index)].shape = shape;
+    SyncSelection(edit);
+    SelectEvent(edit, index, false);
+    return {true, false, {}};
 }
 
 }  // namespace morvane

@@ -108,16 +108,27 @@ EditResult PlaceClipsAtPlayhead(const EditContext& edit, const std::vector<ClipS
 
 void BeginTimelineGesture(const EditContext& edit) { PushUndo(edit.project); }
 
-EditResult MoveSelected(const EditContext& edit, float deltaSeconds) {
-    auto& events = edit.project.timeline.events;
+namespace {
+
+// The start of the earliest selected event that can move (INFINITY: none can). The
+// selection keeps its shape, so this event decides how far left it can go.
+float EarliestMovable(const EditContext& edit) {
+    const auto& events = edit.project.timeline.events;
     SyncSelection(edit);
-    const auto& selected = edit.state.selected;
-    auto moves = [&](size_t i) { return i < events.size() && selected[i] && Movable(events[i]); };
-    // The group keeps its shape: the earliest movable event decides how far left it can go.
     float earliest = INFINITY;
     for (size_t i = 0; i < events.size(); ++i)
-        if (moves(i)) earliest = std::min(earliest, events[i].time);
+        if (edit.state.selected[i] && Movable(events[i])) earliest = std::min(earliest, events[i].time);
+    return earliest;
+}
+
+}  // namespace
+
+EditResult MoveSelected(const EditContext& edit, float deltaSeconds) {
+    auto& events = edit.project.timeline.events;
+    const float earliest = EarliestMovable(edit);
     if (earliest == INFINITY) return {};
+    const auto& selected = edit.state.selected;
+    auto moves = [&](size_t i) { return i < events.size() && selected[i] && Movable(events[i]); };
     const float delta = std::max(deltaSeconds, -earliest);
     for (size_t i = 0; i < events.size(); ++i)
         if (moves(i)) events[i].time += delta;
@@ -131,6 +142,14 @@ EditResult MoveSelected(const EditContext& edit, float deltaSeconds) {
     return result;
 }
 
+EditResult NudgeSelected(const EditContext& edit, float deltaSeconds) {
+    const float earliest = EarliestMovable(edit);
+    if (earliest == INFINITY) return SelectedCount(edit) > 0 ? Refused("Locked events are not moved") : EditResult{};
+    if (std::max(deltaSeconds, -earliest) == 0.0f) return {};
+    PushUndo(edit.project);
+    return MoveSelected(edit, deltaSeconds);
+}
+
 EditResult ResizeEvent(const EditContext& edit, int index, float newDuration) {
     auto& events = edit.project.timeline.events;
     if (index < 0 || static_cast<size_t>(index) >= events.size()) return {};
@@ -141,11 +160,6 @@ EditResult ResizeEvent(const EditContext& edit, int index, float newDuration) {
     return Changed();
 }
 
-namespace {
-
-// Removes the events flagged in `removed` (one flag per event); the built layers of the
-// removed events go, the others follow their event to its new index, and so does the
-// selection.
 void RemoveEvents(const EditContext& edit, const std::vector<char>& removed) {
     auto& events = edit.project.timeline.events;
     auto& selected = edit.state.selected;
@@ -175,8 +189,6 @@ void RemoveEvents(const EditContext& edit, const std::vector<char>& removed) {
     results = std::move(keptLayers);
     selected = std::move(keptSelection);
 }
-
-}  // namespace
 
 EditResult DeleteSelected(const EditContext& edit) {
     auto& events = edit.project.timeline.events;
@@ -309,6 +321,13 @@ EditResult ClearWorkArea(const EditContext& edit) {
     edit.project.workAreaIn = edit.project.workAreaOut = -1.0f;
     edit.project.modified = true;
     return Changed();
+}
+
+bool WorkAreaLoopRestart(const Project& project, float before, float now, float* restart) {
+    const float in = project.workAreaIn, out = project.workAreaOut;
+    if (in < 0.0f || out <= in || before < in || before >= out || now < out) return false;
+    *restart = in;
+    return true;
 }
 
 EditResult AddEventsAndScenes(const EditContext& edit, std::vector<Event> events, std::vector<Scene> scenes) {

@@ -35,9 +35,17 @@ void BeginTimelineGesture(const EditContext& edit);
 // Moves the selected events by delta seconds (no event starts before 0), their built
 // layers with them: the sounds chosen for an event stay with it.
 EditResult MoveSelected(const EditContext& edit, float deltaSeconds);
+// The arrow keys' nudge: MoveSelected by delta seconds as one undo step of its own.
+// Nothing is recorded when nothing can move (or it is already at the start).
+EditResult NudgeSelected(const EditContext& edit, float deltaSeconds);
 // Sets an event's duration (at least kMinEventDuration, at most the project's longest
 // event).
 EditResult ResizeEvent(const EditContext& edit, int index, float newDuration);
+
+// Removes the events flagged in `removed` (one flag per event) without an undo step of
+// its own: the built layers of the removed events go, the others follow their event to
+// its new index, and so does the selection.
+void RemoveEvents(const EditContext& edit, const std::vector<char>& removed);
 
 // Nothing changes when nothing is selected or everything selected is locked.
 EditResult DeleteSelected(const EditContext& edit);
@@ -60,6 +68,11 @@ EditResult ToggleMuteSelected(const EditContext& edit);
 EditResult SetWorkAreaIn(const EditContext& edit);
 EditResult SetWorkAreaOut(const EditContext& edit);
 EditResult ClearWorkArea(const EditContext& edit);
+
+// Playing the work area in a loop: true, with *restart at its in point, when the
+// playhead went from inside a work area with both ends set (in <= before < out) to its
+// out point or past it. Playback started outside the work area plays on.
+bool WorkAreaLoopRestart(const Project& project, float before, float now, float* restart);
 
 // Events and scenes from outside (imported markers) join the project as one undo step.
 EditResult AddEventsAndScenes(const EditContext& edit, std::vector<Event> events, std::vector<Scene> scenes);

@@ -96,14 +96,19 @@ void GatherEventFiles(const Event& e, std::vector<std::string>& list, std::set<s
 std::vector<std::string> GatherAudioFiles(const Project& project) {
     std::vector<std::string> list;
     std::set<std::string> seen;
-    for (const Layer& layer : project.timeline.results) {
+    // A layer's earlier sounds travel with the project too, so "Previous sound" finds
+    // them in a collected copy.
+    auto addLayer = [&](const Layer& layer) {
         AddUnique(list, seen, layer.filepath);
         if (layer.procMode == ProcMode::Alloy) {
             AddUnique(list, seen, layer.alloyMid.filepath);
             AddUnique(list, seen, layer.alloyHigh.filepath);
             AddUnique(list, seen, layer.alloyEnv.filepath);
         }
-    }
+    };
+    for (const Layer& layer : project.timeline.results) addLayer(layer);
+    for (const Layer& layer : project.timeline.results)
+        for (const Layer& earlier : layer.history.entries) addLayer(earlier);
     for (const Event& event : project.timeline.events) GatherEventFiles(event, list, seen, 0);
     return list;
 }
@@ -848,14 +853,17 @@ std::vector<FileRef> CollectFileRefs(const Project& project) {
         if (!inserted && it->second.empty()) it->second = path;
     };
     const TimelineState& t = project.timeline;
-    for (const Layer& layer : t.results) {
+    auto addLayer = [&](const Layer& layer) {
         add(layer.fileId, layer.filepath);
         if (layer.procMode == ProcMode::Alloy) {
             add(layer.alloyMid.fileId, layer.alloyMid.filepath);
             add(layer.alloyHigh.fileId, layer.alloyHigh.filepath);
             add(layer.alloyEnv.fileId, layer.alloyEnv.filepath);
         }
-    }
+    };
+    for (const Layer& layer : t.results) addLayer(layer);
+    for (const Layer& layer : t.results)
+        for (const Layer& earlier : layer.history.entries) addLayer(earlier);
     // Only the ids the event writer writes: a pinned id without its pinned file, or an id
     // beyond the pinned files, is not saved and must not leave a table entry behind.
     for (const Event& e : t.events) {

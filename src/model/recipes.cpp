@@ -190,6 +190,21 @@ std::string RecipeFileName(std::string_view name) {
     return stem.empty() ? std::string("recipe") : stem;
 }
 
+std::string RecipeFilePath(std::string_view name, const std::string& folder) {
+    return JoinPath(folder.empty() ? RecipesFolder() : folder, RecipeFileName(name) + ".mvrecipe");
+}
+
+std::string ChainFilePath(std::string_view name, const std::string& folder) {
+    return JoinPath(folder.empty() ? ChainsFolder() : folder, RecipeFileName(name) + ".mvchain");
+}
+
+bool DeleteSavedFile(const std::string& path) {
+    std::error_code ec;
+    // Only a file of ours: a folder or anything else under that name is left alone.
+    if (path.empty() || !fs::is_regular_file(fs::symlink_status(path, ec))) return false;
+    return fs::remove(path, ec) && !ec;
+}
+
 bool SaveRecipe(const EventPreset& preset, const std::string& folder) {
     return WriteInto(folder.empty() ? RecipesFolder() : folder, preset.name, ".mvrecipe", FormatRecipe(preset));
 }

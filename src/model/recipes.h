@@ -63,6 +63,15 @@ std::string RecipeFileName(std::string_view name);
 bool SaveRecipe(const EventPreset& preset, const std::string& folder = {});
 bool SaveChain(const std::string& name, const std::vector<ChainEvent>& events, const std::string& folder = {});
 
+// The file a recipe (chain) of this name is saved to in folder (RecipesFolder() /
+// ChainsFolder() when empty): names with the same stem share a file, so a save asks
+// before it replaces one.
+std::string RecipeFilePath(std::string_view name, const std::string& folder = {});
+std::string ChainFilePath(std::string_view name, const std::string& folder = {});
+// Removes a saved recipe or chain file (its filePath). False when it is not a regular
+// file or cannot be removed; the in-memory lists are reloaded by the caller.
+bool DeleteSavedFile(const std::string& path);
+
 // Read one file. A file that cannot be opened, or does not hold a JSON object, gives a
 // preset (chain) whose filePath is empty; lists skip those. A newer format is read as far
 // as its keys are known, with a line on stderr.

@@ -161,7 +161,7 @@ struct Layer;
 
 // Earlier sounds of one layer, oldest first, each a snapshot of the layer's sound,
 // and a cursor: -1 while the layer plays its newest choice, else the snapshot shown.
-// Part of undo with the layer; not written to the project file.
+// Part of undo with the layer, and saved with it in the project file under "history".
 struct LayerHistory {
     std::vector<Layer> entries;
     int32_t cursor = -1;

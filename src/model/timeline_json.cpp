@@ -240,9 +240,29 @@ void WriteLayerMembers(JsonWriter& w, const Layer& l, const PathMap& paths) {
         WriteAlloyPart(w, "alloyHigh", l.alloyHigh, paths);
         WriteAlloyPart(w, "alloyEnv", l.alloyEnv, paths);
     }
+    // The layer's earlier sounds, so "Previous sound" still works after the project is
+    // saved and opened again. Readers that do not know the key skip it. Each entry is
+    // a snapshot of a sound and carries no history of its own.
+    if (!l.history.entries.empty()) {
+        w.beginObject("history");
+        w.writeInt("cursor", l.history.cursor);
+        w.beginArray("entries");
+        for (const Layer& entry : l.history.entries) {
+            w.beginObject();
+            Layer sound = entry;
+            sound.history = {};
+            WriteLayerMembers(w, sound, paths);
+            w.endObject();
+        }
+        w.endArray();
+        w.endObject();
+    }
 }
 
-Layer ReadLayerJson(const JsonValue& o, const std::string& projectFolder) {
+namespace {
+
+// A layer without its history: what a history entry holds.
+Layer ReadLayerSound(const JsonValue& o, const std::string& projectFolder) {
     Layer l;
     l.name = Text(o, "name");
     l.filepath = ResolveProjectPath(Text(o, "filepath"), projectFolder);
@@ -288,6 +308,24 @@ Layer ReadLayerJson(const JsonValue& o, const std::string& projectFolder) {
     l.alloyMid = ReadAlloyPart(JsonMember(o, "alloyMid"), projectFolder);
     l.alloyHigh = ReadAlloyPart(JsonMember(o, "alloyHigh"), projectFolder);
     l.alloyEnv = ReadAlloyPart(JsonMember(o, "alloyEnv"), projectFolder);
+    return l;
+}
+
+// A cursor that points nowhere in the entries read shows the live sound.
+LayerHistory ReadLayerHistory(const JsonValue& o, const std::string& projectFolder) {
+    LayerHistory history;
+    for (const JsonValue& item : JsonMember(o, "entries").items)
+        if (item.IsObject()) history.entries.push_back(ReadLayerSound(item, projectFolder));
+    const int cursor = Int(o, "cursor", -1);
+    history.cursor = cursor >= 0 && cursor < static_cast<int>(history.entries.size()) ? cursor : -1;
+    return history;
+}
+
+}  // namespace
+
+Layer ReadLayerJson(const JsonValue& o, const std::string& projectFolder) {
+    Layer l = ReadLayerSound(o, projectFolder);
+    l.history = ReadLayerHistory(JsonMember(o, "history"), projectFolder);
     return l;
 }
 

@@ -18,6 +18,7 @@
 #include "app/timeline_view.h"
 #include "app/trace_session.h"
 #include "edit/selection.h"
+#include "edit/timeline_edit.h"
 #include "app/ui_script.h"
 #include "app/video_session.h"
 #include "model/timeline.h"
@@ -88,6 +89,13 @@ void HandleTransportKeys() {
     if (LibraryBrowserHasKeys()) return;  // Space stops the audition there
     if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Space), false)) TogglePlay();
     if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Home), false)) Editor().playhead = 0.0f;
+    // The arrows nudge the selected events by one frame, with Shift by one second.
+    const int direction = ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_RightArrow)) -
+                          ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_LeftArrow));
+    if (direction != 0 && !ImGui::IsAnyItemActive()) {
+        const float fps = std::max(1.0f, CurrentProject().timeline.settings.fps);
+        FollowEdit(NudgeSelected(CurrentEdit(), static_cast<float>(direction) * (io.KeyShift ? 1.0f : 1.0f / fps)));
+    }
 }
 
 // Sound files dropped on the window become Clips at the playhead. Dropped folders are

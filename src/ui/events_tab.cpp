@@ -1,25 +1,33 @@
-// The Events tab: the inspector of the selected event (the first one when several are
-// selected), or the project's description when none is. The controls work on a copy of
-// the event; the edit hands the changed copy to the core (edit/event_edit.h), which
-// records one undo step per gesture.
+// The Events tab, in three views: the selected event (the inspector, then the recipes
+// and chains), the lists of events (by folder) and scenes, and the project (its
+// description and settings). Every control calls an edit of the core (edit/) and lets
+// the audio follow (app/audio_engine.h).
 #include <imgui.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/audio_engine.h"
+#include "app/commands.h"
 #include "app/editor_state.h"
 #include "app/export_session.h"
-#include "app/fonts.h"
+#include "app/timeline_view.h"
 #include "edit/event_edit.h"
+#include "edit/recipe_edit.h"
+#include "edit/scene_edit.h"
+#include "edit/project_settings.h"
 #include "edit/selection.h"
+#include "edit/timeline_edit.h"
 #include "model/event_label.h"
+#include "model/recipes.h"
 #include "model/timeline.h"
-#include "ui/layer_list.h"
+#include "ui/event_inspector.h"
 #include "ui/panels.h"
+#include "ui/project_settings.h"
 
 namespace morvane {
 
@@ -38,164 +46,290 @@ void DrawProjectDescription(Project& project) {
     RegisterLastItem("description");
 }
 
-// A 256-point curve, drawn, and painted with the pointer while painting is allowed.
-// Returns true when a point changed.
-bool CurveEditor(const char* id, Curve& curve, ImU32 colour, bool paintable) {
-    const float width = ImGui::GetContentRegionAvail().x;
-    const float height = 72.0f;
-    const ImVec2 a = ImGui::GetCursorScreenPos(), b(a.x + width, a.y + height);
-    ImGui::InvisibleButton(id, ImVec2(width, height));
-    RegisterLastItem(id);
-    ImDrawList* draw = ImGui::GetWindowDrawList();
-    draw->AddRectFilled(a, b, IM_COL32(16, 18, 22, 255), 3.0f);
-    draw->AddLine(ImVec2(a.x, (a.y + b.y) * 0.5f), ImVec2(b.x, (a.y + b.y) * 0.5f), IM_COL32(255, 255, 255, 24));
-    ImVec2 points[kCurvePoints];
-    for (int i = 0; i < kCurvePoints; ++i) {
-        const float t = static_cast<float>(i) / static_cast<float>(kCurvePoints - 1);
-        points[i] = ImVec2(a.x + t * width, b.y - 2 - (height - 4) * std::clamp(curve[static_cast<size_t>(i)], 0.0f, 1.0f));
-    }
-    draw->AddPolyline(points, kCurvePoints, colour, 0, 1.5f);
-    draw->AddRect(a, b, IM_COL32(60, 66, 76, 255), 3.0f);
-    static ImVec2 last;
-    static bool painting = false;
-    if (!paintable || !ImGui::IsItemActive()) {
-        if (ImGui::IsItemDeactivated()) painting = false;
-        return false;
-    }
-    const ImVec2 m = ImGui::GetIO().MousePos;
-    if (ImGui::IsItemActivated() || !painting) last = m;
-    painting = true;
-    // Fill every point between the last pointer position and this one, so a fast
-    // stroke leaves no gaps.
-    auto indexAt = [&](float x) {
-        return std::clamp(static_cast<int>(std::lround((x - a.x) / width * (kCurvePoints - 1))), 0, kCurvePoints - 1);
-    };
-    auto valueAt = [&](float y) { return std::clamp((b.y - 2 - y) / (height - 4), 0.0f, 1.0f); };
-    int i0 = indexAt(last.x), i1 = indexAt(m.x);
-    float v0 = valueAt(last.y), v1 = valueAt(m.y);
-    if (i0 > i1) {
-        std::swap(i0, i1);
-        std::swap(v0, v1);
-    }
-    bool changed = false;
-    for (int i = i0; i <= i1; ++i) {
-        const float t = i1 == i0 ? 1.0f : static_cast<float>(i - i0) / static_cast<float>(i1 - i0);
-        const float v = v0 + (v1 - v0) * t;
-        changed = changed || curve[static_cast<size_t>(i)] != v;
-        curve[static_cast<size_t>(i)] = v;
-    }
-    last = m;
-    return changed;
+// Events whose sounds follow from an edit are built again, when there is something built.
+void RebuildIfBuilt(const Project& project, const std::vector<int>& events) {
+    if (project.timeline.built && !events.empty()) RequestEventRebuild(events);
 }
 
-void DrawInspector(Project& project, int index) {
-    Event e = project.timeline.events[static_cast<size_t>(index)];
-    const EditorState& editor = Editor();
-    const int selected = SelectedCount(CurrentEdit());
+// ---- recipes and chains ----------------------------------------------------------
 
-    ImGui::PushFont(UiFont(3, FontFamily::Medium));
-    ImGui::TextUnformatted(EventLabel(e, project.timeline.userShapes));
-    ImGui::PopFont();
-    ImGui::TextDisabled("%s  \xC2\xB7  event %d of %d%s", EventShapeName(e.shape), index + 1,
-                        static_cast<int>(project.timeline.events.size()),
-                        selected > 1 ? ("  \xC2\xB7  " + std::to_string(selected) + " selected").c_str() : "");
-    ImGui::Spacing();
+// A save that would replace a file, or a delete, waits for the user's yes.
+struct PendingConfirm {
+    enum class Kind { None, SaveRecipe, SaveChain, Delete } kind = Kind::None;
+    std::string name;      // of the recipe or chain
+    std::string path;      // the file deleted
+    std::string question;
+    bool open = false;     // the card is to be opened this frame
+};
 
-    const float labelW = ImGui::CalcTextSize("Intensity scale").x + 12.0f;
-    ImGui::PushItemWidth(-labelW);
+PendingConfirm& Pending() {
+    static PendingConfirm pending;
+    return pending;
+}
 
-    static char keywords[kKeywordsMaxBytes + 1];
-    static bool editingKeywords = false;
-    if (!editingKeywords) std::snprintf(keywords, sizeof keywords, "%s", e.keywords.c_str());
-    if (ImGui::InputText("Keywords", keywords, sizeof keywords)) e.keywords = CutText(keywords, kKeywordsMaxBytes);
-    editingKeywords = ImGui::IsItemActive();
-    RegisterLastItem("keywords");
+void SaveRecipeNow(const Project& project, int index, const std::string& name) {
+    if (index < 0 || static_cast<size_t>(index) >= project.timeline.events.size()) return;
+    const EventPreset preset = PresetFromEvent(project.timeline.events[static_cast<size_t>(index)], name);
+    if (!SaveRecipe(preset)) {
+        SetStatus("Couldn't save the recipe in " + std::filesystem::path(RecipeFilePath(name)).parent_path().string(), 5.0f);
+        return;
+    }
+    LoadAllRecipes();
+    SetStatus("Recipe saved: " + preset.name, 3.0f);
+}
 
-    int shape = static_cast<int>(e.shape);
-    if (ImGui::Combo("Shape", &shape, kEventShapeNames, kEventShapeCount)) e.shape = EventShapeFromInt(shape);
+void SaveChainNow(const Project& project, const std::string& name) {
+    std::vector<Event> events;
+    for (int i : SelectedIndices(CurrentEdit())) events.push_back(project.timeline.events[static_cast<size_t>(i)]);
+    if (events.empty()) return;
+    if (!SaveChain(name, ChainEventsFromEvents(events))) {
+        SetStatus("Couldn't save the chain in " + std::filesystem::path(ChainFilePath(name)).parent_path().string(), 5.0f);
+        return;
+    }
+    LoadAllChains();
+    SetStatus("Chain saved: " + name + " (" + std::to_string(events.size()) + " events)", 3.0f);
+}
 
-    const bool timingFixed = IsEventLocked(e) || e.sceneLink >= 0;
-    ImGui::BeginDisabled(timingFixed);
-    if (ImGui::DragFloat("Start", &e.time, 0.01f, 0.0f, 86400.0f, "%.3f s", ImGuiSliderFlags_AlwaysClamp)) e.time = std::max(0.0f, e.time);
-    const float longest = std::max(kMinEventDuration, project.timeline.settings.maxEventDuration);
-    ImGui::DragFloat("Duration", &e.duration, 0.01f, kMinEventDuration, longest, "%.3f s", ImGuiSliderFlags_AlwaysClamp);
-    ImGui::EndDisabled();
-    if (timingFixed && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
-        ImGui::SetTooltip(e.sceneLink >= 0 ? "Follows its scene: unlink it to move it" : "Locked");
+void Ask(PendingConfirm::Kind kind, const std::string& name, const std::string& path, const std::string& question) {
+    Pending() = {kind, name, path, question, true};
+}
 
-    ImGui::SliderFloat("Spread", &e.spread, 0.0f, 1.0f, "%.2f");
-    ImGui::SliderFloat("Weight centre", &e.weightCenter, 0.0f, 1.0f, "%.2f");
-    ImGui::SliderFloat("Intensity scale", &e.intensityScale, 0.0f, 2.0f, "%.2f");
-    float gainDb = e.gain > 0.0f ? 20.0f * std::log10(e.gain) : -60.0f;
-    if (ImGui::SliderFloat("Gain", &gainDb, -60.0f, 0.0f, "%.1f dB")) e.gain = gainDb <= -60.0f ? 0.0f : std::pow(10.0f, gainDb / 20.0f);
-    ImGui::SliderFloat("Pitch variation", &e.pitchVariation, 0.0f, 1.0f, "%.2f");
-
-    // The scene link: a linked event takes the scene's timing.
-    const auto& scenes = project.timeline.scenes;
-    const std::string current = e.sceneLink >= 0 && static_cast<size_t>(e.sceneLink) < scenes.size()
-                                    ? scenes[static_cast<size_t>(e.sceneLink)].name
-                                    : std::string("None");
-    if (ImGui::BeginCombo("Scene", current.c_str())) {
-        if (ImGui::Selectable("None", e.sceneLink < 0)) LinkEventToScene(e, scenes, -1);
-        for (size_t s = 0; s < scenes.size(); ++s) {
-            ImGui::PushID(static_cast<int>(s));
-            if (ImGui::Selectable(scenes[s].name.empty() ? "(unnamed)" : scenes[s].name.c_str(), e.sceneLink == static_cast<int>(s)))
-                LinkEventToScene(e, scenes, static_cast<int>(s));
-            ImGui::PopID();
+void DrawConfirmCard(const Project& project, int index) {
+    PendingConfirm& p = Pending();
+    if (p.open) ImGui::OpenPopup("Confirm##recipes");
+    p.open = false;
+    if (!ImGui::BeginPopupModal("Confirm##recipes", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
+    ImGui::TextUnformatted(p.question.c_str());
+    const bool deleting = p.kind == PendingConfirm::Kind::Delete;
+    const bool yes = ImGui::Button(deleting ? "Delete" : "Replace");
+    RegisterLastItem("confirm:yes");
+    ImGui::SameLine();
+    const bool no = ImGui::Button("Cancel");
+    RegisterLastItem("confirm:no");
+    if (yes) {
+        if (p.kind == PendingConfirm::Kind::SaveRecipe) SaveRecipeNow(project, index, p.name);
+        else if (p.kind == PendingConfirm::Kind::SaveChain) SaveChainNow(project, p.name);
+        else if (DeleteSavedFile(p.path)) {
+            LoadAllRecipes();
+            LoadAllChains();
+            SetStatus("Deleted " + p.name, 3.0f);
+        } else {
+            SetStatus("Couldn't delete " + p.path, 5.0f);
         }
-        ImGui::EndCombo();
     }
-    ImGui::PopItemWidth();
+    if (yes || no) {
+        p = {};
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::EndPopup();
+}
 
-    ImGui::Checkbox("Hero", &e.hero);
+// A name field and its save button; returns the name when the button was pressed.
+bool NameAndSave(const char* id, char* name, size_t size, const char* button, bool enabled) {
+    ImGui::PushID(id);
+    const float buttonW = ImGui::CalcTextSize(button).x + ImGui::GetStyle().FramePadding.x * 2.0f;
+    ImGui::SetNextItemWidth(-(buttonW + ImGui::GetStyle().ItemSpacing.x));
+    ImGui::InputTextWithHint("##name", "Name", name, size);
+    RegisterLastItem((std::string(id) + ":name").c_str());
     ImGui::SameLine();
-    ImGui::Checkbox("Stereo", &e.stereo);
-    ImGui::SameLine();
-    ImGui::Checkbox("Alloy", &e.alloy);
-    // Clip and Bed events play the files they were given: nothing to protect or unlock.
-    const bool alwaysLocked = e.shape == EventShape::Clip || e.shape == EventShape::Bed;
-    ImGui::BeginDisabled(alwaysLocked);
-    bool locked = e.locked || alwaysLocked;
-    if (ImGui::Checkbox("Locked", &locked) && !alwaysLocked) e.locked = locked;
+    ImGui::BeginDisabled(!enabled || name[0] == '\0');
+    const bool pressed = ImGui::Button(button);
     ImGui::EndDisabled();
-    RegisterLastItem("event-locked");
-    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
-        ImGui::SetTooltip("%s", e.shape == EventShape::Bed    ? "Bed events are always locked"
-                                : e.shape == EventShape::Clip ? "Clip events are always locked"
-                                                              : "Click to lock (protect from rebuilding)");
+    RegisterLastItem((std::string(id) + ":save").c_str());
+    ImGui::PopID();
+    return pressed;
+}
+
+void DrawRecipes(Project& project, int index) {
+    InspectorSection("Recipes");
+    static char name[kNameMaxBytes + 1];
+    if (NameAndSave("recipe", name, sizeof name, "Save as recipe", index >= 0)) {
+        const std::string wanted = CutText(name, kNameMaxBytes);
+        if (std::filesystem::exists(RecipeFilePath(wanted)))
+            Ask(PendingConfirm::Kind::SaveRecipe, wanted, {}, "A recipe saved as '" + wanted + "' exists. Replace it?");
+        else SaveRecipeNow(project, index, wanted);
+    }
+    const bool anySelected = SelectedCount(CurrentEdit()) > 0;
+    const auto& recipes = Recipes();
+    if (recipes.empty()) ImGui::TextDisabled("No recipes yet: name the selected event's settings and save them.");
+    for (size_t k = 0; k < recipes.size(); ++k) {
+        if (!recipes[k]) continue;
+        const EventPreset& recipe = *recipes[k];
+        ImGui::PushID(static_cast<int>(k));
+        ImGui::BeginDisabled(!anySelected);
+        if (ImGui::SmallButton("Apply")) {
+            std::vector<int> rebuild;
+            FollowEdit(ApplyRecipeToSelected(CurrentEdit(), recipe, &rebuild));
+            RebuildIfBuilt(project, rebuild);
+        }
+        ImGui::EndDisabled();
+        RegisterLastItem(("recipe:" + recipe.name + ":apply").c_str());
+        if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+            ImGui::SetTooltip(anySelected ? "Give the selected events these settings" : "Select the events to apply it to");
+        ImGui::SameLine();
+        if (ImGui::SmallButton("Delete"))
+            Ask(PendingConfirm::Kind::Delete, recipe.name, recipe.filePath, "Delete the recipe '" + recipe.name + "'?");
+        RegisterLastItem(("recipe:" + recipe.name + ":delete").c_str());
+        ImGui::SameLine();
+        ImGui::Text("%s  \xC2\xB7  %s", recipe.name.c_str(), EventShapeName(recipe.shape));
+        ImGui::PopID();
+    }
+}
+
+void DrawChains(Project& project) {
+    InspectorSection("Chains");
+    static char name[kNameMaxBytes + 1];
+    const int selected = SelectedCount(CurrentEdit());
+    if (NameAndSave("chain", name, sizeof name, "Save selection as chain", selected > 0)) {
+        const std::string wanted = CutText(name, kNameMaxBytes);
+        if (std::filesystem::exists(ChainFilePath(wanted)))
+            Ask(PendingConfirm::Kind::SaveChain, wanted, {}, "A chain saved as '" + wanted + "' exists. Replace it?");
+        else SaveChainNow(project, wanted);
+    }
+    const auto& chains = Chains();
+    for (size_t k = 0; k < chains.size(); ++k) {
+        const Chain& chain = chains[k];
+        ImGui::PushID(static_cast<int>(k));
+        if (ImGui::SmallButton("Place")) {
+            const std::vector<int> placed = PlaceChain(project, chain, Editor().playhead);
+            SyncSelection(CurrentEdit());
+            SelectEvents(CurrentEdit(), placed, false);
+            RebuildIfBuilt(project, placed);
+        }
+        RegisterLastItem(("chain:" + chain.name + ":place").c_str());
+        ImGui::SameLine();
+        if (ImGui::SmallButton("Delete"))
+            Ask(PendingConfirm::Kind::Delete, chain.name, chain.filePath, "Delete the chain '" + chain.name + "'?");
+        ImGui::SameLine();
+        ImGui::Text("%s  \xC2\xB7  %d events", chain.name.c_str(), static_cast<int>(chain.events.size()));
+        ImGui::PopID();
+    }
+}
+
+// ---- lists -----------------------------------------------------------------------
+
+void EventRow(const Project& project, int i) {
+    const Event& e = project.timeline.events[static_cast<size_t>(i)];
+    char text[160];
+    std::snprintf(text, sizeof text, "%s##event%d", EventLabel(e, project.timeline.userShapes), i);
+    const bool selected = IsSelected(Edits(), i);
+    if (ImGui::Selectable(text, selected, ImGuiSelectableFlags_AllowItemOverlap)) {
+        const bool add = ImGui::GetIO().KeyCtrl || ImGui::GetIO().KeyShift;
+        if (add) ToggleSelected(CurrentEdit(), i);
+        else SelectEvent(CurrentEdit(), i, false);
+    }
+    RegisterLastItem(("list:event:" + std::to_string(i)).c_str());
+    ImGui::SameLine(ImGui::GetContentRegionAvail().x * 0.55f);
+    ImGui::TextDisabled("%s  %.2f s%s%s", EventShapeName(e.shape), static_cast<double>(e.time), IsEventLocked(e) ? "  locked" : "",
+                        e.muted ? "  muted" : "");
+}
+
+void DrawEventList(const Project& project) {
+    InspectorSection("Events");
+    const auto& events = project.timeline.events;
+    if (events.empty()) ImGui::TextDisabled("No events yet.");
+    std::vector<std::string> folders;
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (events[i].folder.empty()) EventRow(project, static_cast<int>(i));
+        else if (std::find(folders.begin(), folders.end(), events[i].folder) == folders.end()) folders.push_back(events[i].folder);
+    }
+    for (const std::string& folder : folders) {
+        const bool linked = std::find(project.timeline.linkedGroups.begin(), project.timeline.linkedGroups.end(), folder) !=
+                            project.timeline.linkedGroups.end();
+        const std::string title = folder + (linked ? "  (linked)" : "");
+        if (!ImGui::TreeNodeEx(title.c_str(), ImGuiTreeNodeFlags_DefaultOpen)) continue;
+        for (size_t i = 0; i < events.size(); ++i)
+            if (events[i].folder == folder) EventRow(project, static_cast<int>(i));
+        ImGui::TreePop();
+    }
+}
+
+// One scene: its name, its times, its background and delete. Returns false when it was
+// deleted (the list changed under the loop).
+bool SceneRow(Project& project, int s) {
+    const Scene& scene = project.timeline.scenes[static_cast<size_t>(s)];
+    ImGui::PushID(s);
+    // The fields show the scene except while they are being edited.
+    static int editingName = -1, editingTimes = -1;
+    static char name[kNameMaxBytes + 1];
+    static float times[2];
+    if (editingName != s) std::snprintf(name, sizeof name, "%s", scene.name.c_str());
+    if (editingTimes != s) times[0] = scene.inTime, times[1] = scene.outTime;
+    const float deleteW = ImGui::CalcTextSize("Delete").x + ImGui::GetStyle().FramePadding.x * 2.0f;
+    ImGui::SetNextItemWidth(-(deleteW + ImGui::GetStyle().ItemSpacing.x));
+    ImGui::InputText("##name", name, sizeof name);
+    RegisterLastItem(("scene:" + std::to_string(s) + ":name").c_str());
+    if (ImGui::IsItemActive()) editingName = s;
+    if (ImGui::IsItemDeactivated()) {
+        editingName = -1;
+        FollowEdit(RenameScene(CurrentEdit(), s, name));
+    }
     ImGui::SameLine();
-    ImGui::Checkbox("Muted", &e.muted);
-    if (e.alloy) {
-        ImGui::PushItemWidth(-labelW);
-        ImGui::SliderFloat("Alloy morph", &e.alloyMorph, 0.0f, 1.0f, "%.2f");
-        ImGui::PopItemWidth();
+    if (ImGui::Button("Delete")) {
+        ImGui::PopID();
+        FollowEdit(DeleteScene(CurrentEdit(), s));
+        SyncAudioWithEdits();
+        return false;
     }
-
+    RegisterLastItem(("scene:" + std::to_string(s) + ":delete").c_str());
+    ImGui::SetNextItemWidth(-FLT_MIN);
+    ImGui::DragFloatRange2("##times", &times[0], &times[1], 0.01f, 0.0f, 86400.0f, "in %.2f s", "out %.2f s");
+    if (ImGui::IsItemActive()) editingTimes = s;
+    if (ImGui::IsItemDeactivated()) {
+        editingTimes = -1;
+        std::vector<int> affected;
+        FollowEdit(SetSceneTimes(CurrentEdit(), s, times[0], times[1], &affected));
+        RebuildIfBuilt(project, affected);
+    }
+    const int background = SceneBackground(project, s);
+    const char* backgroundName = background < 0 ? "None" : EventShapeName(project.timeline.events[static_cast<size_t>(background)].shape);
+    ImGui::Text("Background: %s", backgroundName);
+    for (EventShape shape : {EventShape::Fill, EventShape::Bed}) {
+        ImGui::SameLine();
+        if (ImGui::SmallButton(EventShapeName(shape)) && FollowEdit(SetSceneBackground(CurrentEdit(), s, shape)))
+            RebuildIfBuilt(project, {SceneBackground(project, s)});
+        RegisterLastItem(("scene:" + std::to_string(s) + ":" + EventShapeName(shape)).c_str());
+    }
     ImGui::Spacing();
-    const bool spot = e.shape == EventShape::Spot;
-    const bool paint = editor.drawMode && !spot;
-    ImGui::TextUnformatted("Weight");
-    CurveEditor("curve:weight", e.weight, IM_COL32(236, 190, 90, 255), paint);
-    ImGui::TextUnformatted("Intensity");
-    CurveEditor("curve:intensity", e.intensity, IM_COL32(110, 180, 250, 255), paint);
-    if (spot) ImGui::TextDisabled("Draw mode is not available for Spot.");
-    else if (!editor.drawMode) ImGui::TextDisabled("Turn on Draw to paint the curves.");
-    if (ImGui::Button("Reset curves")) e.weight = e.intensity = kNeutralCurve;
+    ImGui::PopID();
+    return true;
+}
 
-    // One undo step per gesture: it ends when no control is held any more. The
-    // event's sound follows once the gesture ends, so a drag is built once, with the
-    // value it was let go at.
-    static EventEditGesture gesture;
-    static bool soundChanged = false;
-    if (ApplyEventEdit(CurrentEdit(), index, e, gesture).changed) soundChanged = true;
-    if (!ImGui::IsAnyItemActive()) {
-        EndEventEditGesture(gesture);
-        const Event& stored = project.timeline.events[static_cast<size_t>(index)];
-        if (soundChanged && !stored.locked && project.timeline.built) RequestEventRebuild({index});
-        soundChanged = false;
+// "Go to": a typed timecode moves the playhead there (playing on from there).
+void DrawGoTo(const Project& project) {
+    static char timecode[32];
+    const float labelW = ImGui::CalcTextSize("Go to").x + ImGui::GetStyle().ItemInnerSpacing.x + 8.0f;
+    ImGui::SetNextItemWidth(-labelW);
+    const bool entered = ImGui::InputTextWithHint("Go to", "HH:MM:SS:FF", timecode, sizeof timecode,
+                                                  ImGuiInputTextFlags_EnterReturnsTrue);
+    RegisterLastItem("goto");
+    if (!entered) return;
+    float seconds = 0.0f;
+    if (!TimelineTimeFromTimecode(timecode, project.timeline.settings, &seconds)) {
+        SetStatus(std::string("Not a timecode: '") + timecode + "' (HH:MM:SS:FF)", 4.0f);
+        return;
     }
+    EditorState& editor = Editor();
+    editor.playhead = std::min(seconds, TimelineEnd(project));
+    if (editor.playing) StartAudioPlayback(editor.playhead);
+}
 
-    DrawEventLayers(project, index);
+void DrawSceneList(Project& project) {
+    InspectorSection("Scenes");
+    if (project.timeline.scenes.empty()) ImGui::TextDisabled("No scenes yet: select events and use Save Scene (Ctrl+B).");
+    for (int s = 0; s < static_cast<int>(project.timeline.scenes.size()); ++s)
+        if (!SceneRow(project, s)) break;
+}
+
+// One view of the tab: it scrolls below the view tabs, which stay in reach.
+template <typename Draw>
+void View(const char* title, const char* target, Draw draw) {
+    const bool open = ImGui::BeginTabItem(title);
+    RegisterLastItem(target);
+    if (!open) return;
+    if (ImGui::BeginChild(target)) draw();
+    ImGui::EndChild();
+    ImGui::EndTabItem();
 }
 
 // Bounce the selection to one clip, or a bounced clip back to its events. After the
@@ -214,18 +348,58 @@ void DrawBounceButtons() {
 
 }  // namespace
 
+void DrawEventContextMenu(bool open) {
+    if (open) ImGui::OpenPopup("##eventmenu");
+    if (!ImGui::BeginPopup("##eventmenu")) return;
+    static const int kItems[] = {kCmdCut, kCmdCopy, kCmdDelete, 0, kCmdLock, kCmdMute, 0, kCmdGroup, kCmdUngroup,
+                                 kCmdSaveScene, kCmdBounce};
+    for (int id : kItems) {
+        const Command* command = id != 0 ? FindCommand(id) : nullptr;
+        if (command == nullptr) {
+            ImGui::Separator();
+            continue;
+        }
+        std::string label;
+        for (const char* c = command->label; *c; ++c)
+            if (*c != '&') label += *c;
+        if (ImGui::MenuItem(label.c_str(), command->shortcut, false, command->handler != nullptr)) command->handler();
+        if (!command->handler && command->instead[0] && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+            ImGui::SetTooltip("%s", command->instead);
+    }
+    ImGui::Separator();
+    if (ImGui::MenuItem("Show in the Events tab")) App().sideTab = SideTab::Events;
+    ImGui::EndPopup();
+}
+
 void DrawEventsTab() {
     Project& project = CurrentProject();
     const int index = PrimarySelection(CurrentEdit());
-    if (index < 0 || static_cast<size_t>(index) >= project.timeline.events.size()) {
-        ImGui::Text("%d events", static_cast<int>(project.timeline.events.size()));
-        ImGui::TextDisabled("Select an event on the timeline to edit it.");
-        ImGui::Spacing();
+    const int shown = index >= 0 && static_cast<size_t>(index) < project.timeline.events.size() ? index : -1;
+    if (!ImGui::BeginTabBar("##eventviews")) return;
+    View("Event", "events:event", [&] {
+        if (shown >= 0) {
+            DrawEventInspector(project, shown);
+            DrawBounceButtons();
+        } else {
+            ImGui::Text("%d events", static_cast<int>(project.timeline.events.size()));
+            ImGui::TextDisabled("Select an event on the timeline to edit it.");
+            ImGui::Spacing();
+            DrawProjectDescription(project);
+        }
+        DrawRecipes(project, shown);
+        DrawChains(project);
+        DrawConfirmCard(project, shown);
+    });
+    View("Lists", "events:lists", [&] {
+        DrawGoTo(project);
+        DrawSceneList(project);
+        DrawEventList(project);
+    });
+    View("Project", "events:project", [&] {
         DrawProjectDescription(project);
-        return;
-    }
-    DrawInspector(project, index);
-    DrawBounceButtons();
+        DrawProjectSettings(project);
+    });
+    ImGui::EndTabBar();
 }
 
 }  // namespace morvane

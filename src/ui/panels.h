@@ -28,6 +28,10 @@ bool LibraryBrowserHasKeys();
 // What a library file dragged from the Library tab carries: its path, zero-terminated.
 inline constexpr const char* kLibraryFilePayload = "MV_LIBRARY_FILE";
 
+// The menu of a right-clicked event on the timeline (its commands act on the
+// selection); open is true on the frame of the click. Called inside the timeline's window.
+void DrawEventContextMenu(bool open);
+
 // Modal cards.
 void DrawUnsavedCard();
 void DrawAboutCard();

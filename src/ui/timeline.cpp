@@ -604,6 +604,16 @@ void DrawTimeline(const PanelRect& rect) {
     DrawPlayheadAndRowBar(draw, l, view, editor.playhead);
 
     HandleTimelineInput(l, pointer, view);
+    // A right-click on an event selects it (keeping the selection it is part of) and
+    // opens its menu.
+    bool openMenu = false;
+    if (pointer.hovered && ImGui::IsMouseClicked(ImGuiMouseButton_Right)) {
+        bool onEdge = false;
+        const int hit = HitEvent(project.timeline.events, view, l.lanesX, l.eventsY, l.pps, l.scroll, pointer.mouse, &onEdge);
+        if (hit >= 0 && !IsSelected(Edits(), hit)) SelectEvent(CurrentEdit(), hit, false);
+        openMenu = hit >= 0;
+    }
+    DrawEventContextMenu(openMenu);
     DrawHoverTip(l, pointer, project, view);
     if (project.timeline.events.empty()) {
         const char* hint = "No events yet \xE2\x80\x94 Composition > Create Spot places one at the playhead";

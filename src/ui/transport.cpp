@@ -42,6 +42,13 @@ void DrawTransport(const PanelRect& rect) {
     ImGui::SameLine();
     if (ToolButton("\xef\x81\x8d", "Stop", "Stop and return to start", buttonH)) StopTransport();
     RegisterLastItem("transport:stop");
+    ImGui::SameLine();
+    if (editor.loopWorkArea) ImGui::PushStyleColor(ImGuiCol_Button, ImGui::GetStyleColorVec4(ImGuiCol_ButtonActive));
+    const bool loopPressed = ToolButton("\xef\x80\x9e", "Loop", editor.loopWorkArea ? "Loop the work area: on" : "Loop the work area: off",
+                                        buttonH);
+    if (editor.loopWorkArea) ImGui::PopStyleColor();
+    if (loopPressed) editor.loopWorkArea = !editor.loopWorkArea;
+    RegisterLastItem("transport:loop");
 
     ImGui::SameLine(0, 16);
     ImGui::PushFont(UiFont(3, FontFamily::Medium));

@@ -26,7 +26,7 @@ click @event:2
 expect-selected 1
 # The layers are below the event's settings: scroll the tab down to them.
 move @keywords
-wheel -8
+wheel -11
 wait 3
 dump-state WORK/start.txt
 screenshot layers

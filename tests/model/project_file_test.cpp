@@ -644,3 +644,79 @@ TEST(ProjectFile, ThumbnailBesideTheProject) {
 
 }  // namespace
 }  // namespace morvane
+
+namespace morvane {
+namespace {
+
+Layer HistorySound(const std::string& path, const std::string& name, float offset) {
+    Layer sound;
+    sound.name = name;
+    sound.filepath = path;
+    sound.fileId = "id-" + name;
+    sound.sourceOffset = offset;
+    sound.sourceDuration = 0.5f;
+    sound.duration = 0.5f;
+    return sound;
+}
+
+TEST(ProjectFile, LayerHistorySurvivesSaveAndOpenAndHostileFormsShowTheLiveSound) {
+    TempDir dir;
+    const std::string audio = dir / "Audio/";
+    test::WriteTinyWav(audio + "door.wav", 400, 1);
+    test::WriteTinyWav(audio + "old-door.wav", 300, 1);
+    TempDir elsewhere;
+    const std::string outside = elsewhere / "older.wav";
+    test::WriteTinyWav(outside, 300, 1);
+
+    Project project;
+    project.timeline.events.push_back(Event{});
+    Layer layer = HistorySound(audio + "door.wav", "door", 0.25f);
+    layer.history.entries = {HistorySound(audio + "old-door.wav", "old-door", 0.1f),
+                             HistorySound(outside, "older", 0.2f)};
+    layer.history.cursor = 0;
+    project.timeline.results = {layer};
+    project.timeline.built = true;
+
+    const std::string path = dir / "history.mvproj";
+    const SaveProjectResult saved = SaveProjectEx(path, project);
+    ASSERT_TRUE(saved.ok);
+    EXPECT_EQ(saved.copiedFiles, 1) << "an earlier sound from outside the folder is collected like the live one";
+    const std::string bytes = ReadFile(path);
+    EXPECT_EQ(bytes.find(dir.path.string()), std::string::npos) << "earlier sounds are written relative";
+
+    Project opened;
+    ASSERT_TRUE(LoadProject(path, opened).ok);
+    ASSERT_EQ(opened.timeline.results.size(), 1u);
+    const LayerHistory& history = opened.timeline.results[0].history;
+    ASSERT_EQ(history.entries.size(), 2u);
+    EXPECT_EQ(history.cursor, 0);
+    EXPECT_EQ(history.entries[0], project.timeline.results[0].history.entries[0]);
+    EXPECT_EQ(history.entries[1].name, "older");
+    EXPECT_TRUE(fs::exists(history.entries[1].filepath)) << history.entries[1].filepath;
+    EXPECT_EQ(opened.timeline.results[0].filepath, audio + "door.wav");
+    ASSERT_TRUE(SaveProjectEx(path, opened).ok);
+    EXPECT_EQ(ReadFile(path), bytes) << "saving what was opened writes the same bytes";
+
+    // A layer without history writes no key; a cursor past the entries, a history that
+    // is not an object and a nested history in an entry all leave the live sound shown.
+    EXPECT_EQ(FormatProjectDocument(Project{}, dir.path.string()).find("\"history\""), std::string::npos);
+    const char* const hostile = R"({"format": "Morvane", "version": 5, "events": [{}], "results": [
+        {"name": "a", "filepath": "/x/a.wav", "history": {"cursor": 7, "entries": [
+            {"name": "b", "filepath": "/x/b.wav", "history": {"cursor": 0, "entries": [{"name": "c"}]}}, 3]}},
+        {"name": "d", "filepath": "/x/d.wav", "history": "earlier"},
+        {"name": "e", "filepath": "/x/e.wav", "history": {"cursor": -4, "entries": {}}}]})";
+    Project read;
+    const LoadProjectResult readResult = LoadProjectFromText(hostile, "", read);
+    ASSERT_TRUE(readResult.ok) << readResult.error;
+    ASSERT_EQ(read.timeline.results.size(), 3u);
+    const LayerHistory& a = read.timeline.results[0].history;
+    ASSERT_EQ(a.entries.size(), 1u);
+    EXPECT_EQ(a.cursor, -1);
+    EXPECT_EQ(a.entries[0].name, "b");
+    EXPECT_TRUE(a.entries[0].history.entries.empty());
+    EXPECT_EQ(read.timeline.results[1].history, LayerHistory{});
+    EXPECT_EQ(read.timeline.results[2].history, LayerHistory{});
+}
+
+}  // namespace
+}  // namespace morvane

@@ -272,3 +272,39 @@ TEST(Recipes, PlacingRecipesAndChains) {
 
 }  // namespace
 }  // namespace morvane
+
+namespace morvane {
+namespace {
+
+TEST(Recipes, SavedFilesAreFoundByNameAndDeletedWithoutTouchingOthers) {
+    test::TempDir dir;
+    const std::string folder = dir / "Recipes";
+    EventPreset preset;
+    preset.name = "Door / Slam #2";
+    const std::string path = RecipeFilePath(preset.name, folder);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    ASSERT_TRUE(SaveRecipe(preset, folder));
+    EXPECT_TRUE(std::filesystem::exists(path)) << "the save writes the file the name is looked up by";
+    EXPECT_NE(RecipeFilePath("Door  Slam 2", folder), RecipeFilePath("Door Slam 2", folder));
+    EXPECT_EQ(RecipeFilePath(preset.name, folder), RecipeFilePath("Door  Slam 2", folder))
+        << "names with the same stem share a file, so the second save must ask first";
+
+    const std::string chains = dir / "Chains";
+    ASSERT_TRUE(SaveChain("Footsteps", {}, chains));
+    EXPECT_TRUE(std::filesystem::exists(ChainFilePath("Footsteps", chains)));
+
+    LoadAllRecipes(folder);
+    ASSERT_EQ(Recipes().size(), 1u);
+    EXPECT_TRUE(DeleteSavedFile(Recipes()[0]->filePath));
+    LoadAllRecipes(folder);
+    EXPECT_TRUE(Recipes().empty());
+    EXPECT_TRUE(std::filesystem::exists(ChainFilePath("Footsteps", chains)));
+    // Nothing else goes: a folder, a missing file, an empty path.
+    EXPECT_FALSE(DeleteSavedFile(chains));
+    EXPECT_TRUE(std::filesystem::is_directory(chains));
+    EXPECT_FALSE(DeleteSavedFile(path));
+    EXPECT_FALSE(DeleteSavedFile(""));
+}
+
+}  // namespace
+}  // namespace morvane
