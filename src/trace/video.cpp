@@ -442,6 +442,44 @@ float TickVideo(VideoState& state) {
     return state.currentFrameTime + state.startTime;
 }
 
+namespace {
+
+// The size a reader asks for: the display size, or narrower at the same aspect.
+void ReadingSize(const VideoState& state, int width, int* w, int* h) {
+    *w = state.width;
+    *h = state.height;
+    if (width >= 1 && width < state.width) {
+        *w = width;
+        *h = std::max(1, static_cast<int>(static_cast<double>(state.height) / state.width * width));
+    }
+}
+
+}  // namespace
+
+int ReadFramesBetween(VideoState& state, double from, double to, int width, const SampleFrameFn& onFrame) {
+    if (!state.loaded || !state.decoder || !onFrame || !(to >= from)) return 0;
+    VideoDecoder& dec = *state.decoder;
+    int w = 0, h = 0;
+    ReadingSize(state, width, &w, &h);
+    ScaledPicture picture;
+    SizePicture(picture, w, h, state.rotation);
+    SwsContext* scaler = nullptr;
+    int delivered = 0;
+    double frameTime = -1.0;
+    std::unique_lock<std::mutex> guard(dec.lock);
+    SeekTo(dec, std::max(0.0, from));
+    dec.positionLost = true;
+    // The bound only stops a stream whose timestamps never reach `to`.
+    for (int n = 0; n < 100000 && DecodeOneFrame(dec, &frameTime) && frameTime <= to; ++n) {
+        if (frameTime < from) continue;
+        if (!ScaleFrame(scaler, dec.lastFrame, picture)) break;
+        onFrame(delivered++, static_cast<float>(frameTime), picture.Pixels(), w, h);
+    }
+    guard.unlock();
+    if (scaler) sws_freeContext(scaler);
+    return delivered;
+}
+
 int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& onFrame,
                  const SampleProgressFn& onProgress) {
     if (!state.loaded || !state.decoder || !onFrame) return 0;
@@ -449,11 +487,8 @@ int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& 
     const double step = 1.0 / std::max(1.0f, rate);
     const int count = static_cast<int>(std::min(state.duration / step, 2.0e9));
     if (count < 1) return 0;
-    int w = state.width, h = state.height;
-    if (width >= 1 && width < state.width) {
-        w = width;
-        h = std::max(1, static_cast<int>(static_cast<double>(state.height) / state.width * width));
-    }
+    int w = 0, h = 0;
+    ReadingSize(state, width, &w, &h);
     ScaledPicture picture;
     SizePicture(picture, w, h, state.rotation);
     SwsContext* scaler = nullptr;

@@ -150,6 +150,12 @@ using SampleProgressFn = std::function<float(float fraction)>;
 int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& onFrame,
                  const SampleProgressFn& onProgress);
 
+// Every frame whose video time lies in [from, to], in order, scaled to at most `width`
+// pixels wide: onFrame(index, frame time, rgba, width, height). Seeks to the key frame
+// before `from` and decodes forward, so the sampler's neighbours can be compared at the
+// video's full rate. Returns the frames delivered.
+int ReadFramesBetween(VideoState& state, double from, double to, int width, const SampleFrameFn& onFrame);
+
 // The video's sound track as 48 kHz stereo; null when it has none that decodes, or when
 // `cancel` was raised meanwhile (checked between packets). Capped at `capSamples`.
 std::shared_ptr<VideoRefAudio> ExtractReferenceAudio(const std::string& path,
