@@ -81,6 +81,14 @@ struct VideoDecoder {
     bool flushed = false;
     float decoderFps = 24.0f;
     double lastPts = 0.0;
+    double decodedTime = -1.0;  // video time of the frame the decoder gave last; -1 after a seek
+    // The frames decoded most recently (references to the decoder's own pictures, in a
+    // ring), with their video times: scrubbing back over them, or onto one a seek passed
+    // on its way to its target, shows them without seeking and decoding again.
+    static constexpr int kRecentFrames = 32;
+    AVFrame* recent[kRecentFrames] = {};
+    double recentTime[kRecentFrames] = {};
+    int recentNext = 0;
     double streamStart = 0.0;  // the stream's first timestamp; video time 0 lies there
     std::string codecName;
     ScaledPicture picture;  // the frame last shown, at the display size
