@@ -857,14 +857,17 @@ bool StartTraceAnalysis(TraceAnalysis& a, VideoState& video, const TraceParams& 
                 a.progress = fraction;
                 return a.cancel ? -1.0f : 0.0f;
             });
+        if (!a.cancel) {
+            RunTraceSequence(a, params);
+            PlaceCutsOnTheirFrames(a, video);  // reads the video again: it can be cancelled too
+        }
         if (a.cancel) {
             // A cancelled run keeps nothing.
             a.frames.clear();
             a.events.clear();
             a.frameShot.clear();
+            a.done = false;
         } else {
-            RunTraceSequence(a, params);
-            PlaceCutsOnTheirFrames(a, video);
             a.progress = 1.0f;
             if (finished) finished(a);
         }
