@@ -2,13 +2,21 @@
 // beside FFmpeg decoding the same file and nothing else. The read decodes every frame too
 // (the sampler walks forward), so the ratio is the cost of sampling, scaling and measuring.
 // Target: at most 1.3x FFmpeg's own decode time.
+//
+// Then the hard cuts: 90 s videos (25 fps, 1080p and 720p, GOP 250) of alternating
+// moving test-pattern and zooming-fractal shots with 8 cuts off the read's own frame
+// grid. The read's cut events against the cuts made and against FFmpeg's scene-change
+// filter (scdet) on the same file: recall and frame offsets. Target: every cut scdet
+// finds, each on its frame.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -109,9 +117,130 @@ void BM_ProgramDecodeOnly(benchmark::State& state) {
     state.counters["xRealTime"] = gProgramDecodeSeconds / gDuration;
 }
 
+// The cuts of the alternating-shots videos: shot lengths in frames (the last shot fills
+// the 90 s), chosen so that no cut lies on a frame the read samples.
+const std::vector<int> kShotFrames = {247, 253, 251, 249, 246, 254, 250, 252, 248};
+
+std::vector<int> MadeCutFrames() {
+    std::vector<int> cuts;
+    int frame = 0;
+    for (size_t i = 0; i + 1 < kShotFrames.size(); ++i) cuts.push_back(frame += kShotFrames[i]);
+    return cuts;
+}
+
+bool MakeAlternatingShots(const std::string& path, int width, int height) {
+    std::string graph, inputs;
+    for (size_t i = 0; i < kShotFrames.size(); ++i) {
+        const std::string label = "[s" + std::to_string(i) + "]";
+        // The fractal is drawn small and scaled up: drawing it at 1080p takes minutes.
+        graph += std::string(i % 2 ? "mandelbrot=s=480x270:r=25" : "testsrc2=s=480x270:r=25") +
+                 ",trim=end_frame=" + std::to_string(kShotFrames[i]) + ",setpts=PTS-STARTPTS,scale=" +
+                 std::to_string(width) + ":" + std::to_string(height) + ",format=yuv420p" + label + ";";
+        inputs += label;
+    }
+    graph += inputs + "concat=n=" + std::to_string(kShotFrames.size()) + ":v=1[v]";
+    const std::string command = "ffmpeg -nostdin -loglevel error -y -filter_complex \"" + graph +
+                                "\" -map \"[v]\" -c:v libx264 -preset ultrafast -g 250 '" + path + ".tmp.mp4' && mv '" +
+                                path + ".tmp.mp4' '" + path + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+// The frames at which FFmpeg's scene-change filter starts a new scene.
+std::vector<int> ScdetCutFrames(const std::string& path, double fps) {
+    const std::string list = path + ".scdet.txt";
+    const std::string command = "ffmpeg -nostdin -loglevel error -y -i '" + path +
+                                "' -vf \"scdet,metadata=mode=select:key=lavfi.scd.time,metadata=mode=print:file=" +
+                                list + "\" -f null -";
+    std::vector<int> frames;
+    if (std::system(command.c_str()) != 0) return frames;
+    FILE* f = std::fopen(list.c_str(), "r");
+    if (!f) return frames;
+    char line[512];
+    while (std::fgets(line, sizeof line, f)) {
+        double t = 0;
+        if (std::sscanf(line, "lavfi.scd.time=%lf", &t) == 1) frames.push_back(static_cast<int>(std::lround(t * fps)));
+    }
+    std::fclose(f);
+    return frames;
+}
+
+// How many of `cuts` have an event within 4 frames, and the offsets (event frame - cut
+// frame) of those, as text.
+std::string CutRecall(const std::vector<int>& cuts, const std::vector<float>& eventFrames, int* found, int* exact) {
+    std::string offsets;
+    *found = *exact = 0;
+    for (int cut : cuts) {
+        float best = 1e9f;
+        for (float e : eventFrames)
+            if (std::fabs(e - cut) < std::fabs(best)) best = e - cut;
+        if (std::fabs(best) > 4.0f) {
+            offsets += " miss";
+            continue;
+        }
+        ++*found;
+        if (std::fabs(best) < 0.01f) ++*exact;
+        char text[32];
+        std::snprintf(text, sizeof text, " %+.0f", best);
+        offsets += text;
+    }
+    return offsets;
+}
+
+struct CutFigures {
+    std::string name;
+    double readSeconds = 0;
+    int made = 0, madeFound = 0, madeExact = 0, scdet = 0, scdetFound = 0, scdetExact = 0;
+    std::string madeOffsets, scdetOffsets;
+};
+std::vector<CutFigures> gCutFigures;
+
+void MeasureCuts(benchmark::State& state, const std::string& name, int width, int height) {
+    namespace fs = std::filesystem;
+    const std::string path = (fs::temp_directory_path() / "morvane-trace-bench" / ("cuts_" + name + ".mp4")).string();
+    if (!fs::exists(path) && !MakeAlternatingShots(path, width, height)) {
+        state.SkipWithError("ffmpeg could not make the alternating shots");
+        return;
+    }
+    for (auto _ : state) {
+        morvane::VideoState video;
+        if (!morvane::LoadVideo(video, path)) {
+            state.SkipWithError("the video did not load");
+            return;
+        }
+        morvane::TraceAnalysis analysis;
+        const double start = Now();
+        morvane::StartTraceAnalysis(analysis, video, {}, {});
+        morvane::JoinTraceAnalysis(analysis);
+        CutFigures f;
+        f.name = name;
+        f.readSeconds = Now() - start;
+        state.SetIterationTime(f.readSeconds);
+        std::vector<float> eventFrames;
+        for (const morvane::TraceEvent& e : analysis.events)
+            if (e.type == morvane::kTraceSpot && !e.background) eventFrames.push_back(e.time * 25.0f);
+        const std::vector<int> made = MadeCutFrames(), scdet = ScdetCutFrames(path, 25.0);
+        f.made = static_cast<int>(made.size());
+        f.scdet = static_cast<int>(scdet.size());
+        f.madeOffsets = CutRecall(made, eventFrames, &f.madeFound, &f.madeExact);
+        f.scdetOffsets = CutRecall(scdet, eventFrames, &f.scdetFound, &f.scdetExact);
+        std::vector<float> scdetFrames(scdet.begin(), scdet.end());
+        int scdetOnMade = 0, unused = 0;
+        CutRecall(made, scdetFrames, &unused, &scdetOnMade);
+        state.counters["recall"] = f.scdet ? static_cast<double>(f.scdetFound) / f.scdet : 0.0;
+        state.counters["onFrame"] = f.scdet ? static_cast<double>(f.scdetExact) / f.scdet : 0.0;
+        state.counters["scdetOnMadeCuts"] = scdetOnMade;
+        gCutFigures.push_back(f);
+    }
+}
+
+void BM_HardCuts1080p(benchmark::State& state) { MeasureCuts(state, "1080p", 1920, 1080); }
+void BM_HardCuts720p(benchmark::State& state) { MeasureCuts(state, "720p", 1280, 720); }
+
 BENCHMARK(BM_ReadThePicture)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibraryDecodeOnly)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgramDecodeOnly)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HardCuts1080p)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HardCuts720p)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -141,5 +270,12 @@ int main(int argc, char** argv) {
     if (gReadSeconds > 0 && gProgramDecodeSeconds > 0)
         std::printf("picture read %.2fs, ffmpeg -f null %.2fs: ratio %.2fx\n", gReadSeconds, gProgramDecodeSeconds,
                     gReadSeconds / gProgramDecodeSeconds);
+    for (const CutFigures& f : gCutFigures) {
+        std::printf("hard cuts %s: read %.1fs (%.3fx real time); scdet reports %d cuts (%d made); "
+                    "the read found %d of scdet's %d, %d on their frame (offsets in frames:%s); "
+                    "of the %d made: %d found, %d on their frame (offsets:%s) (target: all, each on its frame)\n",
+                    f.name.c_str(), f.readSeconds, f.readSeconds / 90.0, f.scdet, f.made, f.scdetFound, f.scdet,
+                    f.scdetExact, f.scdetOffsets.c_str(), f.made, f.madeFound, f.madeExact, f.madeOffsets.c_str());
+    }
     return 0;
 }

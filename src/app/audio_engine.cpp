@@ -466,7 +466,7 @@ void TickAudioEngine() {
     // The playhead follows the output while it plays; a playhead the user moved
     // (a click on the ruler) moves the output there.
     EditorState& editor = Editor();
-    // Play pressed while the audio was still being rendered: it joins in once ready.
+    // Play pressed before the output opened: it joins in once it is open.
     if (editor.playing && !e.playing) StartAudioPlayback(editor.playhead);
     if (e.playing) {
         if (!editor.playing) {
@@ -476,6 +476,7 @@ void TickAudioEngine() {
         }
     }
     e.transportSeconds.store(editor.playhead, std::memory_order_relaxed);
+    e.cache.mixer.settings.blocksSilent.store(!e.cache.ready.load(std::memory_order_acquire), std::memory_order_relaxed);
     // "Video start" moves the video's sound with its picture at once, not at the next render.
     e.cache.mixer.settings.videoStartTime.store(CurrentProject().videoStartTime, std::memory_order_relaxed);
     WriteAudioDiagnostics(e.cache, SteadyNanoseconds());
@@ -523,7 +524,10 @@ void RenderTimelineCommand() {
 void StartAudioPlayback(float seconds) {
     AudioEngine& e = Engine();
     e.transportSeconds.store(seconds, std::memory_order_relaxed);
-    if (!e.output.IsOpen() || !e.cache.ready.load(std::memory_order_acquire)) return;
+    if (!e.output.IsOpen()) return;
+    // Without rendered audio the transport still runs: it carries the video's sound
+    // and the picture's clock, and the blocks join in once ready.
+    e.cache.mixer.settings.blocksSilent.store(!e.cache.ready.load(std::memory_order_acquire), std::memory_order_relaxed);
     StartPlayback(e.cache, seconds);
     e.playing = true;
     e.lastPlayhead = seconds;

@@ -64,7 +64,7 @@ void LibrariesChangedForBuilds();
 // renders it, with the progress card and Escape to cancel.
 void RenderTimelineCommand();
 
-// The transport. Playing without rendered audio moves the playhead silently.
+// The transport. Playing without rendered audio plays the video's sound alone.
 void StartAudioPlayback(float seconds);
 void StopAudioPlayback();
 // While playing: the position the output has reached, in seconds. False when the

@@ -16,6 +16,7 @@
 #include "model/recipes.h"
 #include "trace/markers.h"
 #include "trace/trace_files.h"
+#include "trace/trace_model.h"
 #include "trace/trace_results.h"
 #include "trace/video.h"
 
@@ -35,6 +36,8 @@ struct TraceSession {
     std::atomic<bool> loading{false};
     bool takenOver = true;  // the last finished read is in the project
     bool markersShown = true;
+    // The user's decisions on the proposals of the project's read, for the trace model.
+    std::vector<TraceJudgement> judgements;
 
     ~TraceSession() {
         analysis.cancel = true;
@@ -137,6 +140,7 @@ void TickTraceSession() {
     Project& project = CurrentProject();
     project.optical = TraceResultsFromAnalysis(s.analysis, project.optical.opticalDetail, project.optical.traceKeepAbove);
     project.modified = true;
+    s.judgements.clear();  // decisions on the last read's proposals say nothing about the new ones
 }
 
 namespace {
@@ -158,20 +162,93 @@ int KeptTraceEventCount() {
     }));
 }
 
-int ImportKeptTraceEvents() {
+namespace {
+
+// The frames the judgements are read at: this session's read when it is the project's,
+// else the project's stored rows (which lack the histogram change; it counts as none).
+void JudgingFrames(const TraceResults& optical, TraceAnalysis& into) {
+    const TraceAnalysis& read = S().analysis;
+    into.rate = optical.fps > 0 ? optical.fps : 10.0f;
+    if (!PictureReadRunning() && read.done && static_cast<int>(read.frames.size()) == optical.numFrames) {
+        into.frames = read.frames;
+        return;
+    }
+    into.frames.clear();
+    for (const OpticalFrame& row : optical.frames) {
+        TraceFrame f = TraceFrameFromOptical(row);
+        if (!into.frames.empty()) f.brightnessDelta = f.brightness - into.frames.back().brightness;
+        into.frames.push_back(f);
+    }
+}
+
+// Records the decisions and refits the model; a valid fit replaces the stored one.
+void Judge(const std::vector<TraceEvent>& judged, bool accepted) {
+    if (judged.empty()) return;
+    const TraceResults& optical = CurrentProject().optical;
+    TraceAnalysis frames;
+    JudgingFrames(optical, frames);
+    if (frames.frames.empty()) return;
+    std::vector<TraceJudgement>& judgements = S().judgements;
+    for (const TraceEvent& e : judged) judgements.push_back(JudgeTraceEvent(frames, e, accepted));
+    double compositeSum = 0;
+    for (const TraceFrame& f : frames.frames) compositeSum += f.composite;
+    const TraceModel model = FitTraceModel(judgements, static_cast<float>(compositeSum / frames.frames.size()));
+    if (!model.valid) return;
+    Prefs().traceModel = model;
+    SavePreferences();
+}
+
+// Adds proposals to the timeline as events (one undo step) and marks them accepted.
+int AcceptProposals(const std::vector<int>& indices) {
     Project& project = CurrentProject();
     const std::vector<TraceEvent> proposals = ProjectProposals();
-    const std::vector<int> kept =
-        EventsKeptBySlice(proposals, project.optical.opticalDetail, project.optical.traceKeepAbove);
     std::vector<Event> events;
-    for (int i : kept) {
-        if (project.optical.events[static_cast<size_t>(i)].accepted) continue;  // imported before
+    std::vector<TraceEvent> judged;
+    for (int i : indices) {
+        if (i < 0 || i >= static_cast<int>(proposals.size()) || project.optical.events[static_cast<size_t>(i)].accepted)
+            continue;  // imported before
         events.push_back(EventFromTraceEvent(proposals[static_cast<size_t>(i)]));
+        judged.push_back(proposals[static_cast<size_t>(i)]);
         project.optical.events[static_cast<size_t>(i)].accepted = true;
     }
     const int count = static_cast<int>(events.size());
+    if (count == 0) return 0;
     AddEventsAndScenes(CurrentEdit(), std::move(events), {});
+    Judge(judged, true);
     return count;
+}
+
+}  // namespace
+
+int ImportKeptTraceEvents() {
+    const TraceResults& optical = CurrentProject().optical;
+    return AcceptProposals(EventsKeptBySlice(ProjectProposals(), optical.opticalDetail, optical.traceKeepAbove));
+}
+
+bool AcceptTraceProposal(int index) { return AcceptProposals({index}) == 1; }
+
+bool RejectTraceProposal(int index) {
+    Project& project = CurrentProject();
+    auto& events = project.optical.events;
+    if (index < 0 || index >= static_cast<int>(events.size()) || events[static_cast<size_t>(index)].accepted) return false;
+    Judge({TraceEventFromOptical(events[static_cast<size_t>(index)])}, false);
+    events.erase(events.begin() + index);
+    project.modified = true;
+    return true;
+}
+
+void SetSliceLevel(float level) {
+    TraceResults& optical = CurrentProject().optical;
+    const float clamped = std::clamp(level, 0.0f, 1.0f);
+    if (clamped == optical.opticalDetail) return;
+    optical.opticalDetail = clamped;
+    CurrentProject().modified = true;
+}
+
+void FlipSliceSide() {
+    TraceResults& optical = CurrentProject().optical;
+    optical.traceKeepAbove = !optical.traceKeepAbove;
+    CurrentProject().modified = true;
 }
 
 void ImportMarkersFile(const std::string& path) {

@@ -32,6 +32,17 @@ int KeptTraceEventCount();
 // They join the timeline as events (one undo step); returns how many.
 int ImportKeptTraceEvents();
 
+// The trace lane's slice level (0..1, no snapping) and which side of it stays.
+void SetSliceLevel(float level);
+void FlipSliceSide();
+// One proposal judged on the trace lane: accepting adds it to the timeline as an event
+// (one undo step), rejecting removes the proposal. Either judgement refits the trace
+// model from this read's judgements (the proposals imported count as accepted) and,
+// once it is valid, stores it in the preferences. False for a proposal that is gone
+// or already accepted.
+bool AcceptTraceProposal(int index);
+bool RejectTraceProposal(int index);
+
 // Markers of a session text file: read on the blocking job, then replacing the set the
 // same file brought before. The status line says what happened.
 void ImportMarkersFile(const std::string& path);

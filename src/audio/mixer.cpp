@@ -376,6 +376,14 @@ void UpdateMeters(MixerState& m, const float* left, const float* right, int fram
     m.counters.meterRight.store(pr, std::memory_order_relaxed);
 }
 
+// An offline mix renders what it is given; playback leaves out blocks the engine
+// has not yet confirmed.
+bool BlocksPlayable(const MixerState& m, const CacheGuard* held) {
+    return held || !m.settings.blocksSilent.load(std::memory_order_relaxed);
+}
+
+// The video's sound follows the moving transport only: a stopped one would repeat
+// the same buffer through the level ramp and the reverb's tail.
 void CallReference(RenderCache& cache, float* left, float* right, int frames, int64_t position) {
     MixerState& m = cache.mixer;
     if (!m.guarded.referenceAudio) return;
@@ -416,7 +424,7 @@ void MixStereoChunk(RenderCache& cache, float* left, float* right, int n, const 
         } else {
             if (m.transport.clearHistories.exchange(false, std::memory_order_acq_rel)) ClearHistories(cache);
             const ChunkContext ctx = MakeContext(cache, position, n, false);
-            MixTimelineLocked(cache, ctx, playing, playing || rampActive);
+            MixTimelineLocked(cache, ctx, playing, (playing || rampActive) && BlocksPlayable(m, held));
             for (int i = 0; i < n; ++i) {
                 left[i] += m.audio.mixLeft[i];
                 right[i] += m.audio.mixRight[i];
@@ -427,7 +435,7 @@ void MixStereoChunk(RenderCache& cache, float* left, float* right, int n, const 
             }
             UpdateMeters(m, left, right, n);
             // The video's sound comes last, after the limiter and the meters.
-            if (!held) CallReference(cache, left, right, n, position);
+            if (playing && !held) CallReference(cache, left, right, n, position);
             lock.Release();
             if (playing) AdvancePosition(m, position, n);
             return;
@@ -480,7 +488,7 @@ void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int ou
             locked = true;
             if (m.transport.clearHistories.exchange(false, std::memory_order_acq_rel)) ClearHistories(cache);
             const ChunkContext ctx = MakeContext(cache, position, n, true);
-            MixTimelineLocked(cache, ctx, playing, playing || rampActive);
+            MixTimelineLocked(cache, ctx, playing, (playing || rampActive) && BlocksPlayable(m, held));
             if (binaural) {
                 if (m.audio.binauralRate != rate) {
                     InitBinauralDecoder(*m.audio.binaural, rate);
@@ -507,7 +515,7 @@ void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int ou
         for (int i = 0; i < n; ++i) spk[s * kMixFrames + i] = SoftLimit(spk[s * kMixFrames + i]);
     if (locked) {
         UpdateMeters(m, spk, spk + kMixFrames, n);
-        if (!held) CallReference(cache, spk, spk + kMixFrames, n, position);
+        if (playing && !held) CallReference(cache, spk, spk + kMixFrames, n, position);
     }
     lock.Release();
     if (playing) AdvancePosition(m, position, n);

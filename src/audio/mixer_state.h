@@ -43,6 +43,9 @@ struct MixerSettings {
     std::atomic<bool> deconfliction{true};
     std::atomic<double> videoStartTime{0.0};
     std::atomic<bool> useAlternativeRenderer{false};
+    // Set while the cache does not hold what the timeline is (nothing rendered yet, or
+    // blocks awaiting their check): the transport runs with the video's sound only.
+    std::atomic<bool> blocksSilent{false};
 
     std::atomic<bool> reverbEnabled{false};
     std::array<std::atomic<float>, kReverbParamCount> reverbParams{};

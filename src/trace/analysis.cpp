@@ -547,7 +547,7 @@ void DemoteBackground(const SequenceContext& s, std::vector<TraceEvent>& events)
     const int n = s.n;
     const int around = std::max(2, static_cast<int>(s.rate * 0.5f));
     for (TraceEvent& e : events) {
-        if (e.background) continue;
+        if (e.background || e.hardCut) continue;
         const int j = std::clamp(static_cast<int>(e.time * s.rate), 0, n - 1);
         float v = 0, acc = 1e30f, fm = 0, M = 0, low = 1e30f;
         for (int i = std::max(0, j - 2); i <= std::min(n - 1, j + 2); ++i) {
@@ -563,6 +563,53 @@ void DemoteBackground(const SequenceContext& s, std::vector<TraceEvent>& events)
             e.tier = 1;
         }
     }
+}
+
+// A hard cut nothing else proposed: a hit at the first analysed frame of the shot.
+TraceEvent CutEvent(const SequenceContext& s, int k) {
+    const TraceFrame& f = s.frames[k];
+    TraceEvent e;
+    e.time = f.time;
+    e.type = kTraceSpot;
+    e.intensity = Clamp01(s.energy[k] / s.largestEnergy);
+    e.confidence = Clamp01(2 * f.histogramDiff);
+    e.suggestedGain = std::max(0.15f, e.intensity);
+    e.suggestedWeightCenter = std::clamp(0.7f * f.brightness + 0.15f - 0.15f * f.motion + 0.05f * f.colorTemp, 0.05f, 0.95f);
+    e.suggestedDuration = 0.6f * (s.model.valid ? s.model.spotDurScale : 1.0f);
+    return e;
+}
+
+// Hard cuts are sync points whatever moves around them: each shot start gets a
+// foreground point event at the first analysed frame of the new shot (the nearest
+// proposed spot takes that part, or a new one), kept out of the background demotion
+// and out of clusters. The read later moves it onto the cut's own frame.
+void MarkCuts(const SequenceContext& s, std::vector<TraceEvent>& events) {
+    for (int k = 1; k < s.n; ++k) {
+        if (s.shotFirst[k] != k) continue;
+        const float t = s.frames[k].time;
+        int nearest = -1;
+        for (size_t q = 0; q < events.size(); ++q) {
+            const float d = std::fabs(events[q].time - t);
+            if (events[q].type == kTraceSpot && d <= 1.5f / s.rate &&
+                (nearest < 0 || d < std::fabs(events[nearest].time - t)))
+                nearest = static_cast<int>(q);
+        }
+        if (nearest < 0) {
+            events.push_back(CutEvent(s, k));
+            nearest = static_cast<int>(events.size()) - 1;
+        }
+        TraceEvent& e = events[nearest];
+        e.time = t;
+        e.hardCut = true;
+        e.background = false;
+        e.tier = 0;
+        e.suggestedShape = 0;  // Spot: the sound is centred on the cut
+        e.suggestedSyncOffset = 0.5f * e.suggestedDuration;
+        e.suggestedSpread = std::max(0.1f, e.suggestedSpread);
+        e.hasIntensityCurve = false;
+    }
+    std::stable_sort(events.begin(), events.end(),
+                     [](const TraceEvent& x, const TraceEvent& y) { return x.time < y.time; });
 }
 
 // Whether the intervals of events [i, j) vary by at most half their mean.
@@ -611,7 +658,7 @@ void GroupRuns(std::vector<TraceEvent>& events) {
     while (i < events.size()) {
         size_t j = i + 1;
         while (j < events.size() && events[j].type == events[j - 1].type && events[j].type != kTraceFill &&
-               events[j].time - events[j - 1].time <= 1.2f)
+               !events[j].hardCut && !events[j - 1].hardCut && events[j].time - events[j - 1].time <= 1.2f)
             ++j;
         if (j - i >= 3 && EvenlySpaced(events, i, j)) {
             out.push_back(ClusterOf(events, i, j));
@@ -720,10 +767,61 @@ void RunTraceSequence(TraceAnalysis& a, const TraceParams& params) {
 
     const float minGap = std::max(params.minEventGap, a.model.valid ? a.model.minGap : 0.0f);
     a.events = EventsFromCandidates(s, MergeCloseCandidates(FindCandidates(s, thr), minGap));
+    MarkCuts(s, a.events);
     DemoteBackground(s, a.events);
     GroupRuns(a.events);
     AddFills(s, a.events);
     a.done = true;
+}
+
+namespace {
+
+// Mean colour difference of two pictures of the same size, 0..1.
+float PictureDifference(const uint8_t* x, const uint8_t* y, size_t pixels) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < pixels * 4; i += 4)
+        sum += std::abs(x[i] - y[i]) + std::abs(x[i + 1] - y[i + 1]) + std::abs(x[i + 2] - y[i + 2]);
+    return pixels ? static_cast<float>(sum / (pixels * 3.0 * 255.0)) : 0.0f;
+}
+
+// The time of the frame that starts the new shot between the analysed frames k - 1 and
+// k, or a negative number when no single change stands out there.
+double CutFrameTime(const TraceAnalysis& a, VideoState& video, int k) {
+    // The sampler delivers, for each of its times, the first frame within half a frame
+    // period before it or later (timestamps rounded either way); the range holds both
+    // analysed frames with room for that rounding.
+    const double margin = video.fps > 0 ? 0.75 / video.fps : 0.03;
+    const double from = (k - 1) / a.rate - margin, to = k / a.rate + margin;
+    std::vector<uint8_t> previous;
+    std::vector<double> times;
+    std::vector<float> changes;  // changes[j]: between frames j and j + 1
+    ReadFramesBetween(video, from, to, 160, [&](int, float time, const uint8_t* rgba, int w, int h) {
+        const size_t bytes = static_cast<size_t>(w) * h * 4;
+        if (previous.size() == bytes) changes.push_back(PictureDifference(previous.data(), rgba, bytes / 4));
+        previous.assign(rgba, rgba + bytes);
+        times.push_back(time);
+    });
+    if (changes.empty()) return -1.0;
+    const auto best = std::max_element(changes.begin(), changes.end());
+    float second = 0;
+    for (auto it = changes.begin(); it != changes.end(); ++it)
+        if (it != best) second = std::max(second, *it);
+    if (*best < 0.02f || *best < 2 * second) return -1.0;
+    return times[static_cast<size_t>(best - changes.begin()) + 1];
+}
+
+}  // namespace
+
+void PlaceCutsOnTheirFrames(TraceAnalysis& a, VideoState& video) {
+    for (TraceEvent& e : a.events) {
+        if (!e.hardCut || a.cancel) continue;
+        const int k = static_cast<int>(std::lround(e.time * a.rate));
+        if (k < 1) continue;
+        const double t = CutFrameTime(a, video, k);
+        if (t >= 0) e.time = static_cast<float>(t);
+    }
+    std::stable_sort(a.events.begin(), a.events.end(),
+                     [](const TraceEvent& x, const TraceEvent& y) { return x.time < y.time; });
 }
 
 TraceAnalysis::~TraceAnalysis() {
@@ -759,13 +857,17 @@ bool StartTraceAnalysis(TraceAnalysis& a, VideoState& video, const TraceParams& 
                 a.progress = fraction;
                 return a.cancel ? -1.0f : 0.0f;
             });
+        if (!a.cancel) {
+            RunTraceSequence(a, params);
+            PlaceCutsOnTheirFrames(a, video);  // reads the video again: it can be cancelled too
+        }
         if (a.cancel) {
             // A cancelled run keeps nothing.
             a.frames.clear();
             a.events.clear();
             a.frameShot.clear();
+            a.done = false;
         } else {
-            RunTraceSequence(a, params);
             a.progress = 1.0f;
             if (finished) finished(a);
         }

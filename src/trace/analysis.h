@@ -48,6 +48,7 @@ struct TraceEvent {
     int32_t peelLayer = 0;   // the detection pass that found the event
     bool background = false; // "BG" layer; otherwise "FG"
     bool imported = false;   // came from session markers (shown, hidden and cleared as a set)
+    bool hardCut = false;    // the first frame of a new shot: never background, never in a cluster
 };
 
 struct TraceParams {
@@ -91,6 +92,11 @@ struct TraceAnalysis {
 void MeasureTraceFrame(TraceAnalysis& analysis, int index, const uint8_t* rgba, int width, int height);
 // Turns the measured frames into curves, thresholds and events; sets done.
 void RunTraceSequence(TraceAnalysis& analysis, const TraceParams& params);
+
+// Moves each hard cut event from the analysed frame after the cut onto the cut's own
+// frame, found by comparing the frames between the two analysed ones at the video's
+// full rate. A change spread over several frames (a dissolve) keeps its analysed time.
+void PlaceCutsOnTheirFrames(TraceAnalysis& analysis, VideoState& video);
 
 // Starts the worker over the loaded video (false when nothing is loaded or a run is
 // active). onFinished runs on the worker after an uncancelled run, before running clears;

@@ -64,8 +64,13 @@ bool DecodeOneFrame(VideoDecoder& dec, double* time) {
             if (ts != AV_NOPTS_VALUE) t = ToSeconds(ts, stream->time_base) - dec.streamStart;
             else t = dec.lastPts + (dec.decoderFps > 0 ? 1.0 / dec.decoderFps : 0.04);
             dec.lastPts = t;
+            dec.decodedTime = t;
             av_frame_unref(dec.lastFrame);
             av_frame_move_ref(dec.lastFrame, dec.frame);
+            AVFrame* kept = dec.recent[dec.recentNext];
+            av_frame_unref(kept);
+            if (av_frame_ref(kept, dec.lastFrame) == 0) dec.recentTime[dec.recentNext] = t;
+            dec.recentNext = (dec.recentNext + 1) % VideoDecoder::kRecentFrames;
             ++dec.moveSerial;
             *time = t;
             return true;
@@ -93,6 +98,7 @@ void SeekTo(VideoDecoder& dec, double t) {
     av_seek_frame(dec.formatContext, dec.streamIndex, ts, AVSEEK_FLAG_BACKWARD);
     avcodec_flush_buffers(dec.codecContext);
     av_frame_unref(dec.lastFrame);  // a frame from before the seek must never pass for the target
+    dec.decodedTime = -1.0;
     dec.flushed = false;
     ++dec.moveSerial;
     ++dec.seekCount;
@@ -154,13 +160,27 @@ bool ScaleFrame(SwsContext*& scaler, const AVFrame* f, ScaledPicture& picture) {
     return true;
 }
 
-// Converts the last decoded frame to the display size and hands it to the sink.
-bool Upload(VideoState& state, double time) {
+// Converts a decoded frame to the display size and hands it to the sink.
+bool UploadFrame(VideoState& state, const AVFrame* frame, double time) {
     VideoDecoder& dec = *state.decoder;
-    if (!ScaleFrame(dec.scaler, dec.lastFrame, dec.picture)) return false;
+    if (!ScaleFrame(dec.scaler, frame, dec.picture)) return false;
     state.currentFrameTime = static_cast<float>(time);
     if (state.frameSink) state.frameSink(state.width, state.height, dec.picture.Pixels());
     return true;
+}
+
+bool Upload(VideoState& state, double time) { return UploadFrame(state, state.decoder->lastFrame, time); }
+
+// A recently decoded frame at video time t (within half a frame period), or null.
+const AVFrame* RecentFrame(const VideoDecoder& dec, double t, double tolerance, double* time) {
+    for (int i = 0; i < VideoDecoder::kRecentFrames; ++i) {
+        const AVFrame* f = dec.recent[i];
+        if (f && f->width > 0 && std::fabs(dec.recentTime[i] - t) < tolerance) {
+            *time = dec.recentTime[i];
+            return f;
+        }
+    }
+    return nullptr;
 }
 
 float Tolerance(const VideoState& state) { return state.fps > 0 ? 0.5f / state.fps : 0.02f; }
@@ -214,6 +234,7 @@ void FreeDecoder(VideoDecoder& dec) {
     dec.scaler = nullptr;
     av_frame_free(&dec.frame);
     av_frame_free(&dec.lastFrame);
+    for (AVFrame*& f : dec.recent) av_frame_free(&f);
     av_packet_free(&dec.packet);
     avcodec_free_context(&dec.codecContext);
     avformat_close_input(&dec.formatContext);
@@ -226,7 +247,9 @@ bool OpenFfmpeg(VideoState& state, const std::string& path) {
     dec.packet = av_packet_alloc();
     dec.frame = av_frame_alloc();
     dec.lastFrame = av_frame_alloc();
-    if (!dec.packet || !dec.frame || !dec.lastFrame || avformat_open_input(&dec.formatContext, p, nullptr, nullptr) < 0) {
+    bool framesMade = dec.frame && dec.lastFrame;
+    for (AVFrame*& f : dec.recent) framesMade = (f = av_frame_alloc()) != nullptr && framesMade;
+    if (!dec.packet || !framesMade || avformat_open_input(&dec.formatContext, p, nullptr, nullptr) < 0) {
         Log("[Video] FFmpeg: cannot open container (%s)\n", p);
         return false;
     }
@@ -380,8 +403,20 @@ void ShowFrameAt(VideoState& state, float timelineTime) {
         }
     }
     dec.lastSeekClock = now;
-    const bool nearForward = state.currentFrameTime >= 0 && t >= state.currentFrameTime &&
-                             t - state.currentFrameTime < 5.0f && !dec.positionLost;
+    double recentTime = 0.0;
+    if (const AVFrame* recent = RecentFrame(dec, t, Tolerance(state), &recentTime)) {
+        // Decoded a moment ago (scrubbing back, or a frame a seek passed): shown at once.
+        UploadFrame(state, recent, recentTime);
+        dec.pendingTarget = -1.0f;
+        if (dec.playing) {
+            dec.playStartClock = MonotonicSeconds();
+            dec.playStartMedia = std::max(0.0f, state.currentFrameTime);
+            dec.positionLost = true;  // playback decodes on from here, not from where the decoder is
+        }
+        return;
+    }
+    // Decoding on reaches the target when the decoder stands a little before it.
+    const bool nearForward = dec.decodedTime >= 0 && t >= dec.decodedTime && t - dec.decodedTime < 5.0f && !dec.positionLost;
     if (!repeats && !nearForward) {
         dec.newSeek = true;
         SeekTo(dec, t);
@@ -400,6 +435,8 @@ void StartVideoPlayback(VideoState& state) {
     VideoDecoder& dec = *state.decoder;
     std::lock_guard<std::mutex> guard(dec.lock);
     dec.playing = true;
+    // A frame shown from the recent ones leaves the decoder elsewhere: playback seeks first.
+    if (std::fabs(dec.decodedTime - state.currentFrameTime) > Tolerance(state)) dec.positionLost = true;
     dec.playStartClock = MonotonicSeconds();
     dec.playStartMedia = dec.pendingTarget >= 0 ? dec.pendingTarget : std::max(0.0f, state.currentFrameTime);
     dec.pendingTarget = -1.0f;
@@ -442,6 +479,44 @@ float TickVideo(VideoState& state) {
     return state.currentFrameTime + state.startTime;
 }
 
+namespace {
+
+// The size a reader asks for: the display size, or narrower at the same aspect.
+void ReadingSize(const VideoState& state, int width, int* w, int* h) {
+    *w = state.width;
+    *h = state.height;
+    if (width >= 1 && width < state.width) {
+        *w = width;
+        *h = std::max(1, static_cast<int>(static_cast<double>(state.height) / state.width * width));
+    }
+}
+
+}  // namespace
+
+int ReadFramesBetween(VideoState& state, double from, double to, int width, const SampleFrameFn& onFrame) {
+    if (!state.loaded || !state.decoder || !onFrame || !(to >= from)) return 0;
+    VideoDecoder& dec = *state.decoder;
+    int w = 0, h = 0;
+    ReadingSize(state, width, &w, &h);
+    ScaledPicture picture;
+    SizePicture(picture, w, h, state.rotation);
+    SwsContext* scaler = nullptr;
+    int delivered = 0;
+    double frameTime = -1.0;
+    std::unique_lock<std::mutex> guard(dec.lock);
+    SeekTo(dec, std::max(0.0, from));
+    dec.positionLost = true;
+    // The bound only stops a stream whose timestamps never reach `to`.
+    for (int n = 0; n < 100000 && DecodeOneFrame(dec, &frameTime) && frameTime <= to; ++n) {
+        if (frameTime < from) continue;
+        if (!ScaleFrame(scaler, dec.lastFrame, picture)) break;
+        onFrame(delivered++, static_cast<float>(frameTime), picture.Pixels(), w, h);
+    }
+    guard.unlock();
+    if (scaler) sws_freeContext(scaler);
+    return delivered;
+}
+
 int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& onFrame,
                  const SampleProgressFn& onProgress) {
     if (!state.loaded || !state.decoder || !onFrame) return 0;
@@ -449,11 +524,8 @@ int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& 
     const double step = 1.0 / std::max(1.0f, rate);
     const int count = static_cast<int>(std::min(state.duration / step, 2.0e9));
     if (count < 1) return 0;
-    int w = state.width, h = state.height;
-    if (width >= 1 && width < state.width) {
-        w = width;
-        h = std::max(1, static_cast<int>(static_cast<double>(state.height) / state.width * width));
-    }
+    int w = 0, h = 0;
+    ReadingSize(state, width, &w, &h);
     ScaledPicture picture;
     SizePicture(picture, w, h, state.rotation);
     SwsContext* scaler = nullptr;

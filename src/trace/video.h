@@ -81,6 +81,14 @@ struct VideoDecoder {
     bool flushed = false;
     float decoderFps = 24.0f;
     double lastPts = 0.0;
+    double decodedTime = -1.0;  // video time of the frame the decoder gave last; -1 after a seek
+    // The frames decoded most recently (references to the decoder's own pictures, in a
+    // ring), with their video times: scrubbing back over them, or onto one a seek passed
+    // on its way to its target, shows them without seeking and decoding again.
+    static constexpr int kRecentFrames = 32;
+    AVFrame* recent[kRecentFrames] = {};
+    double recentTime[kRecentFrames] = {};
+    int recentNext = 0;
     double streamStart = 0.0;  // the stream's first timestamp; video time 0 lies there
     std::string codecName;
     ScaledPicture picture;  // the frame last shown, at the display size
@@ -149,6 +157,12 @@ using SampleFrameFn = std::function<void(int index, float time, const uint8_t* r
 using SampleProgressFn = std::function<float(float fraction)>;
 int SampleFrames(VideoState& state, float rate, int width, const SampleFrameFn& onFrame,
                  const SampleProgressFn& onProgress);
+
+// Every frame whose video time lies in [from, to], in order, scaled to at most `width`
+// pixels wide: onFrame(index, frame time, rgba, width, height). Seeks to the key frame
+// before `from` and decodes forward, so the sampler's neighbours can be compared at the
+// video's full rate. Returns the frames delivered.
+int ReadFramesBetween(VideoState& state, double from, double to, int width, const SampleFrameFn& onFrame);
 
 // The video's sound track as 48 kHz stereo; null when it has none that decodes, or when
 // `cancel` was raised meanwhile (checked between packets). Capped at `capSamples`.

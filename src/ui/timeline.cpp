@@ -30,6 +30,7 @@
 #include "model/event_label.h"
 #include "model/timeline.h"
 #include "ui/panels.h"
+#include "ui/trace_lane.h"
 
 namespace morvane {
 
@@ -239,7 +240,7 @@ TimelineLayout LayOutTimeline(const PanelRect& rect, const Project& project, Edi
     const float rulerY = rect.y;
     const float sceneY = rulerY + kRulerHeight;
     const float markerY = sceneY + kSceneLaneHeight;
-    const float eventsY = markerY + kMarkerLaneHeight + 4.0f;
+    const float eventsY = markerY + kMarkerLaneHeight + TraceLaneHeight(project) + 4.0f;
     TimelineLayout l{rect.x, rect.y, rect.h, rect.x + kHeaderWidth, std::max(10.0f, rect.w - kHeaderWidth - 8.0f),
                      rulerY, sceneY, markerY, eventsY, std::max(kRowHeight, rect.y + rect.h - eventsY - 4.0f),
                      TimelineEnd(project), editor.pixelsPerSecond, editor.scrollTime};
@@ -581,6 +582,9 @@ void DrawTimeline(const PanelRect& rect) {
     if (!dragging || view.row.size() != project.timeline.events.size()) PackRows(project.timeline.events, view);
     const TimelineLayout l = LayOutTimeline(rect, project, editor, view);
 
+    const TraceLaneArea traceLane{l.x0, l.lanesX, l.markerY + kMarkerLaneHeight, l.lanesW, TraceLaneHeight(project), l.scroll, l.pps};
+    HandleTraceLane(traceLane);  // its controls take the pointer before the lanes' own area
+
     // The mouse area: everything right of the lane names.
     ImGui::SetCursorScreenPos(ImVec2(l.lanesX, l.rulerY));
     ImGui::InvisibleButton("##lanes", ImVec2(l.lanesW, rect.h - 2.0f));
@@ -598,6 +602,7 @@ void DrawTimeline(const PanelRect& rect) {
     DrawLaneBackgrounds(draw, l, project);
     DrawRuler(draw, l);
     DrawScenesAndMarkers(draw, l, project);
+    DrawTraceLane(draw, traceLane);
     const bool banding = view.gesture == Gesture::Band;
     const BandExtent band = banding ? CurrentBand(l, view, pointer.mouse) : BandExtent{};
     DrawEvents(draw, l, project, view, banding ? &band : nullptr);

@@ -37,6 +37,20 @@ click @import-trace-events
 wait 3
 dump-state WORK/imported.txt
 screenshot trace-imported
+click @trace-flip
+wait 1
+click @pending:0
+wait 1
+screenshot trace-review
+click @proposal-accept
+wait 1
+click @pending:0
+wait 1
+click @proposal-reject
+wait 1
+dump-state WORK/judged.txt
+key ctrl+s
+wait 3
 menu import-markers
 expect-popup-open
 wait 2
@@ -63,8 +77,31 @@ opened=$(count "$work/opened.txt")
 imported=$(count "$work/imported.txt")
 [ "$imported" -gt "$opened" ] || fail "importing the picture read added no events ($opened before, $imported after)"
 [ -s "$trace_files.mvtrace" ] && [ -s "$trace_files.mvtrace.csv" ] || fail "the read wrote no trace files at $trace_files"
+# The trace lane: the slice flipped, one proposal accepted (one more event) and one
+# rejected (one proposal fewer), and the model learned from them in the preferences.
+judged=$(count "$work/judged.txt")
+[ "$judged" -eq $((imported + 1)) ] || fail "accepting a proposal gave $judged events, not $((imported + 1))"
+python3 - "$project" "$work/opened.txt" << 'PY' || fail "the project does not hold the judged read"
+import json, sys
+optical = json.load(open(sys.argv[1]))["optical"]
+assert optical["traceKeepAbove"] in (False, 0), "the slice was not flipped: %r" % optical["traceKeepAbove"]
+events = optical["events"]
+accepted = [e for e in events if e.get("accepted")]
+print("trace lane: %d proposals kept after the rejection, %d accepted" % (len(events), len(accepted)))
+assert len(events) >= 1 and len(accepted) >= 2, (len(events), len(accepted))
+PY
+prefs=$(grep -rl "^tm_valid=" "$HOME" 2> /dev/null | head -1)
+if [ -z "$prefs" ]; then
+  fail "no preferences file holds the trace model"
+else
+  grep -q "^tm_valid=1$" "$prefs" || fail "the trace model is not valid: $(grep '^tm_valid' "$prefs")"
+  for key in tm_totalSpots tm_w0 tm_w4 tm_posCount tm_negCount tm_posMean0 tm_negMean4; do
+    grep -q "^$key=" "$prefs" || fail "the preferences lack $key"
+  done
+  grep -q "^tm_negCount=1$" "$prefs" || fail "the rejection is not in the model: $(grep '^tm_negCount' "$prefs")"
+fi
 m1=$(count "$work/markers1.txt"); m2=$(count "$work/markers2.txt")
-[ "$m1" -eq $((imported + 3)) ] || fail "the first marker import gave $m1 events, not $((imported + 3))"
+[ "$m1" -eq $((judged + 3)) ] || fail "the first marker import gave $m1 events, not $((judged + 3))"
 [ "$m2" -eq "$m1" ] || fail "the second import of the same file gave $m2 events, not $m1"
 grep -q "^event .* time 2.000 .*label Door…" "$work/markers2.txt" || fail "Door… is not at 2 s: $(grep Door "$work/markers2.txt")"
 grep -qi "^event .* time 3.480 .*label Hit — big" "$work/markers2.txt" || fail "Hit — big is not at 3.48 s"

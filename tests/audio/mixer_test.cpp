@@ -190,6 +190,43 @@ TEST(Mixer, SoloMuteStopAndLimiter) {
     for (float v : l) ASSERT_EQ(v, 0.0f);
 }
 
+// Adds 0.25 to both sides and notes the video time it was asked for.
+void AddReference(void* user, float* left, float* right, int frames, double videoTime, int) {
+    static_cast<std::vector<double>*>(user)->push_back(videoTime);
+    for (int i = 0; i < frames; ++i) {
+        left[i] += 0.25f;
+        right[i] += 0.25f;
+    }
+}
+
+TEST(Mixer, TheVideosSoundPlaysWhileTheTransportMovesRenderedOrNot) {
+    RenderCache cache;
+    AppendBlock(cache, ConstantBlock(0.0f, 10.0f, 0.2f));
+    std::vector<double> asked;
+    SetReferenceAudio(cache, AddReference, &asked);
+    // Before the blocks are confirmed (nothing rendered yet): the video's sound alone,
+    // following the moving transport.
+    cache.mixer.settings.blocksSilent = true;
+    StartPlayback(cache, 1.0);
+    std::vector<float> left = Render(cache, 0.5);
+    EXPECT_NEAR(ValueAt(left, 0.25), 0.25f, 1e-4f);
+    ASSERT_GE(asked.size(), 2u);
+    EXPECT_NEAR(asked.front(), 1.0, 1e-6);
+    EXPECT_GT(asked.back(), asked.front());
+    EXPECT_NEAR(cache.mixer.transport.playPosition.load() / static_cast<double>(kRate), 1.5, 0.01);
+    // The blocks join in under it once they are.
+    cache.mixer.settings.blocksSilent = false;
+    left = Render(cache, 0.5);
+    EXPECT_NEAR(ValueAt(left, 0.25), 0.45f, 1e-3f);
+    // Stopped, the video's sound stops at once: the level ramp does not repeat its buffer.
+    StopPlayback(cache);
+    asked.clear();
+    left = Render(cache, 0.2);
+    EXPECT_TRUE(asked.empty());
+    EXPECT_LT(ValueAt(left, 0.1), 0.01f);
+    SetReferenceAudio(cache, nullptr, nullptr);
+}
+
 TEST(Mixer, ReverbTailOutlivesTheStopAndClearsAfterARebuild) {
     RenderCache cache;
     RenderBlock b = ConstantBlock(0.0f, 1.0f, 0.0f);

@@ -145,6 +145,51 @@ TEST(Trace, AHardCutStartsAShotAndThresholdsStayInTheirShot) {
     EXPECT_TRUE(atCut);
 }
 
+TEST(Trace, HardCutsBetweenMovingShotsLandOnTheirFirstFrame) {
+    // Shot lengths chosen so that no cut falls on a frame the read samples (every 4th
+    // at 25 fps and 10 per second reads 0, 2.5, 5 ... frames), some shots short enough
+    // that their cuts come in quick, even succession, as a cluster would.
+    const std::vector<int> shots = {33, 27, 21, 22, 23, 39};
+    TraceAnalysis a;
+    Read(test::AlternatingShotsVideo("alternating.mp4", shots), a);
+    int cutFrame = 0;
+    for (size_t shot = 0; shot + 1 < shots.size(); ++shot) {
+        cutFrame += shots[shot];
+        const TraceEvent* found = nullptr;
+        for (const TraceEvent& e : a.events)
+            if (e.type == kTraceSpot && std::fabs(e.time * 25.0f - cutFrame) < 4.0f) found = &e;
+        ASSERT_NE(found, nullptr) << "no spot at the cut on frame " << cutFrame;
+        std::printf("cut on frame %d, proposed at frame %.2f\n", cutFrame, found->time * 25.0f);
+        EXPECT_NEAR(found->time * 25.0f, cutFrame, 0.01f) << "the cut's event is not on its first frame";
+        EXPECT_TRUE(found->hardCut);
+        EXPECT_FALSE(found->background);
+        EXPECT_EQ(found->suggestedShape, 0);  // centred on the cut
+    }
+    // No cluster stands for a cut: each cut is its own sync point.
+    for (const TraceEvent& e : a.events) {
+        if (e.type != kTraceCluster) continue;
+        int covered = 0;
+        for (int shot = 0, frame = 0; shot + 1 < static_cast<int>(shots.size()); ++shot) {
+            frame += shots[shot];
+            if (frame / 25.0f >= e.time && frame / 25.0f <= e.time + e.suggestedDuration) ++covered;
+        }
+        EXPECT_EQ(covered, 0) << "a cluster at " << e.time << " s swallowed a cut";
+    }
+    // Reading between two times delivers every frame there, in order, at the width asked.
+    VideoState video;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(LoadVideo(video, test::AlternatingShotsVideo("alternating.mp4", shots)));
+    testing::internal::GetCapturedStdout();
+    std::vector<float> times;
+    ReadFramesBetween(video, 1.0, 1.2, 64, [&](int, float t, const uint8_t*, int w, int h) {
+        times.push_back(t);
+        EXPECT_EQ(w, 64);
+        EXPECT_EQ(h, 36);
+    });
+    ASSERT_EQ(times.size(), 6u);
+    for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], 1.0f + 0.04f * i, 1e-3f);
+}
+
 TEST(Trace, SequenceEdgesShortVideosAndTinyShots) {
     // Fewer than five frames: done, nothing proposed.
     TraceAnalysis tiny;

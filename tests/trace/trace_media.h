@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -77,6 +78,21 @@ inline std::string CutVideo() {
                                     "[bg][box]overlay=x='20+t*120':y=70:shortest=1[a];"
                                     "color=c=0x2040c0:s=320x180:r=25:d=2[b];[a][b]concat=n=2:v=1\" "
                                     "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -crf 12");
+}
+
+// Shots of the moving test pattern and of the zooming fractal, alternating, 25 fps
+// 320x180; the shots last `frames` frames each. Every cut between them is a hard cut on
+// a known frame.
+inline std::string AlternatingShotsVideo(const std::string& name, const std::vector<int>& frames) {
+    std::string graph, inputs;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const std::string label = "s" + std::to_string(i);
+        graph += (i % 2 ? "mandelbrot=s=320x180:r=25" : "testsrc2=s=320x180:r=25") + std::string(",trim=end_frame=") +
+                 std::to_string(frames[i]) + ",setpts=PTS-STARTPTS,format=yuv420p[" + label + "];";
+        inputs += "[" + label + "]";
+    }
+    graph += inputs + "concat=n=" + std::to_string(frames.size()) + ":v=1[v]";
+    return MakeMedia(name, "-filter_complex \"" + graph + "\" -map \"[v]\" -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
 }
 
 // Colour bars with a 1 kHz sine sound track (44.1 kHz AAC in MP4, 2 s).

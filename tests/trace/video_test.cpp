@@ -284,6 +284,49 @@ TEST(Video, SampledFramesMatchScrubbedFramesOnAMovingPicture) {
     }
 }
 
+TEST(Video, ScrubbingBackOverFramesJustDecodedShowsThemAtOnceAndRight) {
+    // testsrc's running pattern: every frame differs, so a wrong frame is seen.
+    VideoState state;
+    KeptFrame shown;
+    state.frameSink = shown.Sink();
+    bool ok = false;
+    LoadQuietly(state, test::MkvVideo(), &ok);
+    ASSERT_TRUE(ok);
+    VideoDecoder& dec = *state.decoder;
+    auto at = [](int k) { return 1.0f + k / 30.0f; };
+    std::vector<std::vector<uint8_t>> forward;
+    for (int k = 0; k <= 10; ++k) {
+        ShowFrameAt(state, at(k));
+        Settle(state);
+        ASSERT_NEAR(state.currentFrameTime, at(k), 0.001f);
+        forward.push_back(shown.pixels);
+    }
+    // Dragging back over them: each frame at once (nothing left to decode), without a
+    // seek, and the very frame shown on the way forward.
+    const uint64_t seeks = dec.seekCount;
+    for (int k = 9; k >= 0; --k) {
+        ShowFrameAt(state, at(k));
+        EXPECT_EQ(dec.pendingTarget, -1.0f) << k;
+        EXPECT_NEAR(state.currentFrameTime, at(k), 0.001f) << k;
+        EXPECT_TRUE(shown.pixels == forward[static_cast<size_t>(k)]) << "frame " << k;
+    }
+    EXPECT_EQ(dec.seekCount, seeks);
+    // Forward again past them: the decoder, left where it stood, gives the right frames.
+    VideoState fresh;
+    KeptFrame truth;
+    fresh.frameSink = truth.Sink();
+    LoadQuietly(fresh, test::MkvVideo(), &ok);
+    ASSERT_TRUE(ok);
+    for (int k : {10, 12, 13}) {
+        ShowFrameAt(state, at(k));
+        Settle(state);
+        ShowFrameAt(fresh, at(k));
+        Settle(fresh);
+        EXPECT_NEAR(state.currentFrameTime, at(k), 0.001f) << k;
+        EXPECT_TRUE(shown.pixels == truth.pixels) << "frame " << k;
+    }
+}
+
 TEST(Video, ReferenceAudioIsThe48kStereoSoundOfTheFile) {
     const std::string sine = test::SineVideo();
     ASSERT_FALSE(sine.empty());
