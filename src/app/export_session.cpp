@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -68,13 +69,7 @@ ExportSession& Session() {
 std::string ProjectPath() { return CurrentSession().projectPath; }
 
 // "/a/b/Reel 1.mvproj" -> "Reel 1"; "" for an unsaved project.
-std::string ProjectStem(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
-}
+std::string ProjectStem(const std::string& path) { return std::filesystem::path(path).stem().string(); }
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');

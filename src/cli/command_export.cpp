@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "audio/render_timeline.h"
@@ -28,15 +29,6 @@ void OnInterrupt(int) { gExportCancel.store(true); }
 
 // The export layouts in the order --layout lists its choices.
 constexpr int kLayoutByChoice[] = {kExportStereo, kExport51, kExport714, kExportAmbiX};
-
-// "reel1" for "/some/where/reel1.mvproj".
-std::string ProjectName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
-}
 
 // The session's options from the command line; those not given keep the project's.
 void ApplyAafOptions(const CommandLine& line, ExportSettings& s) {
@@ -129,7 +121,7 @@ int RunExport(int argc, char** argv) {
         return 1;
     }
 
-    ExportRequest request = MakeExportRequest(project, out, ProjectName(path),
+    ExportRequest request = MakeExportRequest(project, out, std::filesystem::path(path).stem().string(),
                                               lufsIndex >= 0 ? lufsIndex : Prefs().exportWavLUFSIndex,
                                               layout >= 0 ? layout : Prefs().exportWavLayout);
     ExportSettings& s = request.settings;
