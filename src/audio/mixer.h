@@ -74,6 +74,10 @@ void ResetPlaybackAfterRebuild(RenderCache& cache, double transportSeconds);
 // Master and group gains from the project, and its reverb settings.
 void SetMixGains(RenderCache& cache, float master, const float groupGains[kGroupCount]);
 void SetReverbSettings(RenderCache& cache, const ReverbSettings& reverb);
+// The mixer strips' mute and solo (masks of StripBit; see mixer_meters.h).
+void SetStripSwitches(RenderCache& cache, int mutedStrips, int soloStrips);
+// The strips' meters: measured on the audio thread only while switched on.
+void SetMetersEnabled(RenderCache& cache, bool enabled);
 // Monitoring layout, headphones and channel routing from the preferences.
 void SetMonitoring(RenderCache& cache, const Preferences& prefs);
 // True when playback decodes the sound field (surround layout or headphones).
