@@ -754,6 +754,15 @@ void SetReverbSettings(RenderCache& cache, const ReverbSettings& reverb) {
     m.settings.reverbEnabled.store(reverb.enabled, std::memory_order_release);
 }
 
+void ApplyReverbMacro(ReverbSettings& reverb, float macro) {
+    const float m = std::isfinite(macro) ? std::clamp(macro, 0.0f, 1.0f) : 0.5f;
+    reverb.macro = m;
+    reverb.size = 0.1f + 0.85f * m;
+    reverb.decay = 0.05f + 0.8f * m;
+    reverb.damping = 0.2f + 0.5f * m;
+    reverb.preDelay = 0.005f + 0.045f * m;
+}
+
 void SetStripSwitches(RenderCache& cache, int mutedStrips, int soloStrips) {
     cache.mixer.settings.mutedStrips.store(mutedStrips, std::memory_order_relaxed);
     cache.mixer.settings.soloStrips.store(soloStrips, std::memory_order_relaxed);

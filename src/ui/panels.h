@@ -22,6 +22,7 @@ void DrawEventsTab();
 void DrawSettingsTab();
 void DrawLibraryTab();
 void DrawTraceTab();
+void DrawMixerTab();
 // The Library tab's file list has the keyboard (its arrows, Enter and Space).
 bool LibraryBrowserHasKeys();
 // What a library file dragged from the Library tab carries: its path, zero-terminated.
