@@ -91,8 +91,9 @@ SCRIPT
   run levels "$project"
   kill "$recorder" 2> /dev/null; wait "$recorder" 2> /dev/null; recorder=""
 
-  # The recording's bursts of sound: level (mean power over the middle of the burst,
-  # dBFS) and length (seconds above -60 dBFS), one burst a line.
+  # The recording's bursts of sound, one a line: level (dBFS, mean power over the
+  # 1.5 s from 0.1 s after the burst's first sample, the same stretch of the timeline
+  # in every pass that plays from the same place) and length (seconds above -60 dBFS).
   python3 - "$work/levels.raw" > "$work/bursts.txt" << 'PY'
 import math, struct, sys
 data = open(sys.argv[1], 'rb').read()
@@ -116,8 +117,13 @@ while i < len(active):
 for a, b in bursts:
     if b - a < 3:
         continue
-    mid = powers[a + (b - a) // 5:b - (b - a) // 5] or powers[a:b]
-    print('%.2f %.2f' % (10 * math.log10(sum(mid) / len(mid)), (b - a) * 0.05))
+    first = max(0, a - 1) * win
+    while first < b * win and abs(s[2 * first]) < 1e-4 and abs(s[2 * first + 1]) < 1e-4:
+        first += 1
+    lo, hi = first + 4800, min(first + 4800 + 72000, b * win)
+    chunk = s[2 * lo:2 * hi]
+    level = 10 * math.log10(max(1e-20, sum(x * x for x in chunk) / max(1, len(chunk))))
+    print('%.2f %.2f' % (level, (b - a) * 0.05))
 PY
   echo "bursts (level dBFS, length s):"; sed 's/^/  /' "$work/bursts.txt"
   if [ "$(wc -l < "$work/bursts.txt")" -ne 4 ]; then
