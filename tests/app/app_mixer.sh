@@ -225,7 +225,7 @@ dump-state WORK/set.txt
 key ctrl+s
 wait 5
 SCRIPT
-run settings "$project"
+MV_RENDER_TIMING=1 run settings "$project"
 cat > "$work/reopen.script" << 'SCRIPT'
 wait 3
 wait-audio 120
@@ -233,7 +233,10 @@ click @tab:Mixer
 wait 2
 dump-state WORK/reopened.txt
 SCRIPT
-run reopen "$project"
+MV_RENDER_TIMING=1 run reopen "$project"
+# A new loudness target renders the timeline again: one whole render more than opening alone.
+renders() { grep -cE '^\[RenderTiming\] (SINGLE-PASS|double-pass)' "$work/$1.log"; }
+[ "$(renders settings)" -gt "$(renders reopen)" ] || fail "the loudness target did not render the timeline again ($(renders settings) renders, $(renders reopen) on opening)"
 [ "$(field "$work/set.txt" group 1 placement)" = 1 ] || fail "Spread was not chosen: $(line "$work/set.txt" group 1)"
 [ "$(field "$work/set.txt" group 0 target)" = -30.0 ] || fail "the loudness target was not set: $(line "$work/set.txt" group 0)"
 grep -q '^reverb enabled 1 size 0.800 .*predelay 0.0400' "$work/set.txt" || fail "the reverb was not set: $(grep '^reverb' "$work/set.txt")"

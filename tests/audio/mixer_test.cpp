@@ -359,6 +359,41 @@ TEST(Mixer, StripsMeterTheirOwnSoundAndObeyMuteAndSolo) {
     EXPECT_FLOAT_EQ(shown[kStripGroup0].peak, 0.0f);
 }
 
+TEST(Mixer, ReverbMacroTurnsARoomIntoAHall) {
+    ReverbSettings room;
+    room.diffusion = 0.3f;
+    room.modulation = 0.7f;
+    ReverbSettings hall = room;
+    ApplyReverbMacro(room, 0.0f);
+    ApplyReverbMacro(hall, 1.0f);
+    const auto asParameters = [](const ReverbSettings& r) {
+        ReverbParameters p;
+        p.size = r.size;
+        p.decay = r.decay;
+        p.damping = r.damping;
+        p.preDelay = r.preDelay;
+        p.diffusion = r.diffusion;
+        p.modulation = r.modulation;
+        return p;
+    };
+    const ReverbTargets small = ComputeReverbTargets(asParameters(room), kRate);
+    const ReverbTargets large = ComputeReverbTargets(asParameters(hall), kRate);
+    // The hall rings longer, from farther walls, after a longer gap, and darker.
+    EXPECT_GT(large.t60, small.t60 + 5.0f);
+    EXPECT_GT(large.baseDelayMs, 2.0f * small.baseDelayMs);
+    EXPECT_GT(large.preDelay, small.preDelay);
+    EXPECT_LT(large.damping1, small.damping1);
+    // Density and Mod stay the user's; the macro itself is kept, and out-of-range
+    // values are brought back into it.
+    EXPECT_EQ(hall.diffusion, 0.3f);
+    EXPECT_EQ(hall.modulation, 0.7f);
+    EXPECT_EQ(hall.macro, 1.0f);
+    ApplyReverbMacro(hall, 7.0f);
+    EXPECT_EQ(hall.macro, 1.0f);
+    ApplyReverbMacro(hall, std::nanf(""));
+    EXPECT_EQ(hall.macro, 0.5f);
+}
+
 TEST(Mixer, MultichannelOutputFollowsTheRouting) {
     RenderCache cache;
     RenderBlock b = ConstantBlock(0.0f, 2.0f, 0.25f, 2);
