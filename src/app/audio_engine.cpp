@@ -13,6 +13,7 @@
 
 #include "app/app_state.h"
 #include "app/editor_state.h"
+#include "app/mixer_session.h"
 #include "audio/audio_output.h"
 #include "audio/block_eviction.h"
 #include "audio/group_placement.h"
@@ -320,7 +321,11 @@ void TakeJobOver() {
 void OpenOutput(int sampleRate) {
     AudioEngine& e = Engine();
     e.output.Close();
-    const bool opened = OpenCacheOutput(e.output, e.cache, sampleRate, 2);
+    // Surround monitoring asks for a channel per speaker; headphones and stereo for two.
+    const Preferences& prefs = Prefs();
+    const int wanted = prefs.monitorBinaural ? 2 : MonitorLayout(prefs.monitorLayout).speakerCount;
+    e.output.SetMonitorGain(prefs.monitorGain);
+    const bool opened = OpenCacheOutput(e.output, e.cache, sampleRate, wanted);
     e.lastDeviceStatus = e.output.StatusText();
     if (!opened) SetStatus(e.lastDeviceStatus, kStatusSeconds);  // the program goes on without sound
 }
@@ -386,6 +391,14 @@ void ClearAudio() {
 }
 
 }  // namespace
+
+RenderCache& PlaybackCache() { return Engine().cache; }
+AudioOutput& PlaybackOutput() { return Engine().output; }
+
+void ReopenAudioOutput() {
+    SetMonitoring(Engine().cache, Prefs());
+    OpenOutput(App().outputSampleRate);
+}
 
 void ConnectAudioEngine() {
     AudioEngine& e = Engine();
@@ -480,6 +493,8 @@ void TickAudioEngine() {
     // "Video start" moves the video's sound with its picture at once, not at the next render.
     e.cache.mixer.settings.videoStartTime.store(CurrentProject().videoStartTime, std::memory_order_relaxed);
     WriteAudioDiagnostics(e.cache, SteadyNanoseconds());
+    // The meters cost the audio thread a little: measured only while they are shown.
+    TickMixerSession(App().sideTab == SideTab::Mixer);
 }
 
 void SyncAudioWithEdits() {

@@ -15,6 +15,14 @@
 namespace morvane {
 
 struct RenderCache;
+class AudioOutput;
+
+// The cache playback mixes and the output it plays through, for the mixer session
+// (strip settings, meters, monitoring). Interface thread.
+RenderCache& PlaybackCache();
+AudioOutput& PlaybackOutput();
+// Opens the output again with as many channels as the monitoring format needs.
+void ReopenAudioOutput();
 
 // Sets the shell's and the project lifecycle's audio hooks (open, check and close
 // the output, busy while playing or rendering, rebuild after an open, clear on new).

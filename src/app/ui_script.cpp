@@ -20,6 +20,7 @@
 #include "app/editor_state.h"
 #include "app/export_session.h"
 #include "app/library_session.h"
+#include "app/mixer_session.h"
 #include "app/timeline_view.h"
 #include "app/video_session.h"
 #include "edit/selection.h"
@@ -201,6 +202,7 @@ bool DumpState(const std::string& path) {
     }
     DumpLibraryState(f);
     DumpVideoState(f);
+    DumpMixerState(f);
     for (size_t i = 0; i < project.timeline.scenes.size(); ++i) {
         const Scene& scene = project.timeline.scenes[i];
         std::fprintf(f, "scene %zu in %.3f out %.3f name %s\n", i, static_cast<double>(scene.inTime),

@@ -98,7 +98,16 @@ struct ChunkContext {
     float groupGain[kGroupCount] = {1, 1, 1};
     float groupSend[kGroupCount] = {0, 0, 0};
     int solo = -1;
+    int mutedStrips = 0;
+    int soloStrips = 0;
+    bool meters = false;  // sum each group apart for its meter
 };
+
+// Whether a strip is heard: not muted, and soloed when any strip is.
+bool StripAudible(const ChunkContext& ctx, int strip) {
+    if (ctx.mutedStrips & StripBit(strip)) return false;
+    return ctx.soloStrips == 0 || (ctx.soloStrips & StripBit(strip)) != 0;
+}
 
 // Adds one block to the dry mix (stereo buffers or the sound field) and the sends.
 void MixBlock(const ChunkContext& ctx, RenderBlock& b, MixerState& m) {
@@ -161,6 +170,9 @@ void MixBlock(const ChunkContext& ctx, RenderBlock& b, MixerState& m) {
     float* mixR = m.audio.mixRight.data();
     float* sendL = m.audio.sendLeft.data();
     float* sendR = m.audio.sendRight.data();
+    // The group's own sum for its meter; null while the meters are off.
+    float* meterL = ctx.meters ? m.audio.groupLeft[group].data() : nullptr;
+    float* meterR = ctx.meters ? m.audio.groupRight[group].data() : nullptr;
     float g0 = gainAt(first);
     for (int seg = first; seg < stop; seg += kGainStep) {
         const int segEnd = std::min(seg + kGainStep, stop);
@@ -186,6 +198,10 @@ void MixBlock(const ChunkContext& ctx, RenderBlock& b, MixerState& m) {
                 mixR[i] += rr * direct;
                 sendL[i] += l * send;
                 sendR[i] += rr * send;
+                if (meterL) {
+                    meterL[i] += l;
+                    meterR[i] += rr;
+                }
                 continue;
             }
 
@@ -199,6 +215,10 @@ void MixBlock(const ChunkContext& ctx, RenderBlock& b, MixerState& m) {
             }
             sendL[i] += l * send;
             sendR[i] += rr * send;
+            if (meterL) {
+                meterL[i] += l;
+                meterR[i] += rr;
+            }
             float side0 = 0.0f, side1 = 0.0f;
             if (r.spread.hasSides) {
                 side0 = RunSideHighPass(b.sideFilter[0], l) * side;
@@ -296,6 +316,11 @@ void AdvancePosition(MixerState& m, int64_t from, int frames) {
 void MixTimelineLocked(RenderCache& cache, const ChunkContext& ctx, bool playing, bool mixBlocks) {
     MixerState& m = cache.mixer;
     const int n = ctx.frames;
+    if (ctx.meters)
+        for (int g = 0; g < kGroupCount; ++g) {
+            std::fill(m.audio.groupLeft[g].begin(), m.audio.groupLeft[g].begin() + n, 0.0f);
+            std::fill(m.audio.groupRight[g].begin(), m.audio.groupRight[g].begin() + n, 0.0f);
+        }
     if (mixBlocks) {
         const int count = static_cast<int>(cache.blocks.size());
         const double t0 = static_cast<double>(ctx.position) / ctx.rate;
@@ -306,11 +331,16 @@ void MixTimelineLocked(RenderCache& cache, const ChunkContext& ctx, bool playing
             if (ctx.solo >= 0 && !soloed) continue;
             if (b.muted && !soloed) continue;
             if (b.disabled) continue;
+            // A layer soloed on its own is heard whatever its group's strip says.
+            if (!soloed && !StripAudible(ctx, std::clamp(b.group, 0, kGroupCount - 1))) continue;
             const double start = b.start + (ctx.deconfliction ? b.deconOffset : 0.0f);
             if (!(start < t1 && start + b.duration > t0)) continue;  // span test before any per-sample work
             MixBlock(ctx, b, m);
         }
     }
+    if (ctx.meters)
+        for (int g = 0; g < kGroupCount; ++g)
+            FeedMeter(m.meters, kStripGroup0 + g, m.audio.groupLeft[g].data(), m.audio.groupRight[g].data(), n, ctx.rate);
     if (ctx.spatial) {
         float* const buffers[] = {m.audio.fieldW.data(), m.audio.fieldY.data(), m.audio.fieldZ.data(), m.audio.fieldX.data(),
                                   m.audio.sendLeft.data(), m.audio.sendRight.data()};
@@ -363,10 +393,14 @@ ChunkContext MakeContext(RenderCache& cache, int64_t position, int frames, bool 
         ctx.groupSend[g] = m.settings.reverbSend[g].load(std::memory_order_relaxed);
     }
     ctx.solo = m.settings.soloBlock.load(std::memory_order_relaxed);
+    ctx.mutedStrips = m.settings.mutedStrips.load(std::memory_order_relaxed);
+    ctx.soloStrips = m.settings.soloStrips.load(std::memory_order_relaxed);
+    if (ctx.mutedStrips & StripBit(kStripMaster)) ctx.master = 0.0f;
+    ctx.meters = m.meters.enabled.load(std::memory_order_relaxed);
     return ctx;
 }
 
-void UpdateMeters(MixerState& m, const float* left, const float* right, int frames) {
+void UpdateMeters(MixerState& m, const float* left, const float* right, int frames, int rate) {
     float pl = 0.0f, pr = 0.0f;
     for (int i = 0; i < frames; ++i) {
         pl = std::max(pl, std::fabs(left[i]));
@@ -374,6 +408,7 @@ void UpdateMeters(MixerState& m, const float* left, const float* right, int fram
     }
     m.counters.meterLeft.store(pl, std::memory_order_relaxed);
     m.counters.meterRight.store(pr, std::memory_order_relaxed);
+    if (m.meters.enabled.load(std::memory_order_relaxed)) FeedMeter(m.meters, kStripMaster, left, right, frames, rate);
 }
 
 // An offline mix renders what it is given; playback leaves out blocks the engine
@@ -382,14 +417,33 @@ bool BlocksPlayable(const MixerState& m, const CacheGuard* held) {
     return held || !m.settings.blocksSilent.load(std::memory_order_relaxed);
 }
 
-// The video's sound follows the moving transport only: a stopped one would repeat
-// the same buffer through the level ramp and the reverb's tail.
+// The video's sound, added after the limiter and the master meter, and only while the
+// transport moves: a stopped one would repeat the same buffer through the level ramp
+// and the reverb's tail. With the meters on it is rendered apart first, so its strip
+// measures it alone.
 void CallReference(RenderCache& cache, float* left, float* right, int frames, int64_t position) {
     MixerState& m = cache.mixer;
     if (!m.guarded.referenceAudio) return;
+    ChunkContext strips;
+    strips.mutedStrips = m.settings.mutedStrips.load(std::memory_order_relaxed);
+    strips.soloStrips = m.settings.soloStrips.load(std::memory_order_relaxed);
+    if (!StripAudible(strips, kStripReference)) return;
     const double seconds = static_cast<double>(position) / cache.sampleRate -
                            m.settings.videoStartTime.load(std::memory_order_relaxed);
-    m.guarded.referenceAudio(m.guarded.referenceAudioUser, left, right, frames, seconds, cache.sampleRate);
+    if (!m.meters.enabled.load(std::memory_order_relaxed)) {
+        m.guarded.referenceAudio(m.guarded.referenceAudioUser, left, right, frames, seconds, cache.sampleRate);
+        return;
+    }
+    float* refL = m.audio.referenceLeft.data();
+    float* refR = m.audio.referenceRight.data();
+    std::fill(refL, refL + frames, 0.0f);
+    std::fill(refR, refR + frames, 0.0f);
+    m.guarded.referenceAudio(m.guarded.referenceAudioUser, refL, refR, frames, seconds, cache.sampleRate);
+    FeedMeter(m.meters, kStripReference, refL, refR, frames, cache.sampleRate);
+    for (int i = 0; i < frames; ++i) {
+        left[i] += refL[i];
+        right[i] += refR[i];
+    }
 }
 
 // One stereo buffer of at most kMixFrames frames. `held` is the caller's guard for
@@ -433,7 +487,7 @@ void MixStereoChunk(RenderCache& cache, float* left, float* right, int n, const 
                 left[i] = SoftLimit(left[i]);
                 right[i] = SoftLimit(right[i]);
             }
-            UpdateMeters(m, left, right, n);
+            UpdateMeters(m, left, right, n, rate);
             // The video's sound comes last, after the limiter and the meters.
             if (playing && !held) CallReference(cache, left, right, n, position);
             lock.Release();
@@ -442,6 +496,7 @@ void MixStereoChunk(RenderCache& cache, float* left, float* right, int n, const 
         }
     } else {
         m.counters.outputLevelShown.store(m.audio.outputLevel, std::memory_order_relaxed);
+        if (m.meters.enabled.load(std::memory_order_relaxed)) RestMeters(m.meters, n, rate);
     }
     // No timeline sound in this buffer: the preview alone, through the same
     // limiter, so its level never jumps when playback starts or stops.
@@ -504,6 +559,8 @@ void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int ou
                 }
             }
         }
+    } else if (m.meters.enabled.load(std::memory_order_relaxed)) {
+        RestMeters(m.meters, n, rate);
     }
     // The preview and the video's sound stay plain stereo on the left and right
     // speakers (or ears).
@@ -514,7 +571,7 @@ void MixSpatialChunk(RenderCache& cache, float* out, int n, int channels, int ou
     for (int s = 0; s < speakers; ++s)
         for (int i = 0; i < n; ++i) spk[s * kMixFrames + i] = SoftLimit(spk[s * kMixFrames + i]);
     if (locked) {
-        UpdateMeters(m, spk, spk + kMixFrames, n);
+        UpdateMeters(m, spk, spk + kMixFrames, n, rate);
         if (playing && !held) CallReference(cache, spk, spk + kMixFrames, n, position);
     }
     lock.Release();
@@ -581,6 +638,12 @@ MixerState::MixerState() {
                                   &audio.fieldY, &audio.fieldZ, &audio.fieldX, &audio.stereoLeft, &audio.stereoRight,
                                   &audio.mixLeft, &audio.mixRight})
         b->assign(kMixFrames, 0.0f);
+    for (int g = 0; g < kGroupCount; ++g) {
+        audio.groupLeft[g].assign(kMixFrames, 0.0f);
+        audio.groupRight[g].assign(kMixFrames, 0.0f);
+    }
+    audio.referenceLeft.assign(kMixFrames, 0.0f);
+    audio.referenceRight.assign(kMixFrames, 0.0f);
     audio.speakers.assign(static_cast<size_t>(kMaxSpeakers) * kMixFrames, 0.0f);
     for (int i = 0; i < kMonitorLayoutCount; ++i) guarded.decoders[i] = MakeSpeakerDecoder(i);
 }
@@ -697,6 +760,24 @@ void SetReverbSettings(RenderCache& cache, const ReverbSettings& reverb) {
     for (int i = 0; i < kReverbParamCount; ++i) m.settings.reverbParams[i].store(values[i], std::memory_order_relaxed);
     for (int g = 0; g < kGroupCount; ++g) m.settings.reverbSend[g].store(reverb.groupSends[g], std::memory_order_relaxed);
     m.settings.reverbEnabled.store(reverb.enabled, std::memory_order_release);
+}
+
+void ApplyReverbMacro(ReverbSettings& reverb, float macro) {
+    const float m = std::isfinite(macro) ? std::clamp(macro, 0.0f, 1.0f) : 0.5f;
+    reverb.macro = m;
+    reverb.size = 0.1f + 0.85f * m;
+    reverb.decay = 0.05f + 0.8f * m;
+    reverb.damping = 0.2f + 0.5f * m;
+    reverb.preDelay = 0.005f + 0.045f * m;
+}
+
+void SetStripSwitches(RenderCache& cache, int mutedStrips, int soloStrips) {
+    cache.mixer.settings.mutedStrips.store(mutedStrips, std::memory_order_relaxed);
+    cache.mixer.settings.soloStrips.store(soloStrips, std::memory_order_relaxed);
+}
+
+void SetMetersEnabled(RenderCache& cache, bool enabled) {
+    cache.mixer.meters.enabled.store(enabled, std::memory_order_relaxed);
 }
 
 void SetMonitoring(RenderCache& cache, const Preferences& prefs) {

@@ -74,6 +74,14 @@ void ResetPlaybackAfterRebuild(RenderCache& cache, double transportSeconds);
 // Master and group gains from the project, and its reverb settings.
 void SetMixGains(RenderCache& cache, float master, const float groupGains[kGroupCount]);
 void SetReverbSettings(RenderCache& cache, const ReverbSettings& reverb);
+// The reverb's macro: one control from a small, dry, bright room (0) to a large,
+// long, darker hall (1). It sets Size, Decay, Damp and Pre-Dly together; Density and
+// Mod stay as they are, and each of the four can still be set on its own after.
+void ApplyReverbMacro(ReverbSettings& reverb, float macro);
+// The mixer strips' mute and solo (masks of StripBit; see mixer_meters.h).
+void SetStripSwitches(RenderCache& cache, int mutedStrips, int soloStrips);
+// The strips' meters: measured on the audio thread only while switched on.
+void SetMetersEnabled(RenderCache& cache, bool enabled);
 // Monitoring layout, headphones and channel routing from the preferences.
 void SetMonitoring(RenderCache& cache, const Preferences& prefs);
 // True when playback decodes the sound field (surround layout or headphones).

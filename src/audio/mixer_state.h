@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "audio/ambisonics.h"
+#include "audio/mixer_meters.h"
 #include "audio/reverb.h"
 #include "model/timeline.h"
 
@@ -40,6 +41,10 @@ struct MixerSettings {
     std::atomic<float> masterGain{1.0f};
     std::array<std::atomic<float>, kGroupCount> groupGain{};
     std::atomic<int> soloBlock{-1};
+    // The mixer's strips muted and soloed (StripBit of kStripGroup0..kStripReference;
+    // the master mutes only). A soloed strip silences every strip not soloed.
+    std::atomic<int> mutedStrips{0};
+    std::atomic<int> soloStrips{0};
     std::atomic<bool> deconfliction{true};
     std::atomic<double> videoStartTime{0.0};
     std::atomic<bool> useAlternativeRenderer{false};
@@ -76,6 +81,9 @@ struct MixerAudioState {
     std::vector<float> stereoLeft, stereoRight;                  // the stereo mix for multichannel output
     std::vector<float> mixLeft, mixRight;                        // the timeline's dry mix of one buffer
     std::vector<float> speakers;                                 // kMaxSpeakers × kMixFrames decoded output
+    // Per-group sums of one buffer, for the groups' meters (only while meters are on).
+    std::array<std::vector<float>, kGroupCount> groupLeft, groupRight;
+    std::vector<float> referenceLeft, referenceRight;            // the video's sound, metered apart
 };
 
 struct MixerGuarded {
@@ -123,6 +131,7 @@ struct MixerState {
     MixerCounters counters;
     PreviewSlot preview;
     DiagnosticsLogState diagnostics;
+    MixerMeters meters;
 };
 
 }  // namespace morvane

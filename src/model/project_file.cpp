@@ -405,6 +405,21 @@ void WriteFileRefs(JsonWriter& w, const std::vector<FileRef>& refs, const PathMa
 
 float Finite(float value) { return std::isfinite(value) ? value : 0.0f; }
 
+// Where each group sits in the sound field: "groupPlacement", an array of three
+// objects with `mode` (0 Direct, 1 Spread, 2 Diffuse) and `amount` (percent). A newer
+// key than the rest of the file; readers that do not know it skip it, and a file
+// without it opens with every group Direct at 50 %.
+void WriteGroupPlacement(JsonWriter& w, const std::array<GroupPlacement, kGroupCount>& placement) {
+    w.beginArray("groupPlacement");
+    for (const GroupPlacement& g : placement) {
+        w.beginObject();
+        w.writeInt("mode", static_cast<int>(g.mode));
+        w.writeFloat("amount", g.amount);
+        w.endObject();
+    }
+    w.endArray();
+}
+
 void WriteOptical(JsonWriter& w, const TraceResults& o) {
     w.beginObject("optical");
     w.writeFloat("duration", o.duration);
@@ -550,7 +565,9 @@ std::string FormatDocument(const Project& p, const PathMap& paths, const std::st
     w.writeFloat("diffusion", r.diffusion);
     w.writeFloat("modulation", r.modulation);
     w.writeFloatArray("groupSends", r.groupSends);
+    w.writeFloat("macro", r.macro);
     w.endObject();
+    WriteGroupPlacement(w, p.groupPlacement);
 
     if (p.optical.present) WriteOptical(w, p.optical);
     w.endObject();
@@ -637,6 +654,17 @@ OpticalFrame ParseFrameRow(std::string_view text) {
         pos = comma + 1;
     }
     return frame;
+}
+
+void ReadGroupPlacement(const JsonValue& list, std::array<GroupPlacement, kGroupCount>& placement) {
+    for (int g = 0; g < kGroupCount; ++g) {
+        const JsonValue& item = JsonItem(list, g);
+        if (!item.IsObject()) continue;
+        GroupPlacement& to = placement[static_cast<size_t>(g)];
+        to.mode = static_cast<PlacementMode>(std::clamp(Int(item, "mode", static_cast<int>(to.mode)), 0, kPlacementModeCount - 1));
+        const float amount = Float(item, "amount", to.amount);
+        to.amount = std::isfinite(amount) ? std::clamp(amount, 0.0f, 100.0f) : to.amount;
+    }
 }
 
 void ReadOptical(const JsonValue& o, TraceResults& r) {
@@ -813,7 +841,9 @@ void ReadDocument(const JsonValue& root, const std::string& folder, bool legacy,
         for (int g = 0; g < kGroupCount; ++g)
             r.groupSends[static_cast<size_t>(g)] =
                 std::clamp(JsonAsFloat(JsonItem(sends, g), r.groupSends[static_cast<size_t>(g)]), 0.0f, 1.0f);
+        r.macro = std::clamp(Float(reverb, "macro", r.macro), 0.0f, 1.0f);
     }
+    ReadGroupPlacement(JsonMember(root, "groupPlacement"), p.groupPlacement);
 
     const JsonValue& optical = JsonMember(root, "optical");
     if (optical.IsObject()) ReadOptical(optical, p.optical);

@@ -82,6 +82,7 @@ Project NewProjectDefaults() {
     r.diffusion = prefs.reverbDiffusion;
     r.modulation = prefs.reverbModulation;
     r.groupSends = prefs.reverbSend;
+    r.macro = prefs.reverbMacro;
     return p;
 }
 

@@ -331,6 +331,7 @@ struct ReverbSettings {
     float diffusion = 0.5f;
     float modulation = 0.0f;
     std::array<float, kGroupCount> groupSends{0.0f, 0.0f, 0.0f};
+    float macro = 0.5f;  // one control over several of the values above; 0..1
     bool operator==(const ReverbSettings&) const = default;
 };
 
@@ -383,8 +384,6 @@ struct Project {
     float workAreaOut = -1.0f;
     ReverbSettings reverb;
     TraceResults optical;
-    // Runtime only: the project file has no key for the groups' placement yet, so
-    // it is not saved and every opened project starts Direct.
     std::array<GroupPlacement, kGroupCount> groupPlacement{};
     bool modified = false;  // unsaved changes exist
     UndoHistory history;

@@ -71,6 +71,7 @@ void DrawSidePanel(const PanelRect& rect) {
                 else if (tab == SideTab::Library) DrawLibraryTab();
                 else if (tab == SideTab::Trace) DrawTraceTab();
                 else if (tab == SideTab::Export) DrawExportTab();
+                else if (tab == SideTab::Mixer) DrawMixerTab();
                 else ImGui::TextWrapped("%s", kTabGuides[i]);
                 ImGui::EndChild();
                 ImGui::EndTabItem();

@@ -22,6 +22,7 @@ void DrawEventsTab();
 void DrawSettingsTab();
 void DrawLibraryTab();
 void DrawTraceTab();
+void DrawMixerTab();
 void DrawExportTab();
 // The Library tab's file list has the keyboard (its arrows, Enter and Space).
 bool LibraryBrowserHasKeys();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "audio/allocation_counter.h"
 #include "audio/audio_output.h"
+#include "audio/mixer_meters.h"
 #include "model/preferences.h"
 #include "support/test_support.h"
 
@@ -286,6 +288,10 @@ TEST(Mixer, MixingNeverAllocatesOnTheAudioThread) {
     ReverbSettings rv;
     rv.enabled = true;
     SetReverbSettings(cache, rv);
+    SetMetersEnabled(cache, true);  // the strips' meters are measured in the same buffers
+    SetReferenceAudio(cache, [](void*, float* l, float* r, int n, double, int) {
+        for (int i = 0; i < n; ++i) l[i] += r[i] += 0.01f;
+    }, nullptr);
     StartPreview(cache, std::vector<float>(48000, 0.01f), 44100, 1.0f);
     StartPlayback(cache, 0.0);
     std::vector<float> l(512), r(512), multi(512 * 12), device(2 * 1200);
@@ -305,6 +311,124 @@ TEST(Mixer, MixingNeverAllocatesOnTheAudioThread) {
     });
     audio.join();
     EXPECT_EQ(test::CountedAllocations(), 0u);
+}
+
+// Plays `seconds` and reads every strip's meter once at the end, as the window does
+// (the displays keep their peak hold from reading to reading).
+std::array<MeterDisplay, kMeterStripCount> PlayAndRead(RenderCache& cache, double seconds, double now) {
+    static std::array<MeterDisplay, kMeterStripCount> shown{};
+    Render(cache, seconds);
+    for (int s = 0; s < kMeterStripCount; ++s) ReadMeter(cache.mixer.meters, s, now, shown[s]);
+    return shown;
+}
+
+TEST(Mixer, StripsMeterTheirOwnSoundAndObeyMuteAndSolo) {
+    RenderCache cache;
+    RenderBlock a = ConstantBlock(0.0f, 6.0f, 0.1f);  // group 0
+    RenderBlock b = ConstantBlock(0.0f, 6.0f, 0.4f);  // group 2
+    b.group = 2;
+    AppendBlock(cache, a);
+    AppendBlock(cache, b);
+    // The video's sound: a constant 0.05 on both sides.
+    SetReferenceAudio(cache, [](void*, float* l, float* r, int n, double, int) {
+        for (int i = 0; i < n; ++i) {
+            l[i] += 0.05f;
+            r[i] += 0.05f;
+        }
+    }, nullptr);
+    SetMetersEnabled(cache, true);
+    StartPlayback(cache, 0.0);
+    auto shown = PlayAndRead(cache, 1.5, 0.0);
+    // Each strip shows its own level; the master shows the groups together.
+    EXPECT_NEAR(shown[kStripGroup0].peak, 0.1f, 1e-3f);
+    EXPECT_NEAR(shown[kStripGroup0].rms, 0.1f, 0.01f);
+    EXPECT_FLOAT_EQ(shown[kStripGroup1].peak, 0.0f);
+    EXPECT_NEAR(shown[kStripGroup2].peak, 0.4f, 0.005f);  // the fade-in's small overshoot
+    EXPECT_NEAR(shown[kStripMaster].peak, 0.5f, 0.005f);
+    EXPECT_NEAR(shown[kStripReference].peak, 0.05f, 1e-3f);
+    EXPECT_NEAR(shown[kStripReference].rms, 0.05f, 0.005f);
+    EXPECT_NEAR(shown[kStripMaster].hold, 0.5f, 0.005f);
+
+    // A group's fader: its strip and the output drop by the same factor.
+    const float half[kGroupCount] = {1.0f, 1.0f, 0.5f};
+    SetMixGains(cache, 1.0f, half);
+    shown = PlayAndRead(cache, 0.5, 0.5);
+    EXPECT_NEAR(shown[kStripGroup2].peak, 0.2f, 1e-3f);
+    EXPECT_NEAR(shown[kStripMaster].peak, 0.3f, 1e-3f);
+    // The master's hold keeps the louder peak for a while, then lets go.
+    EXPECT_NEAR(shown[kStripMaster].hold, 0.5f, 0.005f);
+    MeterDisplay later = shown[kStripMaster];
+    Render(cache, 0.1);
+    ReadMeter(cache.mixer.meters, kStripMaster, 0.5 + kPeakHoldSeconds + 0.1, later);
+    EXPECT_NEAR(later.hold, 0.3f, 1e-3f);
+
+    // Solo on group 0: group 2 and the video's sound fall silent, and the output
+    // carries group 0 alone; muting group 0 too leaves nothing.
+    SetStripSwitches(cache, 0, StripBit(kStripGroup0));
+    std::vector<float> left = Render(cache, 0.5);
+    EXPECT_NEAR(left.back(), 0.1f, 1e-4f);
+    SetStripSwitches(cache, StripBit(kStripGroup0), StripBit(kStripGroup0));
+    left = Render(cache, 0.5);
+    EXPECT_NEAR(left.back(), 0.0f, 1e-6f);
+    // A muted video strip leaves the groups alone; a muted master leaves the video's sound.
+    SetStripSwitches(cache, StripBit(kStripReference), 0);
+    left = Render(cache, 0.5);
+    EXPECT_NEAR(left.back(), 0.3f, 1e-4f);
+    SetStripSwitches(cache, StripBit(kStripMaster), 0);
+    left = Render(cache, 0.5);
+    EXPECT_NEAR(left.back(), 0.05f, 1e-4f);
+    SetStripSwitches(cache, 0, 0);
+
+    // Stopped, the meters come to rest (the first reading still has the stop's fade).
+    StopPlayback(cache);
+    PlayAndRead(cache, 0.05, 9.0);
+    shown = PlayAndRead(cache, 1.0, 10.0);
+    for (int s = 0; s < kMeterStripCount; ++s) {
+        EXPECT_LT(shown[s].rms, 1e-3f) << "strip " << s;
+        EXPECT_LT(shown[s].peak, 1e-3f) << "strip " << s;
+    }
+
+    // Meters off: nothing is measured.
+    SetMetersEnabled(cache, false);
+    StartPlayback(cache, 0.0);
+    shown = PlayAndRead(cache, 0.5, 20.0);
+    EXPECT_FLOAT_EQ(shown[kStripMaster].peak, 0.0f);
+    EXPECT_FLOAT_EQ(shown[kStripGroup0].peak, 0.0f);
+}
+
+TEST(Mixer, ReverbMacroTurnsARoomIntoAHall) {
+    ReverbSettings room;
+    room.diffusion = 0.3f;
+    room.modulation = 0.7f;
+    ReverbSettings hall = room;
+    ApplyReverbMacro(room, 0.0f);
+    ApplyReverbMacro(hall, 1.0f);
+    const auto asParameters = [](const ReverbSettings& r) {
+        ReverbParameters p;
+        p.size = r.size;
+        p.decay = r.decay;
+        p.damping = r.damping;
+        p.preDelay = r.preDelay;
+        p.diffusion = r.diffusion;
+        p.modulation = r.modulation;
+        return p;
+    };
+    const ReverbTargets small = ComputeReverbTargets(asParameters(room), kRate);
+    const ReverbTargets large = ComputeReverbTargets(asParameters(hall), kRate);
+    // The hall rings longer, from farther walls, after a longer gap, and darker.
+    EXPECT_GT(large.t60, small.t60 + 5.0f);
+    EXPECT_GT(large.baseDelayMs, 2.0f * small.baseDelayMs);
+    EXPECT_GT(large.preDelay, small.preDelay);
+    EXPECT_LT(large.damping1, small.damping1);
+    // Density and Mod stay the user's; the macro itself is kept, and out-of-range
+    // values are brought back into it.
+    EXPECT_EQ(hall.diffusion, 0.3f);
+    EXPECT_EQ(hall.modulation, 0.7f);
+    EXPECT_EQ(hall.macro, 1.0f);
+    ApplyReverbMacro(hall, 7.0f);
+    EXPECT_EQ(hall.macro, 1.0f);
+    ApplyReverbMacro(hall, std::nanf(""));
+    EXPECT_EQ(hall.macro, 0.5f);
 }
 
 TEST(Mixer, MultichannelOutputFollowsTheRouting) {

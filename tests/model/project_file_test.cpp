@@ -616,6 +616,38 @@ TEST(ProjectFile, ReaderRulesForVersionsRatesAndHostileValues) {
     EXPECT_EQ(FormatProjectDocument(p, "").find("optical"), std::string::npos);
 }
 
+TEST(ProjectFile, GroupPlacementIsKeptAndOlderFilesOpenDirect) {
+    TempDir dir;
+    const std::string path = dir / "placed.mvproj";
+    Project placed;
+    placed.groupPlacement[0] = {PlacementMode::Diffuse, 80.0f};
+    placed.groupPlacement[2] = {PlacementMode::Spread, 25.0f};
+    placed.reverb.macro = 0.25f;
+    ASSERT_TRUE(SaveProjectEx(path, placed).ok);
+    Project reopened;
+    ASSERT_TRUE(LoadProject(path, reopened).ok);
+    EXPECT_EQ(reopened.groupPlacement, placed.groupPlacement);
+    EXPECT_EQ(reopened.reverb.macro, 0.25f);
+
+    // A project written before the key existed opens with every group Direct at 50 %,
+    // whatever the project open before it held.
+    ASSERT_TRUE(LoadProjectFromText(R"({"format": "Morvane", "version": 5})", "", reopened).ok);
+    for (const GroupPlacement& g : reopened.groupPlacement) {
+        EXPECT_EQ(g.mode, PlacementMode::Direct);
+        EXPECT_EQ(g.amount, 50.0f);
+    }
+    // Hostile values are brought into range; a missing group keeps its default.
+    ASSERT_TRUE(LoadProjectFromText(
+                    R"({"format": "Morvane", "groupPlacement": [{"mode": 9, "amount": 400}, "x", {"mode": -2, "amount": -5}]})",
+                    "", reopened)
+                    .ok);
+    EXPECT_EQ(reopened.groupPlacement[0].mode, PlacementMode::Diffuse);
+    EXPECT_EQ(reopened.groupPlacement[0].amount, 100.0f);
+    EXPECT_EQ(reopened.groupPlacement[1], GroupPlacement{});
+    EXPECT_EQ(reopened.groupPlacement[2].mode, PlacementMode::Direct);
+    EXPECT_EQ(reopened.groupPlacement[2].amount, 0.0f);
+}
+
 TEST(ProjectFile, ThumbnailBesideTheProject) {
     TempDir dir;
     EXPECT_EQ(ProjectThumbnailPath("/a/b/Reel.mvproj"), "/a/b/Reel.thumb.png");

@@ -248,6 +248,9 @@ inline Project FullProject(const std::string& folder) {
     r.diffusion = 0.625f;
     r.modulation = 0.375f;
     r.groupSends = {0.5f, 0.25f, 0.125f};
+    r.macro = 0.875f;
+    p.groupPlacement = {GroupPlacement{PlacementMode::Spread, 75.0f}, GroupPlacement{PlacementMode::Diffuse, 12.5f},
+                        GroupPlacement{PlacementMode::Direct, 100.0f}};
 
     TraceResults& o = p.optical;
     o.present = true;
@@ -316,6 +319,7 @@ inline void ExpectSameProject(const Project& a, const Project& b) {
     EXPECT_EQ(a.workAreaIn, b.workAreaIn);
     EXPECT_EQ(a.workAreaOut, b.workAreaOut);
     EXPECT_EQ(a.reverb, b.reverb);
+    EXPECT_EQ(a.groupPlacement, b.groupPlacement);
     EXPECT_TRUE(a.optical.frames == b.optical.frames);
     EXPECT_TRUE(a.optical.events == b.optical.events);
     EXPECT_TRUE(a.optical == b.optical);
