@@ -14,7 +14,10 @@ on_exit() {
 }
 trap on_exit EXIT
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$work/shots" "$work/films"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$work/shots" "$work/films" "$work/tmp"
+# Temporaries (xvfb-run's display authority among them) inside the test's own folder:
+# the shared /tmp of a busy machine is no place for a file another process may sweep.
+export TMPDIR="$work/tmp"
 chmod 700 "$XDG_RUNTIME_DIR"
 export MV_UPDATE_URL="" LIBGL_ALWAYS_SOFTWARE=1
 # Mesa draws on the program's own thread: no rasterizer threads for the leak checker to
