@@ -164,6 +164,8 @@ void QueueClick(float x, float y) {
 // The open project and the window's state as plain lines, for the test to compare:
 //   project PATH|-  modified 0|1  playhead SECONDS  workarea IN OUT  layers N (built, unmuted)
 //   event INDEX time T duration D shape NAME selected 0|1 locked 0|1 muted 0|1 folder NAME|- label TEXT
+//   font FILE                the interface font's file ("ProggyClean.ttf": the built-in one)
+//   box event:INDEX X0 Y0 X1 Y1   where the event was drawn (window pixels)
 //   scan 0|1  library NAME files N enabled 0|1 weight W palette 0|1 uses 0|1
 //   scene INDEX in SECONDS out SECONDS name NAME
 //   layer INDEX event E pinned 0|1 history N cursor C file PATH|- name NAME
@@ -200,6 +202,11 @@ bool DumpState(const std::string& path) {
                      IsSelected(Edits(), static_cast<int>(i)) ? 1 : 0, e.locked ? 1 : 0, e.muted ? 1 : 0,
                      folder.c_str(), EventLabel(e));
     }
+    // Where the events were drawn last frame, for tests that look at the pixels.
+    for (const auto& [name, rect] : S().targets)
+        if (name.rfind("event:", 0) == 0)
+            std::fprintf(f, "box %s %.0f %.0f %.0f %.0f\n", name.c_str(), static_cast<double>(rect.x0),
+                         static_cast<double>(rect.y0), static_cast<double>(rect.x1), static_cast<double>(rect.y1));
     DumpLibraryState(f);
     DumpVideoState(f);
     DumpMixerState(f);

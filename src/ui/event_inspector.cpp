@@ -23,16 +23,9 @@
 #include "model/timeline.h"
 #include "ui/layer_list.h"
 #include "ui/panels.h"
+#include "ui/widgets.h"
 
 namespace morvane {
-
-void InspectorSection(const char* title) {
-    ImGui::Spacing();
-    ImGui::PushFont(UiFont(1, FontFamily::Medium));
-    ImGui::TextUnformatted(title);
-    ImGui::PopFont();
-    ImGui::Separator();
-}
 
 void LabelAbove(const char* text) {
     ImGui::TextUnformatted(text);
@@ -367,20 +360,20 @@ void DrawEventInspector(Project& project, int index) {
     static Retuning retuning;
     ImGui::PushItemWidth(-labelW);
     DrawWhatAndWhen(project, e);
-    InspectorSection("Shape and level");
+    SectionTitle("Shape and level");
     DrawShapeAndLevel(project, e);
     bool toggled = false;
     if (e.shape != EventShape::Clip && e.shape != EventShape::Bed) {
-        InspectorSection("Pitch");
+        SectionTitle("Pitch");
         toggled = DrawPitch(e, StillRetuning(retuning, index));
     }
     if (e.shape == EventShape::Clip) {
-        InspectorSection("Clip");
+        SectionTitle("Clip");
         DrawClip(e);
     }
     ImGui::PopItemWidth();
     if (e.shape == EventShape::Bed) {
-        InspectorSection("Bed");
+        SectionTitle("Bed");
         DrawBedFiles(e);
     }
     ImGui::Spacing();

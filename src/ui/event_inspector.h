@@ -6,8 +6,6 @@ namespace morvane {
 
 struct Project;
 
-// A section's title over a rule, as the inspector and the project's card show them.
-void InspectorSection(const char* title);
 // A label on its own line over a control the panel's full width: for texts too long to
 // sit beside their control.
 void LabelAbove(const char* text);

@@ -28,6 +28,7 @@
 #include "ui/event_inspector.h"
 #include "ui/panels.h"
 #include "ui/project_settings.h"
+#include "ui/widgets.h"
 
 namespace morvane {
 
@@ -141,7 +142,7 @@ bool NameAndSave(const char* id, char* name, size_t size, const char* button, bo
 }
 
 void DrawRecipes(Project& project, int index) {
-    InspectorSection("Recipes");
+    SectionTitle("Recipes");
     static char name[kNameMaxBytes + 1];
     if (NameAndSave("recipe", name, sizeof name, "Save as recipe", index >= 0)) {
         const std::string wanted = CutText(name, kNameMaxBytes);
@@ -177,7 +178,7 @@ void DrawRecipes(Project& project, int index) {
 }
 
 void DrawChains(Project& project) {
-    InspectorSection("Chains");
+    SectionTitle("Chains");
     static char name[kNameMaxBytes + 1];
     const int selected = SelectedCount(CurrentEdit());
     if (NameAndSave("chain", name, sizeof name, "Save selection as chain", selected > 0)) {
@@ -225,7 +226,7 @@ void EventRow(const Project& project, int i) {
 }
 
 void DrawEventList(const Project& project) {
-    InspectorSection("Events");
+    SectionTitle("Events");
     const auto& events = project.timeline.events;
     if (events.empty()) ImGui::TextDisabled("No events yet.");
     std::vector<std::string> folders;
@@ -315,7 +316,7 @@ void DrawGoTo(const Project& project) {
 }
 
 void DrawSceneList(Project& project) {
-    InspectorSection("Scenes");
+    SectionTitle("Scenes");
     if (project.timeline.scenes.empty()) ImGui::TextDisabled("No scenes yet: select events and use Save Scene (Ctrl+B).");
     for (int s = 0; s < static_cast<int>(project.timeline.scenes.size()); ++s)
         if (!SceneRow(project, s)) break;

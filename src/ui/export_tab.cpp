@@ -16,6 +16,7 @@
 #include "model/preferences.h"
 #include "model/timeline.h"
 #include "ui/panels.h"
+#include "ui/widgets.h"
 
 namespace morvane {
 
@@ -29,18 +30,6 @@ constexpr int kVarDepths[] = {16, 24};
 const char* const kVarDepthNames[] = {"16-bit", "24-bit"};
 const char* const kVarChannelNames[] = {"Mono", "Stereo"};
 const char* const kVarNameStyles[] = {"Take_01_Reverb", "Take_01_reverb"};
-
-void SectionTitle(const char* text) {
-    ImGui::Spacing();
-    ImGui::PushFont(UiFont(1, FontFamily::Medium));
-    ImGui::TextUnformatted(text);
-    ImGui::PopFont();
-    ImGui::Separator();
-}
-
-void Tooltip(const char* text) {
-    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) ImGui::SetTooltip("%s", text);
-}
 
 bool NamedButton(const char* label, const char* name) {
     const bool pressed = ImGui::Button(label);

@@ -14,6 +14,7 @@
 #include "engine/selection.h"
 #include "model/timeline.h"
 #include "ui/panels.h"
+#include "ui/widgets.h"
 
 namespace morvane {
 
@@ -33,10 +34,6 @@ void Report(const EditResult& result) {
 void NameItem(int ordinal, const char* what) {
     const std::string name = "layer:" + std::to_string(ordinal) + ":" + what;
     RegisterLastItem(name.c_str());
-}
-
-void Tooltip(const char* text) {
-    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) ImGui::SetTooltip("%s", text);
 }
 
 // " %d pinned": hovering names the pinned files, a click unpins them all.

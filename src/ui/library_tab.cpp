@@ -23,6 +23,7 @@
 #include "model/preferences.h"
 #include "platform/folders.h"
 #include "ui/panels.h"
+#include "ui/widgets.h"
 
 namespace morvane {
 
@@ -52,14 +53,6 @@ struct BrowserView {
 BrowserView& View() {
     static BrowserView view;
     return view;
-}
-
-void SectionTitle(const char* text) {
-    ImGui::Spacing();
-    ImGui::PushFont(UiFont(1, FontFamily::Medium));
-    ImGui::TextUnformatted(text);
-    ImGui::PopFont();
-    ImGui::Separator();
 }
 
 // The rows are made again only when the query or the libraries behind them change

@@ -16,6 +16,7 @@
 #include "library/channel_map.h"
 #include "model/preferences.h"
 #include "ui/panels.h"
+#include "ui/widgets.h"
 
 namespace morvane {
 
@@ -29,10 +30,6 @@ const char* const kPlacementTips[kPlacementModeCount] = {"Placement: Direct", "P
 const char* const kFormatNames[] = {"Stereo", "5.1", "7.1.4", "Headphones (binaural)"};
 
 std::string Name(const char* kind, const char* id) { return std::string("mixer:") + kind + ":" + id; }
-
-void Tip(const char* text) {
-    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) ImGui::SetTooltip("%s", text);
-}
 
 std::string GroupName(const Project& project, int group) {
     const std::string& name = project.timeline.trackLayout.groups[static_cast<size_t>(group)].name;
@@ -65,7 +62,7 @@ bool ToggleButton(const char* label, bool on, const std::string& name, const cha
     const bool pressed = ImGui::SmallButton(label);
     if (on) ImGui::PopStyleColor();
     RegisterLastItem(name.c_str());
-    Tip(tip);
+    Tooltip(tip);
     return pressed;
 }
 
@@ -112,7 +109,7 @@ void DrawGroupSettings(Project& project, int g) {
             SetGroupPlacement(g, placement);
         }
         RegisterLastItem(("mixer:placement:" + id + ":" + kPlacementNames[mode]).c_str());
-        Tip(kPlacementTips[mode]);
+        Tooltip(kPlacementTips[mode]);
     }
     ImGui::SetNextItemWidth(-1.0f);
     ImGui::BeginDisabled(placement.mode == PlacementMode::Direct);
@@ -146,7 +143,7 @@ void DrawLoudness(Project& project) {
     bool normalise = project.timeline.settings.normalizeLUFS;
     if (ImGui::Checkbox("Normalize groups", &normalise)) SetNormalizeLoudness(normalise);
     RegisterLastItem("mixer:normalize");
-    Tip("Balances each group to its target loudness, so groups sit apart for contrast.");
+    Tooltip("Balances each group to its target loudness, so groups sit apart for contrast.");
     ImGui::BeginDisabled(!normalise);
     for (int g = 0; g < kGroupCount; ++g) {
         Group& group = project.timeline.trackLayout.groups[static_cast<size_t>(g)];
@@ -165,7 +162,7 @@ void DrawLoudness(Project& project) {
     TrackLayout& layout = project.timeline.trackLayout;
     if (ImGui::Checkbox("Limit tracks", &layout.budgetMode)) MarkTrackLayoutChanged();
     RegisterLastItem("mixer:limit-tracks");
-    Tip("Cap each group's track count. Excess layers are muted, Hero events first.");
+    Tooltip("Cap each group's track count. Excess layers are muted, Hero events first.");
 }
 
 bool ReverbKnob(const char* label, float* value, float max, const char* format, const char* name) {
@@ -226,7 +223,7 @@ void DrawRouting(const Preferences& prefs, int deviceChannels) {
     }
     if (ImGui::Button("Reset map##rstmap")) ResetSpeakerChannels();
     RegisterLastItem("mixer:reset-map");
-    Tip("Reset to canonical order.");
+    Tooltip("Reset to canonical order.");
     ImGui::TreePop();
 }
 
@@ -242,7 +239,7 @@ void DrawIdentify(int deviceChannels) {
     if (deviceChannels > 0) ImGui::SameLine();
     if (ImGui::SmallButton("Off##idtoff")) IdentifyChannel(-1);
     RegisterLastItem("mixer:identify-off");
-    Tip("Stop the tone.");
+    Tooltip("Stop the tone.");
 }
 
 void DrawMonitoring() {

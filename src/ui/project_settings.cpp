@@ -20,6 +20,7 @@
 #include "trace/trace_files.h"
 #include "ui/event_inspector.h"
 #include "ui/panels.h"
+#include "ui/widgets.h"
 
 namespace morvane {
 
@@ -156,11 +157,11 @@ void DrawProjectSettings(Project& project) {
 
     const float labelW = LabelWidth(form);
     ImGui::PushItemWidth(-labelW);
-    InspectorSection("Pitch");
+    SectionTitle("Pitch");
     DrawPitchSettings(form, retuning);
-    InspectorSection("Tracks");
+    SectionTitle("Tracks");
     DrawTrackSettings(form);
-    InspectorSection("Time");
+    SectionTitle("Time");
     DrawTimeSettings(form, videoFps);
     ImGui::PopItemWidth();
 

@@ -13,6 +13,7 @@
 #include "model/update_check.h"
 #include "platform/open_external.h"
 #include "ui/panels.h"
+#include "ui/widgets.h"
 
 namespace morvane {
 
@@ -22,14 +23,6 @@ constexpr int kAutosaveSeconds[] = {60, 120, 300, 600, 900, 1800};
 const char* const kAutosaveNames[] = {"1 min", "2 min", "5 min", "10 min", "15 min", "30 min"};
 constexpr int kSampleRates[] = {44100, 48000, 88200, 96000};
 const char* const kSampleRateNames[] = {"44.1 kHz", "48 kHz", "88.2 kHz", "96 kHz"};
-
-void SectionTitle(const char* text) {
-    ImGui::Spacing();
-    ImGui::PushFont(UiFont(1, FontFamily::Medium));
-    ImGui::TextUnformatted(text);
-    ImGui::PopFont();
-    ImGui::Separator();
-}
 
 // The choice nearest to the stored interval: the file may hold any value in 30..3600.
 int NearestAutosaveChoice(float seconds) {

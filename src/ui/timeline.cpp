@@ -25,6 +25,7 @@
 #include "app/timeline_view.h"
 #include "app/trace_session.h"
 #include "app/ui_script.h"
+#include "app/waveform_cache.h"
 #include "edit/selection.h"
 #include "edit/timeline_edit.h"
 #include "model/event_label.h"
@@ -236,6 +237,71 @@ struct PointerState {
     ImVec2 mouse;
 };
 
+// Where a stretch of a sound file plays on the timeline.
+struct PlayedSound {
+    const WaveformOverview* overview;
+    float start, end;    // timeline seconds
+    float sourceOffset;  // file seconds at start
+    float gain;
+    bool loops;
+};
+
+// The sounds an event plays: its built layers, or before a build the files a Clip or a
+// Bed names. Those whose overview is not read yet are left out (they appear once read).
+void CollectPlayedSounds(const Project& project, const Event& e, const std::vector<int>& layers,
+                         std::vector<PlayedSound>& out) {
+    out.clear();
+    for (int index : layers) {
+        const Layer& layer = project.timeline.results[static_cast<size_t>(index)];
+        if (const WaveformOverview* overview = CachedWaveform(layer.filepath)) {
+            const float start = layer.startTime + layer.deconOffset;
+            out.push_back({overview, start, start + layer.duration, layer.sourceOffset,
+                           std::min(layer.layerGain * layer.normGain, 2.0f), false});
+        }
+    }
+    if (!layers.empty()) return;
+    if (e.shape == EventShape::Clip) {
+        if (const WaveformOverview* overview = CachedWaveform(e.pinnedFile)) {
+            const float length = e.clipSourceDuration > 0.0f ? std::min(e.duration, e.clipSourceDuration) : e.duration;
+            out.push_back({overview, e.time, e.time + length, e.clipSourceOffset, e.clipWeight >= 0.0f ? e.clipWeight : 1.0f, false});
+        }
+    } else if (e.shape == EventShape::Bed) {
+        for (size_t f = 0; f < e.pinnedFiles.size(); ++f) {
+            const WaveformOverview* overview = CachedWaveform(e.pinnedFiles[f]);
+            if (!overview) continue;
+            const bool loops = f < e.bedLayerLoop.size() && e.bedLayerLoop[f] != 0;
+            const float weight = f < e.bedLayerWeight.size() && e.bedLayerWeight[f] >= 0.0f ? e.bedLayerWeight[f] : 1.0f;
+            out.push_back({overview, e.time, e.time + e.duration, 0.0f, weight, loops});
+        }
+    }
+}
+
+// The event's sound as a waveform in the lower part of its box (the upper part carries
+// the label), one line every two pixels from the loudest sound there. False when
+// nothing of it is known, and the shape's glyph is drawn instead.
+bool DrawEventWaveform(ImDrawList* draw, const std::vector<PlayedSound>& sounds, const TimelineLayout& l, ImVec2 a,
+                       ImVec2 b, ImU32 ink) {
+    if (sounds.empty()) return false;
+    const float top = a.y + (b.y - a.y) * 0.45f, bottom = b.y - 2.0f;
+    const float middle = (top + bottom) * 0.5f, half = (bottom - top) * 0.5f;
+    for (float x = std::max(a.x + 1.0f, l.lanesX); x < std::min(b.x - 1.0f, l.lanesX + l.lanesW); x += 2.0f) {
+        const float t = l.XToTime(x);
+        float peak = 0.0f;
+        for (const PlayedSound& sound : sounds) {
+            if (t < sound.start || t >= sound.end) continue;
+            float at = sound.sourceOffset + (t - sound.start);
+            if (sound.loops && sound.overview->duration > 0.0f) at = std::fmod(at, sound.overview->duration);
+            peak = std::max(peak, PeakAt(*sound.overview, at) * sound.gain);
+        }
+        // On a decibel scale over the lowest 54 dB, as a DAW's log view: a room tone at
+        // −40 dBFS shows, where a linear scale would draw it as a flat line.
+        const float level = peak > 0.0f ? std::clamp((20.0f * std::log10(peak) + 54.0f) / 54.0f, 0.0f, 1.0f) : 0.0f;
+        const float h = std::max(0.5f, half * level);
+        draw->AddLine(ImVec2(x, middle - h), ImVec2(x, middle + h), ink);
+    }
+    return true;
+}
+
 TimelineLayout LayOutTimeline(const PanelRect& rect, const Project& project, EditorState& editor, TimelineView& view) {
     const float rulerY = rect.y;
     const float sceneY = rulerY + kRulerHeight;
@@ -384,6 +450,17 @@ void DrawEvents(ImDrawList* draw, const TimelineLayout& l, const Project& projec
     // take a third of the vertices.
     const ImDrawListFlags savedFlags = draw->Flags;
     draw->Flags &= ~ImDrawListFlags_AntiAliasedFill;
+    // Each event's built layers, found once for the frame (the lists keep their room).
+    static std::vector<std::vector<int>> layersOf;
+    static std::vector<PlayedSound> sounds;
+    layersOf.resize(events.size());
+    for (std::vector<int>& list : layersOf) list.clear();
+    const auto& results = project.timeline.results;
+    for (size_t k = 0; k < results.size(); ++k) {
+        const int owner = results[k].eventIdx;
+        if (!results[k].muted && owner >= 0 && static_cast<size_t>(owner) < events.size())
+            layersOf[static_cast<size_t>(owner)].push_back(static_cast<int>(k));
+    }
     for (size_t i = 0; i < events.size(); ++i) {
         const Event& e = events[i];
         if (e.time > visibleTo || e.time + e.duration < visibleFrom || HiddenFromLanes(e)) continue;
@@ -399,7 +476,12 @@ void DrawEvents(ImDrawList* draw, const TimelineLayout& l, const Project& projec
         const float width = b.x - a.x;
         const float rounding = width > 12.0f ? 3.0f : 0.0f;
         draw->AddRectFilled(a, b, ShapeColour(e.shape, alpha), rounding);
-        if (width >= 20.0f) DrawShapeGlyph(draw, e, a, b, IM_COL32(20, 22, 26, e.muted ? 120 : 200));
+        if (width >= 20.0f) {
+            const ImU32 ink = IM_COL32(20, 22, 26, e.muted ? 120 : 200);
+            CollectPlayedSounds(project, e, layersOf[i], sounds);
+            if (!DrawEventWaveform(draw, sounds, l, a, b, ink))
+                DrawShapeGlyph(draw, e, a, b, ink);
+        }
         if (IsSelected(edits, static_cast<int>(i))) draw->AddRect(a, b, IM_COL32(255, 255, 255, 255), rounding, 0, 2.0f);
         else if (band && BandTouches(*band, e, view.row[i], l.pps))
             draw->AddRect(a, b, IM_COL32(150, 190, 255, 255), rounding, 0, 1.5f);  // what the band will take
