@@ -179,27 +179,33 @@ float Noisiness(const LibraryEntry& e) {
                    (e.pitchConfidence > 0.5f ? 0.1f : 0.0f));
 }
 
-float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
-    const bool hasTerms = w.terms != nullptr && !w.terms->empty();
-    // 1. Keywords.
-    float B = 50.0f, f = 0.01f, kw = 0.0f;
-    if (hasTerms) {
-        int c = 0, m = 0;
-        for (const KeywordTerm& term : *w.terms) {
-            const int count = TermMatchCount(term.word, e);
-            if (term.kind == TermKind::Required && count <= 0) return 0.0f;
-            if (term.kind == TermKind::Excluded && count > 0) return 0.0f;
-            if (term.kind != TermKind::Excluded && term.word.size() >= 2) {
-                ++c;
-                if (count > 0) m += count;
-            }
+namespace {
+
+// What the keyword terms say of one entry: whether it may be chosen at all (every
+// required term found, no excluded one), the number of plain and required terms of
+// two characters or more, and their summed match counts.
+struct KeywordFit {
+    bool allowed = true;
+    int terms = 0;
+    int matches = 0;
+};
+
+KeywordFit FitKeywords(const std::vector<KeywordTerm>& terms, const LibraryEntry& e) {
+    KeywordFit fit;
+    for (const KeywordTerm& term : terms) {
+        const int count = TermMatchCount(term.word, e);
+        if (term.kind == TermKind::Required && count <= 0) return {false, 0, 0};
+        if (term.kind == TermKind::Excluded && count > 0) return {false, 0, 0};
+        if (term.kind != TermKind::Excluded && term.word.size() >= 2) {
+            ++fit.terms;
+            if (count > 0) fit.matches += count;
         }
-        B = 30.0f;
-        f = 0.1f;
-        if (c >= 1 && m >= 1) kw = std::min(static_cast<float>(m) / (3.0f * c), 1.0f) * 50.0f;
     }
-    const float I = w.intensity;
-    // 2. Wanted band profile.
+    return fit;
+}
+
+// The band profile a layer of intensity I wants, normalised to a sum of 1.
+std::array<float, 5> WantedBands(float I) {
     const float centre = 0.8f * I + 0.1f;
     std::array<float, 5> P{};
     float psum = 0.0f;
@@ -209,8 +215,25 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
         psum += P[k];
     }
     for (float& p : P) p /= psum;
-    // 3. Spectral fit.
-    const std::array<float, 5> s = BandShares(e);
+    return P;
+}
+
+// The score of an entry that its keywords allow, from its band shares `s` and the
+// layer's wanted bands `P`. The build's cached path and BaseScore both come here, so
+// they cannot differ in a single bit.
+float ScoreAllowed(const LibraryEntry& e, const std::array<float, 5>& s, const std::array<float, 5>& P,
+                   const ScoreWishes& w, bool hasTerms, const KeywordFit& fit) {
+    // 1. Keywords.
+    float B = 50.0f, f = 0.01f, kw = 0.0f;
+    if (hasTerms) {
+        B = 30.0f;
+        f = 0.1f;
+        if (fit.terms >= 1 && fit.matches >= 1)
+            kw = std::min(static_cast<float>(fit.matches) / (3.0f * fit.terms), 1.0f) * 50.0f;
+    }
+    const float I = w.intensity;
+    const float centre = 0.8f * I + 0.1f;
+    // 2. Wanted band profile: P. 3. Spectral fit.
     auto sq = [](float x) { return x * x; };
     const float dist2 = 1.4f * sq(s[0] - P[0]) + 0.8f * sq(s[1] - P[1]) + 0.6f * sq(s[2] - P[2]) +
                         sq(s[3] - P[3]) + 1.4f * sq(s[4] - P[4]);
@@ -294,6 +317,15 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
     return result;
 }
 
+}  // namespace
+
+float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
+    const bool hasTerms = w.terms != nullptr && !w.terms->empty();
+    const KeywordFit fit = hasTerms ? FitKeywords(*w.terms, e) : KeywordFit{};
+    if (!fit.allowed) return 0.0f;
+    return ScoreAllowed(e, BandShares(e), WantedBands(w.intensity), w, hasTerms, fit);
+}
+
 namespace {
 
 bool Contains(const std::vector<std::string>& list, const std::string& value) {
@@ -340,6 +372,217 @@ std::vector<ScoredCandidate> ScoreCandidates(const TimelineState& timeline,
     for (const LibraryEntry* e : candidates) {
         if (e == nullptr || IsFileBanned(timeline, *e)) continue;
         float score = BaseScore(*e, wishes);
+        if (best == nullptr || score > bestScore) best = e, bestScore = score;
+        if (!(score > 5.0f)) continue;
+        if (referenceActive) score = ReferenceBonus(*reference, *e, score);
+        out.push_back({e, score});
+    }
+    if (out.empty() && best != nullptr) out.push_back({best, std::max(0.01f, bestScore)});
+    SortDescending(out, static_cast<size_t>(std::max(0, maxCount)));
+    return out;
+}
+
+// ---- what a build keeps between layers -------------------------------------------
+
+namespace {
+
+void AppendFolded(std::string& out, std::string_view text) {
+    for (char c : text) out += Lower(c);
+}
+
+// Adds the entries of `candidates` the index does not hold yet.
+void IndexEntries(WordIndex& index, const std::vector<const LibraryEntry*>& candidates) {
+    for (const LibraryEntry* e : candidates) {
+        if (e == nullptr || index.slotOf.count(e) != 0) continue;
+        const uint32_t slot = static_cast<uint32_t>(index.entries.size());
+        index.slotOf.emplace(e, slot);
+        index.entries.push_back(e);
+        const size_t start = index.text.size();
+        index.nameAt.push_back(start);
+        AppendFolded(index.text, e->name);
+        index.otherAt.push_back(index.text.size());
+        // A space never occurs in a term (the keywords are split at spaces), so no
+        // term is found across two fields, and it bounds a word as a field's end does.
+        AppendFolded(index.text, e->path);
+        index.text += ' ';
+        AppendFolded(index.text, e->description);
+        index.text += ' ';
+        AppendFolded(index.text, e->keywords);
+        const std::string_view all(index.text.data() + start, index.text.size() - start);
+        for (size_t at = 0; at < all.size();) {
+            if (!IsAsciiLetter(all[at])) {
+                ++at;
+                continue;
+            }
+            size_t end = at;
+            while (end < all.size() && IsAsciiLetter(all[end])) ++end;
+            std::vector<uint32_t>& slots = index.words[std::string(all.substr(at, end - at))];
+            if (slots.empty() || slots.back() != slot) slots.push_back(slot);
+            at = end;
+        }
+    }
+}
+
+// TermFoundIn over folded text with a folded term (wildcards already removed).
+bool FoundFolded(std::string_view word, bool openLeft, bool openRight, std::string_view text) {
+    for (size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
+        if (openLeft && openRight) return true;
+        const bool leftOk = openLeft || at == 0 || !IsAsciiLetter(text[at - 1]);
+        const size_t after = at + word.size();
+        const bool rightOk = openRight || after == text.size() || !IsAsciiLetter(text[after]);
+        if (leftOk && rightOk) return true;
+    }
+    return false;
+}
+
+// The slots whose words can hold the folded term: an occurrence of its longest run
+// of letters always lies inside one word of the text. A term of letters alone must
+// be the whole word, its start or its end, as its wildcards say. Null: every slot.
+std::vector<uint8_t> SlotsThatCanHold(const WordIndex& index, std::string_view word, bool openLeft, bool openRight) {
+    size_t bestAt = 0, bestLength = 0;
+    for (size_t at = 0; at < word.size();) {
+        size_t end = at;
+        while (end < word.size() && IsAsciiLetter(word[end])) ++end;
+        if (end - at > bestLength) bestAt = at, bestLength = end - at;
+        at = end == at ? at + 1 : end;
+    }
+    std::vector<uint8_t> may(index.entries.size(), bestLength == 0 ? 1 : 0);
+    if (bestLength == 0) return may;
+    const std::string_view piece = word.substr(bestAt, bestLength);
+    const bool lettersOnly = bestLength == word.size();
+    auto mark = [&](const std::vector<uint32_t>& slots) {
+        for (uint32_t slot : slots) may[slot] = 1;
+    };
+    if (lettersOnly && !openLeft && !openRight) {
+        auto found = index.words.find(std::string(piece));
+        if (found != index.words.end()) mark(found->second);
+        return may;
+    }
+    for (const auto& [text, slots] : index.words) {
+        const std::string_view w(text);
+        bool holds;
+        if (lettersOnly && !openLeft) holds = w.substr(0, piece.size()) == piece;
+        else if (lettersOnly && !openRight) holds = w.size() >= piece.size() && w.substr(w.size() - piece.size()) == piece;
+        else holds = w.find(piece) != std::string_view::npos;
+        if (holds) mark(slots);
+    }
+    return may;
+}
+
+// TermMatchCount of `term` for every slot of the index.
+std::vector<uint8_t> CountMatches(const WordIndex& index, std::string_view term) {
+    std::vector<uint8_t> counts(index.entries.size(), 0);
+    std::string_view rest = term;
+    const bool openLeft = !rest.empty() && rest.front() == '*';
+    if (openLeft) rest.remove_prefix(1);
+    const bool openRight = !rest.empty() && rest.back() == '*';
+    if (openRight) rest.remove_suffix(1);
+    if (term.size() < 2 || rest.size() < 2) return counts;
+    if (rest.find(' ') != std::string_view::npos) {
+        // Not a term the keyword parser makes; the plain search answers it.
+        for (size_t slot = 0; slot < counts.size(); ++slot)
+            counts[slot] = static_cast<uint8_t>(TermMatchCount(term, *index.entries[slot]));
+        return counts;
+    }
+    std::string word;
+    AppendFolded(word, rest);
+    const std::vector<uint8_t> may = SlotsThatCanHold(index, word, openLeft, openRight);
+    const std::string_view text(index.text);
+    for (size_t slot = 0; slot < counts.size(); ++slot) {
+        if (!may[slot]) continue;
+        const size_t end = slot + 1 < counts.size() ? index.nameAt[slot + 1] : text.size();
+        const size_t other = index.otherAt[slot];
+        if (FoundFolded(word, openLeft, openRight, text.substr(index.nameAt[slot], other - index.nameAt[slot])))
+            counts[slot] = 3;
+        else if (FoundFolded(word, openLeft, openRight, text.substr(other, end - other)))
+            counts[slot] = 2;
+    }
+    return counts;
+}
+
+const std::vector<uint8_t>& TermCounts(SelectionCache& cache, const std::string& term) {
+    std::vector<uint8_t>& counts = cache.termCounts[term];
+    // Counted before the index grew: count again over every slot.
+    if (counts.size() != cache.index.entries.size()) counts = CountMatches(cache.index, term);
+    return counts;
+}
+
+CandidatePool& PoolOf(SelectionCache& cache, const TimelineState& timeline,
+                      const std::vector<const LibraryEntry*>& candidates) {
+    for (const std::unique_ptr<CandidatePool>& pool : cache.pools)
+        if (pool->candidates == candidates) return *pool;
+    IndexEntries(cache.index, candidates);
+    auto pool = std::make_unique<CandidatePool>();
+    pool->candidates = candidates;
+    const size_t n = candidates.size();
+    pool->slots.resize(n);
+    pool->banned.resize(n);
+    pool->shares.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        const LibraryEntry* e = candidates[i];
+        pool->banned[i] = e == nullptr || IsFileBanned(timeline, *e);
+        if (e == nullptr) continue;
+        pool->slots[i] = cache.index.slotOf.at(e);
+        pool->shares[i] = BandShares(*e);
+    }
+    cache.pools.push_back(std::move(pool));
+    return *cache.pools.back();
+}
+
+// FitKeywords for every candidate of the pool, from the per-term counts.
+const CandidatePool::TermFits& FitsOf(SelectionCache& cache, CandidatePool& pool,
+                                      const std::vector<KeywordTerm>& terms) {
+    std::string key;
+    for (const KeywordTerm& term : terms) {
+        key += static_cast<char>('0' + static_cast<int>(term.kind));
+        key += term.word;
+        key += '\0';
+    }
+    auto known = pool.fits.find(key);
+    if (known != pool.fits.end()) return known->second;
+    CandidatePool::TermFits fits;
+    const size_t n = pool.candidates.size();
+    fits.allowed.assign(n, 1);
+    fits.matches.assign(n, 0);
+    for (const KeywordTerm& term : terms) {
+        const std::vector<uint8_t>& counts = TermCounts(cache, term.word);
+        const bool counted = term.kind != TermKind::Excluded && term.word.size() >= 2;
+        fits.terms += counted ? 1 : 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (pool.banned[i]) continue;
+            const int count = counts[pool.slots[i]];
+            if ((term.kind == TermKind::Required && count <= 0) || (term.kind == TermKind::Excluded && count > 0))
+                fits.allowed[i] = 0;
+            else if (counted && count > 0)
+                fits.matches[i] += count;
+        }
+    }
+    return pool.fits.emplace(std::move(key), std::move(fits)).first->second;
+}
+
+}  // namespace
+
+std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const TimelineState& timeline,
+                                             const std::vector<const LibraryEntry*>& candidates,
+                                             const ScoreWishes& wishes, int maxCount, const ReferenceSet* reference) {
+    CandidatePool& pool = PoolOf(cache, timeline, candidates);
+    const bool hasTerms = wishes.terms != nullptr && !wishes.terms->empty();
+    const CandidatePool::TermFits* fits = hasTerms ? &FitsOf(cache, pool, *wishes.terms) : nullptr;
+    const std::array<float, 5> wanted = WantedBands(wishes.intensity);
+    std::vector<ScoredCandidate> out;
+    const bool referenceActive = reference != nullptr && reference->active && reference->count >= 1;
+    const LibraryEntry* best = nullptr;
+    float bestScore = 0.0f;
+    for (size_t i = 0; i < pool.candidates.size(); ++i) {
+        if (pool.banned[i]) continue;
+        const LibraryEntry* e = pool.candidates[i];
+        // The same steps as the plain ScoreCandidates, in the same order.
+        float score = 0.0f;
+        if (fits == nullptr) {
+            score = ScoreAllowed(*e, pool.shares[i], wanted, wishes, false, KeywordFit{});
+        } else if (fits->allowed[i]) {
+            score = ScoreAllowed(*e, pool.shares[i], wanted, wishes, true, KeywordFit{true, fits->terms, fits->matches[i]});
+        }
         if (best == nullptr || score > bestScore) best = e, bestScore = score;
         if (!(score > 5.0f)) continue;
         if (referenceActive) score = ReferenceBonus(*reference, *e, score);

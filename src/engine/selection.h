@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "library/entry.h"
@@ -115,6 +117,55 @@ bool IsFileBanned(const TimelineState& timeline, const LibraryEntry& entry);
 // (keeping the best one at max(0.01, score) when nothing else is left), and returns
 // the best maxCount, highest first.
 std::vector<ScoredCandidate> ScoreCandidates(const TimelineState& timeline,
+                                             const std::vector<const LibraryEntry*>& candidates,
+                                             const ScoreWishes& wishes, int maxCount,
+                                             const ReferenceSet* reference = nullptr);
+
+// ---- what a build keeps between layers -------------------------------------------
+
+// The folded words of the entries a build draws from, so that a keyword term is
+// answered without reading every entry's text for every layer: each entry's name and
+// its other searchable text (path, description and keywords, a space apart) lower-
+// cased once into one arena, and every word (a run of ASCII letters) mapped to the
+// entries that hold it. A term is checked in full only in the entries whose words
+// can hold it; the whole-word and wildcard rules still decide.
+struct WordIndex {
+    std::vector<const LibraryEntry*> entries;  // by slot
+    std::unordered_map<const LibraryEntry*, uint32_t> slotOf;
+    std::string text;              // the folded texts of every slot, one after the other
+    std::vector<size_t> nameAt;    // per slot: name at [nameAt, otherAt), the rest up to the next nameAt
+    std::vector<size_t> otherAt;
+    std::unordered_map<std::string, std::vector<uint32_t>> words;  // word -> slots, ascending
+};
+
+// One candidate list as the build hands it over, with what its layers share.
+struct CandidatePool {
+    std::vector<const LibraryEntry*> candidates;
+    std::vector<uint32_t> slots;                  // WordIndex slot of each candidate
+    std::vector<uint8_t> banned;                  // the project bans the candidate
+    std::vector<std::array<float, kFeatureBandCount>> shares;  // BandShares of each candidate
+    // Per set of keyword terms: whether each candidate is allowed, and its summed
+    // match count.
+    struct TermFits {
+        std::vector<uint8_t> allowed;
+        std::vector<int> matches;
+        int terms = 0;
+    };
+    std::unordered_map<std::string, TermFits> fits;
+};
+
+// Everything one build call keeps between its layers. Belongs to that call alone
+// (one thread); it holds pointers into the libraries and the timeline it was used
+// with, which must not change while it lives.
+struct SelectionCache {
+    WordIndex index;
+    std::unordered_map<std::string, std::vector<uint8_t>> termCounts;  // term -> TermMatchCount per slot
+    std::vector<std::unique_ptr<CandidatePool>> pools;
+};
+
+// ScoreCandidates with the work that does not change between layers kept in
+// `cache`: the same list, in the same order, with the same scores.
+std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const TimelineState& timeline,
                                              const std::vector<const LibraryEntry*>& candidates,
                                              const ScoreWishes& wishes, int maxCount,
                                              const ReferenceSet* reference = nullptr);
