@@ -218,11 +218,12 @@ std::array<float, 5> WantedBands(float I) {
     return P;
 }
 
-// The score of an entry that its keywords allow, from its band shares `s` and the
-// layer's wanted bands `P`. The build's cached path and BaseScore both come here, so
+// The score of an entry that its keywords allow, from its traits and the layer's
+// wanted bands `P`. The build's cached path and BaseScore both come here, so
 // they cannot differ in a single bit.
-float ScoreAllowed(const LibraryEntry& e, const std::array<float, 5>& s, const std::array<float, 5>& P,
-                   const ScoreWishes& w, bool hasTerms, const KeywordFit& fit) {
+float ScoreAllowed(const ScoreTraits& e, const std::array<float, 5>& P, const ScoreWishes& w, bool hasTerms,
+                   const KeywordFit& fit) {
+    const std::array<float, kFeatureBandCount>& s = e.shares;
     // 1. Keywords.
     float B = 50.0f, f = 0.01f, kw = 0.0f;
     if (hasTerms) {
@@ -239,7 +240,7 @@ float ScoreAllowed(const LibraryEntry& e, const std::array<float, 5>& s, const s
                         sq(s[3] - P[3]) + 1.4f * sq(s[4] - P[4]);
     const float sigma = std::max(0.0f, 1.0f - 2.5f * std::sqrt(dist2));
     // 4. Intensity fit.
-    const float dI = std::fabs(FeatureOf(e, Feature::Brightness) - centre);
+    const float dI = std::fabs(e.brightness - centre);
     if (dI > 0.4f) return 0.0f;
     const float phi = std::max(0.02f, 1.0f - (hasTerms ? 3.0f : 4.0f) * dI);
     // 5.
@@ -254,8 +255,8 @@ float ScoreAllowed(const LibraryEntry& e, const std::array<float, 5>& s, const s
             float freeShare = 0.0f, clash = 0.0f;
             for (int k = 0; k < 5; ++k) {
                 const float o = O[k] / M;
-                freeShare += (1.0f - Clamp01(o)) * FeatureOf(e, BandFeature(k));
-                if (o > 0.5f) clash += FeatureOf(e, BandFeature(k)) * sq(2.0f * (o - 0.5f)) * kBandWeights[k];
+                freeShare += (1.0f - Clamp01(o)) * e.bands[k];
+                if (o > 0.5f) clash += e.bands[k] * sq(2.0f * (o - 0.5f)) * kBandWeights[k];
             }
             S += 15.0f * sigma * Clamp01(2.0f * freeShare);
             S = std::max(1.0f, S - 10.0f * sigma * Clamp01(clash));
@@ -274,9 +275,9 @@ float ScoreAllowed(const LibraryEntry& e, const std::array<float, 5>& s, const s
     }
     // 8. Transient or sustained character.
     const float q = Clamp01(w.transient);
-    const float a = 2.5f * FeatureOf(e, Feature::Flux);
-    const float t = FeatureOf(e, Feature::Crest) / 18.0f;
-    const float ecc = std::fabs(FeatureOf(e, Feature::TimeCentroid) - 0.5f);
+    const float a = 2.5f * e.flux;
+    const float t = e.crest / 18.0f;
+    const float ecc = std::fabs(e.timeCentroid - 0.5f);
     S += 10.0f * ((1.0f - q) * (0.3f * Clamp01(1.0f - a) + 0.4f * Clamp01(1.0f - t) + 0.3f * (1.0f - 2.0f * ecc)) +
                   q * (0.3f * Clamp01(1.0f - 5.0f * e.attackTime) + 0.4f * Clamp01(t) + 0.3f * Clamp01(a)));
     // 9. Shape.
@@ -288,23 +289,23 @@ float ScoreAllowed(const LibraryEntry& e, const std::array<float, 5>& s, const s
             break;
         case EventShape::Bloom:
         case EventShape::Contour:
-            S += 5.0f * Clamp01(2.0f * FeatureOf(e, Feature::ZeroCrossings)) + 5.0f * Clamp01(1.0f - FeatureOf(e, Feature::Crest) / 20.0f) +
+            S += 5.0f * Clamp01(2.0f * e.zeroCrossings) + 5.0f * Clamp01(1.0f - e.crest / 20.0f) +
                  5.0f * (1.0f - 3.0f * ecc);
             break;
         case EventShape::Fill:
-            S += 5.0f * Clamp01(D / std::max(1.0f, Dn)) + 3.0f * Clamp01(1.0f - FeatureOf(e, Feature::Crest) / 20.0f) +
-                 3.0f * Clamp01(1.0f - 3.0f * FeatureOf(e, Feature::Flux)) + 2.0f * Clamp01(2.0f * FeatureOf(e, Feature::ZeroCrossings)) +
+            S += 5.0f * Clamp01(D / std::max(1.0f, Dn)) + 3.0f * Clamp01(1.0f - e.crest / 20.0f) +
+                 3.0f * Clamp01(1.0f - 3.0f * e.flux) + 2.0f * Clamp01(2.0f * e.zeroCrossings) +
                  2.0f * (1.0f - 3.0f * ecc);
             break;
         case EventShape::Scatter:
-            S += 10.0f * Clamp01(2.0f * FeatureOf(e, Feature::Flux)) + 5.0f * Clamp01(FeatureOf(e, Feature::Crest) / 15.0f);
+            S += 10.0f * Clamp01(2.0f * e.flux) + 5.0f * Clamp01(e.crest / 15.0f);
             break;
         case EventShape::Clip:
         case EventShape::Bed: S += 7.5f; break;
     }
     // 10. Contrast.
     if (w.contrastRef >= 0.0f && w.contrastCount >= 1) {
-        const float d = std::fabs(Noisiness(e) - w.contrastRef);
+        const float d = std::fabs(e.noisiness - w.contrastRef);
         S += 12.0f * Clamp01(2.0f * d);
         if (w.contrastCount >= 2 && d < 0.15f) S *= 0.7f;
     }
@@ -319,11 +320,26 @@ float ScoreAllowed(const LibraryEntry& e, const std::array<float, 5>& s, const s
 
 }  // namespace
 
+ScoreTraits TraitsOf(const LibraryEntry& e) {
+    ScoreTraits t;
+    for (int k = 0; k < kFeatureBandCount; ++k) t.bands[k] = FeatureOf(e, BandFeature(k));
+    t.shares = BandShares(e);
+    t.brightness = FeatureOf(e, Feature::Brightness);
+    t.zeroCrossings = FeatureOf(e, Feature::ZeroCrossings);
+    t.crest = FeatureOf(e, Feature::Crest);
+    t.timeCentroid = FeatureOf(e, Feature::TimeCentroid);
+    t.flux = FeatureOf(e, Feature::Flux);
+    t.duration = e.duration;
+    t.attackTime = e.attackTime;
+    t.noisiness = Noisiness(e);
+    return t;
+}
+
 float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
     const bool hasTerms = w.terms != nullptr && !w.terms->empty();
     const KeywordFit fit = hasTerms ? FitKeywords(*w.terms, e) : KeywordFit{};
     if (!fit.allowed) return 0.0f;
-    return ScoreAllowed(e, BandShares(e), WantedBands(w.intensity), w, hasTerms, fit);
+    return ScoreAllowed(TraitsOf(e), WantedBands(w.intensity), w, hasTerms, fit);
 }
 
 namespace {
@@ -517,13 +533,13 @@ CandidatePool& PoolOf(SelectionCache& cache, const TimelineState& timeline,
     const size_t n = candidates.size();
     pool->slots.resize(n);
     pool->banned.resize(n);
-    pool->shares.resize(n);
+    pool->traits.resize(n);
     for (size_t i = 0; i < n; ++i) {
         const LibraryEntry* e = candidates[i];
         pool->banned[i] = e == nullptr || IsFileBanned(timeline, *e);
         if (e == nullptr) continue;
         pool->slots[i] = cache.index.slotOf.at(e);
-        pool->shares[i] = BandShares(*e);
+        pool->traits[i] = TraitsOf(*e);
     }
     cache.pools.push_back(std::move(pool));
     return *cache.pools.back();
@@ -569,6 +585,7 @@ std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const Timeli
     const bool hasTerms = wishes.terms != nullptr && !wishes.terms->empty();
     const CandidatePool::TermFits* fits = hasTerms ? &FitsOf(cache, pool, *wishes.terms) : nullptr;
     const std::array<float, 5> wanted = WantedBands(wishes.intensity);
+    const float centre = 0.8f * wishes.intensity + 0.1f;
     std::vector<ScoredCandidate> out;
     const bool referenceActive = reference != nullptr && reference->active && reference->count >= 1;
     const LibraryEntry* best = nullptr;
@@ -577,12 +594,13 @@ std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const Timeli
         if (pool.banned[i]) continue;
         const LibraryEntry* e = pool.candidates[i];
         // The same steps as the plain ScoreCandidates, in the same order.
+        // A file too far from the wanted brightness scores 0 whatever else it has;
+        // most of a large library is passed over here without the rest of the sums.
+        const ScoreTraits& traits = pool.traits[i];
+        const bool mayScore = !(std::fabs(traits.brightness - centre) > 0.4f) && (fits == nullptr || fits->allowed[i]);
         float score = 0.0f;
-        if (fits == nullptr) {
-            score = ScoreAllowed(*e, pool.shares[i], wanted, wishes, false, KeywordFit{});
-        } else if (fits->allowed[i]) {
-            score = ScoreAllowed(*e, pool.shares[i], wanted, wishes, true, KeywordFit{true, fits->terms, fits->matches[i]});
-        }
+        if (mayScore && fits == nullptr) score = ScoreAllowed(traits, wanted, wishes, false, KeywordFit{});
+        else if (mayScore) score = ScoreAllowed(traits, wanted, wishes, true, KeywordFit{true, fits->terms, fits->matches[i]});
         if (best == nullptr || score > bestScore) best = e, bestScore = score;
         if (!(score > 5.0f)) continue;
         if (referenceActive) score = ReferenceBonus(*reference, *e, score);

@@ -138,12 +138,24 @@ struct WordIndex {
     std::unordered_map<std::string, std::vector<uint32_t>> words;  // word -> slots, ascending
 };
 
+// What the score reads of an entry, side by side so a large library is scored from
+// memory that is read in order.
+struct ScoreTraits {
+    std::array<float, kFeatureBandCount> bands{};   // the band features, lowest first
+    std::array<float, kFeatureBandCount> shares{};  // BandShares
+    float brightness = 0, zeroCrossings = 0, crest = 0, timeCentroid = 0, flux = 0;
+    float duration = 0, attackTime = 0;
+    float noisiness = 0;  // Noisiness
+};
+ScoreTraits TraitsOf(const LibraryEntry& entry);
+
 // One candidate list as the build hands it over, with what its layers share.
 struct CandidatePool {
     std::vector<const LibraryEntry*> candidates;
     std::vector<uint32_t> slots;                  // WordIndex slot of each candidate
     std::vector<uint8_t> banned;                  // the project bans the candidate
-    std::vector<std::array<float, kFeatureBandCount>> shares;  // BandShares of each candidate
+    std::vector<ScoreTraits> traits;
+
     // Per set of keyword terms: whether each candidate is allowed, and its summed
     // match count.
     struct TermFits {
