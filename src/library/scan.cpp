@@ -431,7 +431,6 @@ std::string ScanIndexErrorText(ScanState& state) {
 namespace {
 
 struct BackfillItem {
-    std::string library;
     std::string path;
     std::string fileId;
     uint64_t hash = 0;
@@ -448,21 +447,25 @@ void RunBackfill(ScanState& state, LibrarySet& set, std::vector<BackfillItem> it
         }
         state.backfillDone.fetch_add(1);
     }
+    // The hashes were taken without the lock; entries take them in one pass, found
+    // by path in a table rather than by searching every entry for every file. An
+    // identity belongs to the file, so a file listed by two libraries (a palette and
+    // its folder's library) gets it in both.
+    std::unordered_map<std::string_view, const BackfillItem*> byPath;
+    for (const BackfillItem& item : items)
+        if (item.ok) byPath.emplace(item.path, &item);
     std::lock_guard<std::mutex> lock(set.mutex);
     std::set<std::string> changed;
-    for (const BackfillItem& item : items) {
-        if (!item.ok) continue;
-        for (Library& library : set.libraries) {
-            if (library.name != item.library) continue;
-            for (LibraryEntry& entry : library.entries) {
-                if (entry.path != item.path || (!entry.fileId.empty() && entry.contentHash != 0)) continue;
-                entry.fileId = item.fileId;
-                entry.contentHash = item.hash;
-                entry.fileSize = item.size;
-                changed.insert(library.name);
-            }
+    for (Library& library : set.libraries)
+        for (LibraryEntry& entry : library.entries) {
+            if (!entry.fileId.empty() && entry.contentHash != 0) continue;
+            auto found = byPath.find(entry.path);
+            if (found == byPath.end()) continue;
+            entry.fileId = found->second->fileId;
+            entry.contentHash = found->second->hash;
+            entry.fileSize = found->second->size;
+            changed.insert(library.name);
         }
-    }
     // Only write when no scan result is on its way: an index written now from the
     // list could otherwise replace a newer one the scan just saved.
     if (!state.running.load() && state.finishedLibraries.empty()) {
@@ -476,15 +479,27 @@ void RunBackfill(ScanState& state, LibrarySet& set, std::vector<BackfillItem> it
     state.backfillRunning.store(false);
 }
 
+// The number of entries of every library: while it stays the same, no entry
+// without an identity can have joined since the last look.
+size_t EntryCount(const LibrarySet& set) {
+    size_t count = set.libraries.size();
+    for (const Library& library : set.libraries) count += library.entries.size();
+    return count;
+}
+
 void StartBackfill(ScanState& state, LibrarySet& set) {
     std::vector<BackfillItem> items;
     {
         std::lock_guard<std::mutex> lock(set.mutex);
+        // Called every frame: the entries are only looked through again when the
+        // libraries changed, so a large library does not hold the lock each frame.
+        const size_t count = EntryCount(set);
+        if (count == state.backfillEntryCount) return;
+        state.backfillEntryCount = count;
         for (const Library& library : set.libraries)
             for (const LibraryEntry& entry : library.entries)
                 if ((entry.fileId.empty() || entry.contentHash == 0) && state.backfillTried.count(entry.path) == 0) {
                     BackfillItem item;
-                    item.library = library.name;
                     item.path = entry.path;
                     items.push_back(std::move(item));
                     // Each path is tried once per run, so a file that cannot be read
@@ -528,6 +543,8 @@ void ApplyFinishedScans(ScanState& state, LibrarySet& set) {
             took = true;
         }
         state.finishedLibraries.clear();
+        // New entries may lack identities even when the count of entries is the same.
+        if (took) state.backfillEntryCount = SIZE_MAX;
         if (took) RebuildInterpretationTable(set.libraries);
     }
     if (!state.running.load()) {
