@@ -188,6 +188,8 @@ std::string EscapeIndexText(std::string_view text) {
 }
 
 std::string UnescapeIndexText(std::string_view text) {
+    // Most fields hold no escape at all: one copy.
+    if (text.find('\\') == std::string_view::npos) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
