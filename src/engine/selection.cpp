@@ -275,22 +275,18 @@ float ScoreAllowed(const ScoreTraits& e, const std::array<float, 5>& P, const Sc
     }
     // 8. Transient or sustained character.
     const float q = Clamp01(w.transient);
-    const float a = 2.5f * e.flux;
-    const float t = e.crest / 18.0f;
-    const float ecc = std::fabs(e.timeCentroid - 0.5f);
-    S += 10.0f * ((1.0f - q) * (0.3f * Clamp01(1.0f - a) + 0.4f * Clamp01(1.0f - t) + 0.3f * (1.0f - 2.0f * ecc)) +
-                  q * (0.3f * Clamp01(1.0f - 5.0f * e.attackTime) + 0.4f * Clamp01(t) + 0.3f * Clamp01(a)));
+    const float ecc = e.eccentricity;
+    S += 10.0f * ((1.0f - q) * e.sustainedFit + q * e.transientFit);
     // 9. Shape.
     switch (w.shape) {
         case EventShape::Spot:
             if (D >= 0.8f * Dn && Dn > 0.0f)
                 S += 10.0f * (1.0f - 2.0f * std::fabs(std::min(2.0f * Dn, D) / (2.0f * Dn) - 0.5f));
-            S += 5.0f * Clamp01(1.0f - 3.0f * e.attackTime);
+            S += e.spotAttack;
             break;
         case EventShape::Bloom:
         case EventShape::Contour:
-            S += 5.0f * Clamp01(2.0f * e.zeroCrossings) + 5.0f * Clamp01(1.0f - e.crest / 20.0f) +
-                 5.0f * (1.0f - 3.0f * ecc);
+            S += e.swellShape;
             break;
         case EventShape::Fill:
             S += 5.0f * Clamp01(D / std::max(1.0f, Dn)) + 3.0f * Clamp01(1.0f - e.crest / 20.0f) +
@@ -298,7 +294,7 @@ float ScoreAllowed(const ScoreTraits& e, const std::array<float, 5>& P, const Sc
                  2.0f * (1.0f - 3.0f * ecc);
             break;
         case EventShape::Scatter:
-            S += 10.0f * Clamp01(2.0f * e.flux) + 5.0f * Clamp01(e.crest / 15.0f);
+            S += e.scatterShape;
             break;
         case EventShape::Clip:
         case EventShape::Bed: S += 7.5f; break;
@@ -332,6 +328,17 @@ ScoreTraits TraitsOf(const LibraryEntry& e) {
     t.duration = e.duration;
     t.attackTime = e.attackTime;
     t.noisiness = Noisiness(e);
+    // The parts of the character and shape terms that depend on the file alone,
+    // each the very sum the score adds, so a layer only combines them.
+    const float a = 2.5f * t.flux;
+    const float crest18 = t.crest / 18.0f;
+    t.eccentricity = std::fabs(t.timeCentroid - 0.5f);
+    t.sustainedFit = 0.3f * Clamp01(1.0f - a) + 0.4f * Clamp01(1.0f - crest18) + 0.3f * (1.0f - 2.0f * t.eccentricity);
+    t.transientFit = 0.3f * Clamp01(1.0f - 5.0f * t.attackTime) + 0.4f * Clamp01(crest18) + 0.3f * Clamp01(a);
+    t.spotAttack = 5.0f * Clamp01(1.0f - 3.0f * t.attackTime);
+    t.swellShape = 5.0f * Clamp01(2.0f * t.zeroCrossings) + 5.0f * Clamp01(1.0f - t.crest / 20.0f) +
+                   5.0f * (1.0f - 3.0f * t.eccentricity);
+    t.scatterShape = 10.0f * Clamp01(2.0f * t.flux) + 5.0f * Clamp01(t.crest / 15.0f);
     return t;
 }
 

@@ -146,6 +146,10 @@ struct ScoreTraits {
     float brightness = 0, zeroCrossings = 0, crest = 0, timeCentroid = 0, flux = 0;
     float duration = 0, attackTime = 0;
     float noisiness = 0;  // Noisiness
+    // Sums of the score that depend on the file alone.
+    float eccentricity = 0;                // |temporal centroid - 0.5|
+    float sustainedFit = 0, transientFit = 0;  // the two sides of the character term
+    float spotAttack = 0, swellShape = 0, scatterShape = 0;
 };
 ScoreTraits TraitsOf(const LibraryEntry& entry);
 
