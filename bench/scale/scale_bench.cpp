@@ -49,7 +49,11 @@ double WallSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-size_t HeapBytes() { return mallinfo2().uordblks; }
+// Bytes in use from the allocator, large blocks (which it maps on their own) included.
+size_t HeapBytes() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
 
 // A short mono WAV of filtered noise: long enough for the analysis (4,800 frames),
 // different bytes per file so every file has its own identity.
