@@ -388,21 +388,8 @@ void SortDescending(std::vector<ScoredCandidate>& list, size_t keep) {
 std::vector<ScoredCandidate> ScoreCandidates(const TimelineState& timeline,
                                              const std::vector<const LibraryEntry*>& candidates,
                                              const ScoreWishes& wishes, int maxCount, const ReferenceSet* reference) {
-    std::vector<ScoredCandidate> out;
-    const bool referenceActive = reference != nullptr && reference->active && reference->count >= 1;
-    const LibraryEntry* best = nullptr;
-    float bestScore = 0.0f;
-    for (const LibraryEntry* e : candidates) {
-        if (e == nullptr || IsFileBanned(timeline, *e)) continue;
-        float score = BaseScore(*e, wishes);
-        if (best == nullptr || score > bestScore) best = e, bestScore = score;
-        if (!(score > 5.0f)) continue;
-        if (referenceActive) score = ReferenceBonus(*reference, *e, score);
-        out.push_back({e, score});
-    }
-    if (out.empty() && best != nullptr) out.push_back({best, std::max(0.01f, bestScore)});
-    SortDescending(out, static_cast<size_t>(std::max(0, maxCount)));
-    return out;
+    SelectionCache cache;
+    return ScoreCandidates(cache, timeline, candidates, wishes, maxCount, reference);
 }
 
 // ---- what a build keeps between layers -------------------------------------------
@@ -534,19 +521,15 @@ CandidatePool& PoolOf(SelectionCache& cache, const TimelineState& timeline,
                       const std::vector<const LibraryEntry*>& candidates) {
     for (const std::unique_ptr<CandidatePool>& pool : cache.pools)
         if (pool->candidates == candidates) return *pool;
-    IndexEntries(cache.index, candidates);
     auto pool = std::make_unique<CandidatePool>();
     pool->candidates = candidates;
     const size_t n = candidates.size();
-    pool->slots.resize(n);
     pool->banned.resize(n);
     pool->traits.resize(n);
     for (size_t i = 0; i < n; ++i) {
         const LibraryEntry* e = candidates[i];
         pool->banned[i] = e == nullptr || IsFileBanned(timeline, *e);
-        if (e == nullptr) continue;
-        pool->slots[i] = cache.index.slotOf.at(e);
-        pool->traits[i] = TraitsOf(*e);
+        if (e != nullptr) pool->traits[i] = TraitsOf(*e);
     }
     cache.pools.push_back(std::move(pool));
     return *cache.pools.back();
@@ -563,8 +546,16 @@ const CandidatePool::TermFits& FitsOf(SelectionCache& cache, CandidatePool& pool
     }
     auto known = pool.fits.find(key);
     if (known != pool.fits.end()) return known->second;
-    CandidatePool::TermFits fits;
     const size_t n = pool.candidates.size();
+    if (pool.slots.size() != n) {
+        // The words are indexed the first time a term is asked of the list: a build
+        // without keywords never reads the entries' text at all.
+        IndexEntries(cache.index, pool.candidates);
+        pool.slots.assign(n, 0);
+        for (size_t i = 0; i < n; ++i)
+            if (pool.candidates[i] != nullptr) pool.slots[i] = cache.index.slotOf.at(pool.candidates[i]);
+    }
+    CandidatePool::TermFits fits;
     fits.allowed.assign(n, 1);
     fits.matches.assign(n, 0);
     for (const KeywordTerm& term : terms) {
@@ -600,7 +591,6 @@ std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const Timeli
     for (size_t i = 0; i < pool.candidates.size(); ++i) {
         if (pool.banned[i]) continue;
         const LibraryEntry* e = pool.candidates[i];
-        // The same steps as the plain ScoreCandidates, in the same order.
         // A file too far from the wanted brightness scores 0 whatever else it has;
         // most of a large library is passed over here without the rest of the sums.
         const ScoreTraits& traits = pool.traits[i];

@@ -156,7 +156,7 @@ ScoreTraits TraitsOf(const LibraryEntry& entry);
 // One candidate list as the build hands it over, with what its layers share.
 struct CandidatePool {
     std::vector<const LibraryEntry*> candidates;
-    std::vector<uint32_t> slots;                  // WordIndex slot of each candidate
+    std::vector<uint32_t> slots;                  // WordIndex slot of each candidate, once a term asks
     std::vector<uint8_t> banned;                  // the project bans the candidate
     std::vector<ScoreTraits> traits;
 
@@ -180,7 +180,7 @@ struct SelectionCache {
 };
 
 // ScoreCandidates with the work that does not change between layers kept in
-// `cache`: the same list, in the same order, with the same scores.
+// `cache` (the plain one uses a cache of its own call).
 std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const TimelineState& timeline,
                                              const std::vector<const LibraryEntry*>& candidates,
                                              const ScoreWishes& wishes, int maxCount,
