@@ -110,14 +110,15 @@ size_t NumberedFields(int version) {
     return 29;
 }
 
-bool ParseRecord(std::string_view line, int version, LibraryEntry* entry) {
+// Fills `e`, a freshly made entry; false (with `e` half-filled) when the record
+// cannot be read.
+bool ParseRecord(std::string_view line, int version, LibraryEntry& e) {
     static_assert(kMaxNumberedFields >= 36, "every numbered field of the newest version fits");
     std::string_view rest;
     const size_t numbered = NumberedFields(version);
     std::string_view fields[kMaxNumberedFields];
     if (SplitFields(line, numbered, fields, &rest) < numbered) return false;
-    LibraryEntry e;
-    const LibraryEntry defaults;
+    static const LibraryEntry defaults;
     e.path = UnescapeIndexText(fields[0]);
     e.name = UnescapeIndexText(fields[1]);
     float* floats[] = {&e.duration, &e.sampleRate};
@@ -166,7 +167,6 @@ bool ParseRecord(std::string_view line, int version, LibraryEntry* entry) {
     if (e.sampleRate < 0.0f) e.sampleRate = 0.0f;
     for (int i = 0; i < kFeatureCount; ++i) finite(e.features[i], defaults.features[i]);
     for (float* value : tail) finite(*value, 0.0f);
-    *entry = std::move(e);
     return true;
 }
 
@@ -326,11 +326,14 @@ void ParseLibraryIndex(std::string_view text, Library& library, bool registerIde
             }
             continue;
         }
-        LibraryEntry entry;
-        if (!ParseRecord(line, version, &entry) || entry.path.empty()) continue;
+        // Read in place: the library's own slot, given back when the record is bad.
+        LibraryEntry& entry = library.entries.emplace_back();
+        if (!ParseRecord(line, version, entry) || entry.path.empty()) {
+            library.entries.pop_back();
+            continue;
+        }
         if (registerIdentities && !entry.fileId.empty())
             RegisterFileId(entry.fileId, entry.path, entry.contentHash, entry.fileSize);
-        library.entries.push_back(std::move(entry));
     }
     library.entries.shrink_to_fit();
     RegroupMultiMono(library);
