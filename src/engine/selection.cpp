@@ -584,7 +584,10 @@ std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const Timeli
     const CandidatePool::TermFits* fits = hasTerms ? &FitsOf(cache, pool, *wishes.terms) : nullptr;
     const std::array<float, 5> wanted = WantedBands(wishes.intensity);
     const float centre = 0.8f * wishes.intensity + 0.1f;
-    std::vector<ScoredCandidate> out;
+    // Most of a large library can pass 5.0: the list is the cache's, so its room is
+    // made once per build rather than once per layer.
+    std::vector<ScoredCandidate>& out = cache.scored;
+    out.clear();
     const bool referenceActive = reference != nullptr && reference->active && reference->count >= 1;
     const LibraryEntry* best = nullptr;
     float bestScore = 0.0f;
@@ -605,7 +608,7 @@ std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const Timeli
     }
     if (out.empty() && best != nullptr) out.push_back({best, std::max(0.01f, bestScore)});
     SortDescending(out, static_cast<size_t>(std::max(0, maxCount)));
-    return out;
+    return out;  // a copy of the few kept
 }
 
 // ---- repeats and the draw --------------------------------------------------------

@@ -177,6 +177,7 @@ struct SelectionCache {
     WordIndex index;
     std::unordered_map<std::string, std::vector<uint8_t>> termCounts;  // term -> TermMatchCount per slot
     std::vector<std::unique_ptr<CandidatePool>> pools;
+    std::vector<ScoredCandidate> scored;  // the working list of a layer's scores
 };
 
 // ScoreCandidates with the work that does not change between layers kept in
