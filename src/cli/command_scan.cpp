@@ -21,6 +21,18 @@ volatile std::sig_atomic_t gInterrupted = 0;
 
 void OnInterrupt(int) { gInterrupted = 1; }
 
+// MORVANE_TEST_KILL_AT_FILE=N kills the process with SIGKILL as the N-th file of the
+// scan is finished, as a crash or a power cut would; tests use it to check that a
+// killed scan keeps its work.
+void KillAtFileWhenTesting(ScanState& state) {
+    const char* text = std::getenv("MORVANE_TEST_KILL_AT_FILE");
+    const long killAt = text != nullptr ? std::strtol(text, nullptr, 10) : 0L;
+    if (killAt > 0)
+        state.onFileDone = [killAt](int done) {
+            if (done == killAt) ::kill(::getpid(), SIGKILL);
+        };
+}
+
 void ShowScanProgress(ScanState& state, ProgressLine& line, double seconds) {
     const int done = state.doneCount.load();
     const int total = state.totalCount.load();
@@ -43,6 +55,7 @@ int RunScan(int argc, char** argv) {
     LibrarySet set;
     ScanState state;
     state.maxScanThreads = threads;
+    KillAtFileWhenTesting(state);
     ProgressLine progress{"Scanning", isatty(STDERR_FILENO) != 0};
     gInterrupted = 0;
     struct sigaction action {};

@@ -118,6 +118,7 @@ struct Context {
     std::vector<Layer> placed;  // layers made by this build
     std::vector<std::pair<int, std::string>> missing;  // (event, path) of pinned files not found
     int noMatch = 0;
+    SelectionCache selection;  // what the draws of this build share
 };
 
 // The summed band profile of hero events overlapping a non-hero event: each hero adds
@@ -468,7 +469,8 @@ void PlaceChosen(Context& ctx, const Event& ev, const Slot& slot, int j, const L
 // One drawn file for a set of wishes; null when nothing is left to choose.
 const LibraryEntry* Draw(Context& ctx, const std::vector<const LibraryEntry*>& candidates, const ScoreWishes& wishes,
                          int maxCount, const std::vector<UsageRecord>& eventUsage, float eventStart) {
-    std::vector<ScoredCandidate> scored = ScoreCandidates(ctx.tl, candidates, wishes, maxCount, ctx.options.reference);
+    std::vector<ScoredCandidate> scored =
+        ScoreCandidates(ctx.selection, ctx.tl, candidates, wishes, maxCount, ctx.options.reference);
     ApplyRepeatFactors(scored, eventUsage, ctx.buildUsage, eventStart);
     if (scored.empty()) return nullptr;
     return scored[static_cast<size_t>(PickWeighted(scored, ctx.rng))].entry;
@@ -806,7 +808,7 @@ BuildResult BuildEvents(Project& project, const std::vector<LibraryRoot>& roots,
                         float rangeEnd, uint32_t salt, const BuildOptions& options) {
     TimelineState& tl = project.timeline;
     Context ctx{project, tl, options, options.useFixedSeed ? MakeBuildRngFromSeed(options.fixedSeed) : MakeBuildRng(salt),
-                {}, {}, roots, {}, {}, {}, {}, {}, 0};
+                {}, {}, roots, {}, {}, {}, {}, {}, 0, {}};
     BuildResult result;
     result.seed = ctx.rng.state;
     CollectLibrary(ctx);
@@ -892,7 +894,7 @@ bool ChooseNextSound(Project& project, const std::vector<LibraryRoot>& roots, in
     const Layer old = tl.results[static_cast<size_t>(layerIndex)];
     const Event& ev = tl.events[static_cast<size_t>(old.eventIdx)];
     Context ctx{project, tl, options, options.useFixedSeed ? MakeBuildRngFromSeed(options.fixedSeed) : MakeBuildRng(0),
-                {}, {}, roots, {}, {}, {}, {}, {}, 0};
+                {}, {}, roots, {}, {}, {}, {}, {}, 0, {}};
     CollectLibrary(ctx);
     const std::vector<const LibraryEntry*> candidates = EventCandidates(ctx, ev);
     if (candidates.empty()) return false;

@@ -179,27 +179,33 @@ float Noisiness(const LibraryEntry& e) {
                    (e.pitchConfidence > 0.5f ? 0.1f : 0.0f));
 }
 
-float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
-    const bool hasTerms = w.terms != nullptr && !w.terms->empty();
-    // 1. Keywords.
-    float B = 50.0f, f = 0.01f, kw = 0.0f;
-    if (hasTerms) {
-        int c = 0, m = 0;
-        for (const KeywordTerm& term : *w.terms) {
-            const int count = TermMatchCount(term.word, e);
-            if (term.kind == TermKind::Required && count <= 0) return 0.0f;
-            if (term.kind == TermKind::Excluded && count > 0) return 0.0f;
-            if (term.kind != TermKind::Excluded && term.word.size() >= 2) {
-                ++c;
-                if (count > 0) m += count;
-            }
+namespace {
+
+// What the keyword terms say of one entry: whether it may be chosen at all (every
+// required term found, no excluded one), the number of plain and required terms of
+// two characters or more, and their summed match counts.
+struct KeywordFit {
+    bool allowed = true;
+    int terms = 0;
+    int matches = 0;
+};
+
+KeywordFit FitKeywords(const std::vector<KeywordTerm>& terms, const LibraryEntry& e) {
+    KeywordFit fit;
+    for (const KeywordTerm& term : terms) {
+        const int count = TermMatchCount(term.word, e);
+        if (term.kind == TermKind::Required && count <= 0) return {false, 0, 0};
+        if (term.kind == TermKind::Excluded && count > 0) return {false, 0, 0};
+        if (term.kind != TermKind::Excluded && term.word.size() >= 2) {
+            ++fit.terms;
+            if (count > 0) fit.matches += count;
         }
-        B = 30.0f;
-        f = 0.1f;
-        if (c >= 1 && m >= 1) kw = std::min(static_cast<float>(m) / (3.0f * c), 1.0f) * 50.0f;
     }
-    const float I = w.intensity;
-    // 2. Wanted band profile.
+    return fit;
+}
+
+// The band profile a layer of intensity I wants, normalised to a sum of 1.
+std::array<float, 5> WantedBands(float I) {
     const float centre = 0.8f * I + 0.1f;
     std::array<float, 5> P{};
     float psum = 0.0f;
@@ -209,14 +215,32 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
         psum += P[k];
     }
     for (float& p : P) p /= psum;
-    // 3. Spectral fit.
-    const std::array<float, 5> s = BandShares(e);
+    return P;
+}
+
+// The score of an entry that its keywords allow, from its traits and the layer's
+// wanted bands `P`. The build's cached path and BaseScore both come here, so
+// they cannot differ in a single bit.
+float ScoreAllowed(const ScoreTraits& e, const std::array<float, 5>& P, const ScoreWishes& w, bool hasTerms,
+                   const KeywordFit& fit) {
+    const std::array<float, kFeatureBandCount>& s = e.shares;
+    // 1. Keywords.
+    float B = 50.0f, f = 0.01f, kw = 0.0f;
+    if (hasTerms) {
+        B = 30.0f;
+        f = 0.1f;
+        if (fit.terms >= 1 && fit.matches >= 1)
+            kw = std::min(static_cast<float>(fit.matches) / (3.0f * fit.terms), 1.0f) * 50.0f;
+    }
+    const float I = w.intensity;
+    const float centre = 0.8f * I + 0.1f;
+    // 2. Wanted band profile: P. 3. Spectral fit.
     auto sq = [](float x) { return x * x; };
     const float dist2 = 1.4f * sq(s[0] - P[0]) + 0.8f * sq(s[1] - P[1]) + 0.6f * sq(s[2] - P[2]) +
                         sq(s[3] - P[3]) + 1.4f * sq(s[4] - P[4]);
     const float sigma = std::max(0.0f, 1.0f - 2.5f * std::sqrt(dist2));
     // 4. Intensity fit.
-    const float dI = std::fabs(FeatureOf(e, Feature::Brightness) - centre);
+    const float dI = std::fabs(e.brightness - centre);
     if (dI > 0.4f) return 0.0f;
     const float phi = std::max(0.02f, 1.0f - (hasTerms ? 3.0f : 4.0f) * dI);
     // 5.
@@ -231,8 +255,8 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
             float freeShare = 0.0f, clash = 0.0f;
             for (int k = 0; k < 5; ++k) {
                 const float o = O[k] / M;
-                freeShare += (1.0f - Clamp01(o)) * FeatureOf(e, BandFeature(k));
-                if (o > 0.5f) clash += FeatureOf(e, BandFeature(k)) * sq(2.0f * (o - 0.5f)) * kBandWeights[k];
+                freeShare += (1.0f - Clamp01(o)) * e.bands[k];
+                if (o > 0.5f) clash += e.bands[k] * sq(2.0f * (o - 0.5f)) * kBandWeights[k];
             }
             S += 15.0f * sigma * Clamp01(2.0f * freeShare);
             S = std::max(1.0f, S - 10.0f * sigma * Clamp01(clash));
@@ -251,37 +275,33 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
     }
     // 8. Transient or sustained character.
     const float q = Clamp01(w.transient);
-    const float a = 2.5f * FeatureOf(e, Feature::Flux);
-    const float t = FeatureOf(e, Feature::Crest) / 18.0f;
-    const float ecc = std::fabs(FeatureOf(e, Feature::TimeCentroid) - 0.5f);
-    S += 10.0f * ((1.0f - q) * (0.3f * Clamp01(1.0f - a) + 0.4f * Clamp01(1.0f - t) + 0.3f * (1.0f - 2.0f * ecc)) +
-                  q * (0.3f * Clamp01(1.0f - 5.0f * e.attackTime) + 0.4f * Clamp01(t) + 0.3f * Clamp01(a)));
+    const float ecc = e.eccentricity;
+    S += 10.0f * ((1.0f - q) * e.sustainedFit + q * e.transientFit);
     // 9. Shape.
     switch (w.shape) {
         case EventShape::Spot:
             if (D >= 0.8f * Dn && Dn > 0.0f)
                 S += 10.0f * (1.0f - 2.0f * std::fabs(std::min(2.0f * Dn, D) / (2.0f * Dn) - 0.5f));
-            S += 5.0f * Clamp01(1.0f - 3.0f * e.attackTime);
+            S += e.spotAttack;
             break;
         case EventShape::Bloom:
         case EventShape::Contour:
-            S += 5.0f * Clamp01(2.0f * FeatureOf(e, Feature::ZeroCrossings)) + 5.0f * Clamp01(1.0f - FeatureOf(e, Feature::Crest) / 20.0f) +
-                 5.0f * (1.0f - 3.0f * ecc);
+            S += e.swellShape;
             break;
         case EventShape::Fill:
-            S += 5.0f * Clamp01(D / std::max(1.0f, Dn)) + 3.0f * Clamp01(1.0f - FeatureOf(e, Feature::Crest) / 20.0f) +
-                 3.0f * Clamp01(1.0f - 3.0f * FeatureOf(e, Feature::Flux)) + 2.0f * Clamp01(2.0f * FeatureOf(e, Feature::ZeroCrossings)) +
+            S += 5.0f * Clamp01(D / std::max(1.0f, Dn)) + 3.0f * Clamp01(1.0f - e.crest / 20.0f) +
+                 3.0f * Clamp01(1.0f - 3.0f * e.flux) + 2.0f * Clamp01(2.0f * e.zeroCrossings) +
                  2.0f * (1.0f - 3.0f * ecc);
             break;
         case EventShape::Scatter:
-            S += 10.0f * Clamp01(2.0f * FeatureOf(e, Feature::Flux)) + 5.0f * Clamp01(FeatureOf(e, Feature::Crest) / 15.0f);
+            S += e.scatterShape;
             break;
         case EventShape::Clip:
         case EventShape::Bed: S += 7.5f; break;
     }
     // 10. Contrast.
     if (w.contrastRef >= 0.0f && w.contrastCount >= 1) {
-        const float d = std::fabs(Noisiness(e) - w.contrastRef);
+        const float d = std::fabs(e.noisiness - w.contrastRef);
         S += 12.0f * Clamp01(2.0f * d);
         if (w.contrastCount >= 2 && d < 0.15f) S *= 0.7f;
     }
@@ -292,6 +312,41 @@ float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
     float result = S * std::min(0.9f * std::max(0.0f, 1.0f - 3.0f * dI) + 0.1f, mu);
     if (kw < 0.01f) result *= 0.15f;
     return result;
+}
+
+}  // namespace
+
+ScoreTraits TraitsOf(const LibraryEntry& e) {
+    ScoreTraits t;
+    for (int k = 0; k < kFeatureBandCount; ++k) t.bands[k] = FeatureOf(e, BandFeature(k));
+    t.shares = BandShares(e);
+    t.brightness = FeatureOf(e, Feature::Brightness);
+    t.zeroCrossings = FeatureOf(e, Feature::ZeroCrossings);
+    t.crest = FeatureOf(e, Feature::Crest);
+    t.timeCentroid = FeatureOf(e, Feature::TimeCentroid);
+    t.flux = FeatureOf(e, Feature::Flux);
+    t.duration = e.duration;
+    t.attackTime = e.attackTime;
+    t.noisiness = Noisiness(e);
+    // The parts of the character and shape terms that depend on the file alone,
+    // each the very sum the score adds, so a layer only combines them.
+    const float a = 2.5f * t.flux;
+    const float crest18 = t.crest / 18.0f;
+    t.eccentricity = std::fabs(t.timeCentroid - 0.5f);
+    t.sustainedFit = 0.3f * Clamp01(1.0f - a) + 0.4f * Clamp01(1.0f - crest18) + 0.3f * (1.0f - 2.0f * t.eccentricity);
+    t.transientFit = 0.3f * Clamp01(1.0f - 5.0f * t.attackTime) + 0.4f * Clamp01(crest18) + 0.3f * Clamp01(a);
+    t.spotAttack = 5.0f * Clamp01(1.0f - 3.0f * t.attackTime);
+    t.swellShape = 5.0f * Clamp01(2.0f * t.zeroCrossings) + 5.0f * Clamp01(1.0f - t.crest / 20.0f) +
+                   5.0f * (1.0f - 3.0f * t.eccentricity);
+    t.scatterShape = 10.0f * Clamp01(2.0f * t.flux) + 5.0f * Clamp01(t.crest / 15.0f);
+    return t;
+}
+
+float BaseScore(const LibraryEntry& e, const ScoreWishes& w) {
+    const bool hasTerms = w.terms != nullptr && !w.terms->empty();
+    const KeywordFit fit = hasTerms ? FitKeywords(*w.terms, e) : KeywordFit{};
+    if (!fit.allowed) return 0.0f;
+    return ScoreAllowed(TraitsOf(e), WantedBands(w.intensity), w, hasTerms, fit);
 }
 
 namespace {
@@ -333,13 +388,219 @@ void SortDescending(std::vector<ScoredCandidate>& list, size_t keep) {
 std::vector<ScoredCandidate> ScoreCandidates(const TimelineState& timeline,
                                              const std::vector<const LibraryEntry*>& candidates,
                                              const ScoreWishes& wishes, int maxCount, const ReferenceSet* reference) {
-    std::vector<ScoredCandidate> out;
+    SelectionCache cache;
+    return ScoreCandidates(cache, timeline, candidates, wishes, maxCount, reference);
+}
+
+// ---- what a build keeps between layers -------------------------------------------
+
+namespace {
+
+void AppendFolded(std::string& out, std::string_view text) {
+    for (char c : text) out += Lower(c);
+}
+
+// Adds the entries of `candidates` the index does not hold yet.
+void IndexEntries(WordIndex& index, const std::vector<const LibraryEntry*>& candidates) {
+    for (const LibraryEntry* e : candidates) {
+        if (e == nullptr || index.slotOf.count(e) != 0) continue;
+        const uint32_t slot = static_cast<uint32_t>(index.entries.size());
+        index.slotOf.emplace(e, slot);
+        index.entries.push_back(e);
+        const size_t start = index.text.size();
+        index.nameAt.push_back(start);
+        AppendFolded(index.text, e->name);
+        index.otherAt.push_back(index.text.size());
+        // A space never occurs in a term (the keywords are split at spaces), so no
+        // term is found across two fields, and it bounds a word as a field's end does.
+        AppendFolded(index.text, e->path);
+        index.text += ' ';
+        AppendFolded(index.text, e->description);
+        index.text += ' ';
+        AppendFolded(index.text, e->keywords);
+        const std::string_view all(index.text.data() + start, index.text.size() - start);
+        for (size_t at = 0; at < all.size();) {
+            if (!IsAsciiLetter(all[at])) {
+                ++at;
+                continue;
+            }
+            size_t end = at;
+            while (end < all.size() && IsAsciiLetter(all[end])) ++end;
+            std::vector<uint32_t>& slots = index.words[std::string(all.substr(at, end - at))];
+            if (slots.empty() || slots.back() != slot) slots.push_back(slot);
+            at = end;
+        }
+    }
+}
+
+// TermFoundIn over folded text with a folded term (wildcards already removed).
+bool FoundFolded(std::string_view word, bool openLeft, bool openRight, std::string_view text) {
+    for (size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
+        if (openLeft && openRight) return true;
+        const bool leftOk = openLeft || at == 0 || !IsAsciiLetter(text[at - 1]);
+        const size_t after = at + word.size();
+        const bool rightOk = openRight || after == text.size() || !IsAsciiLetter(text[after]);
+        if (leftOk && rightOk) return true;
+    }
+    return false;
+}
+
+// The slots whose words can hold the folded term: an occurrence of its longest run
+// of letters always lies inside one word of the text. A term of letters alone must
+// be the whole word, its start or its end, as its wildcards say. Null: every slot.
+std::vector<uint8_t> SlotsThatCanHold(const WordIndex& index, std::string_view word, bool openLeft, bool openRight) {
+    size_t bestAt = 0, bestLength = 0;
+    for (size_t at = 0; at < word.size();) {
+        size_t end = at;
+        while (end < word.size() && IsAsciiLetter(word[end])) ++end;
+        if (end - at > bestLength) bestAt = at, bestLength = end - at;
+        at = end == at ? at + 1 : end;
+    }
+    std::vector<uint8_t> may(index.entries.size(), bestLength == 0 ? 1 : 0);
+    if (bestLength == 0) return may;
+    const std::string_view piece = word.substr(bestAt, bestLength);
+    const bool lettersOnly = bestLength == word.size();
+    auto mark = [&](const std::vector<uint32_t>& slots) {
+        for (uint32_t slot : slots) may[slot] = 1;
+    };
+    if (lettersOnly && !openLeft && !openRight) {
+        auto found = index.words.find(std::string(piece));
+        if (found != index.words.end()) mark(found->second);
+        return may;
+    }
+    for (const auto& [text, slots] : index.words) {
+        const std::string_view w(text);
+        bool holds;
+        if (lettersOnly && !openLeft) holds = w.substr(0, piece.size()) == piece;
+        else if (lettersOnly && !openRight) holds = w.size() >= piece.size() && w.substr(w.size() - piece.size()) == piece;
+        else holds = w.find(piece) != std::string_view::npos;
+        if (holds) mark(slots);
+    }
+    return may;
+}
+
+// TermMatchCount of `term` for every slot of the index.
+std::vector<uint8_t> CountMatches(const WordIndex& index, std::string_view term) {
+    std::vector<uint8_t> counts(index.entries.size(), 0);
+    std::string_view rest = term;
+    const bool openLeft = !rest.empty() && rest.front() == '*';
+    if (openLeft) rest.remove_prefix(1);
+    const bool openRight = !rest.empty() && rest.back() == '*';
+    if (openRight) rest.remove_suffix(1);
+    if (term.size() < 2 || rest.size() < 2) return counts;
+    if (rest.find(' ') != std::string_view::npos) {
+        // Not a term the keyword parser makes; the plain search answers it.
+        for (size_t slot = 0; slot < counts.size(); ++slot)
+            counts[slot] = static_cast<uint8_t>(TermMatchCount(term, *index.entries[slot]));
+        return counts;
+    }
+    std::string word;
+    AppendFolded(word, rest);
+    const std::vector<uint8_t> may = SlotsThatCanHold(index, word, openLeft, openRight);
+    const std::string_view text(index.text);
+    for (size_t slot = 0; slot < counts.size(); ++slot) {
+        if (!may[slot]) continue;
+        const size_t end = slot + 1 < counts.size() ? index.nameAt[slot + 1] : text.size();
+        const size_t other = index.otherAt[slot];
+        if (FoundFolded(word, openLeft, openRight, text.substr(index.nameAt[slot], other - index.nameAt[slot])))
+            counts[slot] = 3;
+        else if (FoundFolded(word, openLeft, openRight, text.substr(other, end - other)))
+            counts[slot] = 2;
+    }
+    return counts;
+}
+
+const std::vector<uint8_t>& TermCounts(SelectionCache& cache, const std::string& term) {
+    std::vector<uint8_t>& counts = cache.termCounts[term];
+    // Counted before the index grew: count again over every slot.
+    if (counts.size() != cache.index.entries.size()) counts = CountMatches(cache.index, term);
+    return counts;
+}
+
+CandidatePool& PoolOf(SelectionCache& cache, const TimelineState& timeline,
+                      const std::vector<const LibraryEntry*>& candidates) {
+    for (const std::unique_ptr<CandidatePool>& pool : cache.pools)
+        if (pool->candidates == candidates) return *pool;
+    auto pool = std::make_unique<CandidatePool>();
+    pool->candidates = candidates;
+    const size_t n = candidates.size();
+    pool->banned.resize(n);
+    pool->traits.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        const LibraryEntry* e = candidates[i];
+        pool->banned[i] = e == nullptr || IsFileBanned(timeline, *e);
+        if (e != nullptr) pool->traits[i] = TraitsOf(*e);
+    }
+    cache.pools.push_back(std::move(pool));
+    return *cache.pools.back();
+}
+
+// FitKeywords for every candidate of the pool, from the per-term counts.
+const CandidatePool::TermFits& FitsOf(SelectionCache& cache, CandidatePool& pool,
+                                      const std::vector<KeywordTerm>& terms) {
+    std::string key;
+    for (const KeywordTerm& term : terms) {
+        key += static_cast<char>('0' + static_cast<int>(term.kind));
+        key += term.word;
+        key += '\0';
+    }
+    auto known = pool.fits.find(key);
+    if (known != pool.fits.end()) return known->second;
+    const size_t n = pool.candidates.size();
+    if (pool.slots.size() != n) {
+        // The words are indexed the first time a term is asked of the list: a build
+        // without keywords never reads the entries' text at all.
+        IndexEntries(cache.index, pool.candidates);
+        pool.slots.assign(n, 0);
+        for (size_t i = 0; i < n; ++i)
+            if (pool.candidates[i] != nullptr) pool.slots[i] = cache.index.slotOf.at(pool.candidates[i]);
+    }
+    CandidatePool::TermFits fits;
+    fits.allowed.assign(n, 1);
+    fits.matches.assign(n, 0);
+    for (const KeywordTerm& term : terms) {
+        const std::vector<uint8_t>& counts = TermCounts(cache, term.word);
+        const bool counted = term.kind != TermKind::Excluded && term.word.size() >= 2;
+        fits.terms += counted ? 1 : 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (pool.banned[i]) continue;
+            const int count = counts[pool.slots[i]];
+            if ((term.kind == TermKind::Required && count <= 0) || (term.kind == TermKind::Excluded && count > 0))
+                fits.allowed[i] = 0;
+            else if (counted && count > 0)
+                fits.matches[i] += count;
+        }
+    }
+    return pool.fits.emplace(std::move(key), std::move(fits)).first->second;
+}
+
+}  // namespace
+
+std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const TimelineState& timeline,
+                                             const std::vector<const LibraryEntry*>& candidates,
+                                             const ScoreWishes& wishes, int maxCount, const ReferenceSet* reference) {
+    CandidatePool& pool = PoolOf(cache, timeline, candidates);
+    const bool hasTerms = wishes.terms != nullptr && !wishes.terms->empty();
+    const CandidatePool::TermFits* fits = hasTerms ? &FitsOf(cache, pool, *wishes.terms) : nullptr;
+    const std::array<float, 5> wanted = WantedBands(wishes.intensity);
+    const float centre = 0.8f * wishes.intensity + 0.1f;
+    // Most of a large library can pass 5.0: the list is the cache's, so its room is
+    // made once per build rather than once per layer.
+    std::vector<ScoredCandidate>& out = cache.scored;
+    out.clear();
     const bool referenceActive = reference != nullptr && reference->active && reference->count >= 1;
     const LibraryEntry* best = nullptr;
     float bestScore = 0.0f;
-    for (const LibraryEntry* e : candidates) {
-        if (e == nullptr || IsFileBanned(timeline, *e)) continue;
-        float score = BaseScore(*e, wishes);
+    for (size_t i = 0; i < pool.candidates.size(); ++i) {
+        if (pool.banned[i]) continue;
+        const LibraryEntry* e = pool.candidates[i];
+        // A file too far from the wanted brightness scores 0 whatever else it has;
+        // most of a large library is passed over here without the rest of the sums.
+        const ScoreTraits& traits = pool.traits[i];
+        const bool mayScore = !(std::fabs(traits.brightness - centre) > 0.4f) && (fits == nullptr || fits->allowed[i]);
+        float score = 0.0f;
+        if (mayScore && fits == nullptr) score = ScoreAllowed(traits, wanted, wishes, false, KeywordFit{});
+        else if (mayScore) score = ScoreAllowed(traits, wanted, wishes, true, KeywordFit{true, fits->terms, fits->matches[i]});
         if (best == nullptr || score > bestScore) best = e, bestScore = score;
         if (!(score > 5.0f)) continue;
         if (referenceActive) score = ReferenceBonus(*reference, *e, score);
@@ -347,7 +608,7 @@ std::vector<ScoredCandidate> ScoreCandidates(const TimelineState& timeline,
     }
     if (out.empty() && best != nullptr) out.push_back({best, std::max(0.01f, bestScore)});
     SortDescending(out, static_cast<size_t>(std::max(0, maxCount)));
-    return out;
+    return out;  // a copy of the few kept
 }
 
 // ---- repeats and the draw --------------------------------------------------------

@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "library/entry.h"
@@ -115,6 +117,72 @@ bool IsFileBanned(const TimelineState& timeline, const LibraryEntry& entry);
 // (keeping the best one at max(0.01, score) when nothing else is left), and returns
 // the best maxCount, highest first.
 std::vector<ScoredCandidate> ScoreCandidates(const TimelineState& timeline,
+                                             const std::vector<const LibraryEntry*>& candidates,
+                                             const ScoreWishes& wishes, int maxCount,
+                                             const ReferenceSet* reference = nullptr);
+
+// ---- what a build keeps between layers -------------------------------------------
+
+// The folded words of the entries a build draws from, so that a keyword term is
+// answered without reading every entry's text for every layer: each entry's name and
+// its other searchable text (path, description and keywords, a space apart) lower-
+// cased once into one arena, and every word (a run of ASCII letters) mapped to the
+// entries that hold it. A term is checked in full only in the entries whose words
+// can hold it; the whole-word and wildcard rules still decide.
+struct WordIndex {
+    std::vector<const LibraryEntry*> entries;  // by slot
+    std::unordered_map<const LibraryEntry*, uint32_t> slotOf;
+    std::string text;              // the folded texts of every slot, one after the other
+    std::vector<size_t> nameAt;    // per slot: name at [nameAt, otherAt), the rest up to the next nameAt
+    std::vector<size_t> otherAt;
+    std::unordered_map<std::string, std::vector<uint32_t>> words;  // word -> slots, ascending
+};
+
+// What the score reads of an entry, side by side so a large library is scored from
+// memory that is read in order.
+struct ScoreTraits {
+    std::array<float, kFeatureBandCount> bands{};   // the band features, lowest first
+    std::array<float, kFeatureBandCount> shares{};  // BandShares
+    float brightness = 0, zeroCrossings = 0, crest = 0, timeCentroid = 0, flux = 0;
+    float duration = 0, attackTime = 0;
+    float noisiness = 0;  // Noisiness
+    // Sums of the score that depend on the file alone.
+    float eccentricity = 0;                // |temporal centroid - 0.5|
+    float sustainedFit = 0, transientFit = 0;  // the two sides of the character term
+    float spotAttack = 0, swellShape = 0, scatterShape = 0;
+};
+ScoreTraits TraitsOf(const LibraryEntry& entry);
+
+// One candidate list as the build hands it over, with what its layers share.
+struct CandidatePool {
+    std::vector<const LibraryEntry*> candidates;
+    std::vector<uint32_t> slots;                  // WordIndex slot of each candidate, once a term asks
+    std::vector<uint8_t> banned;                  // the project bans the candidate
+    std::vector<ScoreTraits> traits;
+
+    // Per set of keyword terms: whether each candidate is allowed, and its summed
+    // match count.
+    struct TermFits {
+        std::vector<uint8_t> allowed;
+        std::vector<int> matches;
+        int terms = 0;
+    };
+    std::unordered_map<std::string, TermFits> fits;
+};
+
+// Everything one build call keeps between its layers. Belongs to that call alone
+// (one thread); it holds pointers into the libraries and the timeline it was used
+// with, which must not change while it lives.
+struct SelectionCache {
+    WordIndex index;
+    std::unordered_map<std::string, std::vector<uint8_t>> termCounts;  // term -> TermMatchCount per slot
+    std::vector<std::unique_ptr<CandidatePool>> pools;
+    std::vector<ScoredCandidate> scored;  // the working list of a layer's scores
+};
+
+// ScoreCandidates with the work that does not change between layers kept in
+// `cache` (the plain one uses a cache of its own call).
+std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const TimelineState& timeline,
                                              const std::vector<const LibraryEntry*>& candidates,
                                              const ScoreWishes& wishes, int maxCount,
                                              const ReferenceSet* reference = nullptr);

@@ -97,12 +97,9 @@ std::string AssignFileId(const std::string& path, uint64_t hash, uint64_t size) 
     FileIdRegistry& registry = TheFileIdRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
     auto known = registry.byContent.find({hash, size});
-    if (known != registry.byContent.end()) {
-        auto identity = registry.byId.find(known->second);
-        if (identity != registry.byId.end() && !identity->second.fileId.empty()) {
-            MovePath(identity->second, path);
-            return identity->second.fileId;
-        }
+    if (known != registry.byContent.end() && !known->second->fileId.empty()) {
+        MovePath(*known->second, path);
+        return known->second->fileId;
     }
     std::string id;
     do id = NewFileId();
@@ -112,7 +109,7 @@ std::string AssignFileId(const std::string& path, uint64_t hash, uint64_t size) 
     identity.path = path;
     identity.contentHash = hash;
     identity.fileSize = size;
-    registry.byContent[{hash, size}] = id;
+    registry.byContent[{hash, size}] = &identity;
     return id;
 }
 
@@ -130,7 +127,7 @@ void RegisterFileId(const std::string& fileId, const std::string& path, uint64_t
     if (hash != 0) {
         identity.contentHash = hash;
         identity.fileSize = size;
-        registry.byContent.emplace(std::make_pair(hash, size), fileId);
+        registry.byContent.emplace(std::make_pair(hash, size), &identity);
     }
 }
 

@@ -3,7 +3,6 @@
 // bytes, not its path, so moved and renamed files are found again.
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -31,11 +30,20 @@ struct FileIdentity {
     bool found = false;                   // result of that resolution
 };
 
-// The process-wide identity table. Every operation holds `mutex` throughout.
+struct ContentKeyHash {
+    size_t operator()(const std::pair<uint64_t, uint64_t>& key) const {
+        return static_cast<size_t>(key.first ^ (key.second * 0x9e3779b97f4a7c15ull));
+    }
+};
+
+// The process-wide identity table. Every operation holds `mutex` throughout. Both
+// tables are hashed, so every look-up costs the same in a library of any size.
 struct FileIdRegistry {
     std::mutex mutex;
     std::unordered_map<std::string, FileIdentity> byId;
-    std::map<std::pair<uint64_t, uint64_t>, std::string> byContent;  // (hash, size) -> fileId
+    // (hash, size) -> its identity in byId (whose entries are never removed, so the
+    // pointers stay valid).
+    std::unordered_map<std::pair<uint64_t, uint64_t>, FileIdentity*, ContentKeyHash> byContent;
     uint64_t generation = 1;  // raised by every "Relink all"
 };
 

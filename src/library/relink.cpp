@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 #include <system_error>
+#include <unordered_map>
+#include <utility>
 
 #include "library/features.h"
 #include "library/file_id.h"
@@ -58,28 +60,43 @@ std::string ResolveFileId(const std::string& fileId) {
     return ResolveLocked(registry, it->second);
 }
 
+void ApplyRelinks(LibrarySet& set, const std::vector<std::pair<std::string, std::string>>& moves,
+                  const RelinkObserver& observer) {
+    std::unordered_map<std::string_view, std::string_view> newPathOf;
+    for (const auto& [from, to] : moves)
+        if (from != to) newPathOf.emplace(from, to);
+    if (newPathOf.empty()) return;
+    {
+        // One pass over the entries, whatever the number of moves; each changed
+        // library is regrouped and saved once.
+        std::lock_guard<std::mutex> lock(set.mutex);
+        for (Library& library : set.libraries) {
+            bool changed = false;
+            for (LibraryEntry& entry : library.entries) {
+                auto move = newPathOf.find(entry.path);
+                if (move == newPathOf.end()) continue;
+                entry.path = std::string(move->second);
+                entry.name = fs::path(entry.path).stem().string();
+                if (!entry.fileId.empty()) RegisterFileId(entry.fileId, entry.path, entry.contentHash, entry.fileSize);
+                changed = true;
+            }
+            if (!changed) continue;
+            RegroupMultiMono(library);
+            MakeLibrarySummary(library);
+            const std::string indexPath = LibraryIndexPath(set, library.name);
+            if (!indexPath.empty() && !SaveLibraryIndex(library, indexPath))
+                std::printf("[Relink] Could not write %s\n", indexPath.c_str());
+        }
+        RebuildInterpretationTable(set.libraries);
+    }
+    if (observer)
+        for (const auto& [from, to] : moves)
+            if (from != to) observer(from, to);
+}
+
 void ApplyRelink(LibrarySet& set, const std::string& oldPath, const std::string& newPath,
                  const RelinkObserver& observer) {
-    if (oldPath == newPath) return;
-    std::lock_guard<std::mutex> lock(set.mutex);
-    for (Library& library : set.libraries) {
-        bool changed = false;
-        for (LibraryEntry& entry : library.entries) {
-            if (entry.path != oldPath) continue;
-            entry.path = newPath;
-            entry.name = fs::path(newPath).stem().string();
-            if (!entry.fileId.empty()) RegisterFileId(entry.fileId, newPath, entry.contentHash, entry.fileSize);
-            changed = true;
-        }
-        if (!changed) continue;
-        RegroupMultiMono(library);
-        MakeLibrarySummary(library);
-        const std::string indexPath = LibraryIndexPath(set, library.name);
-        if (!indexPath.empty() && !SaveLibraryIndex(library, indexPath))
-            std::printf("[Relink] Could not write %s\n", indexPath.c_str());
-    }
-    RebuildInterpretationTable(set.libraries);
-    if (observer) observer(oldPath, newPath);
+    ApplyRelinks(set, {{oldPath, newPath}}, observer);
 }
 
 int RelinkAll(LibrarySet& set, const RelinkObserver& observer) {
@@ -112,10 +129,12 @@ int RelinkAll(LibrarySet& set, const RelinkObserver& observer) {
     for (const auto& [id, before] : registryMoves)
         if (!before.empty()) moves.emplace(before, std::make_pair(id, resolved[id]));
     std::set<std::string> relinked;
+    std::vector<std::pair<std::string, std::string>> paths;
     for (const auto& [from, target] : moves) {
-        ApplyRelink(set, from, target.second, observer);
+        paths.emplace_back(from, target.second);
         relinked.insert(target.first);
     }
+    ApplyRelinks(set, paths, observer);
     return static_cast<int>(relinked.size());
 }
 
@@ -158,7 +177,7 @@ int LocateFolder(LibrarySet& set, const std::string& folder, const RelinkObserve
     }
     if (missingBySize.empty()) return 0;
     std::set<std::string> relinked;
-    int count = 0;
+    std::vector<std::pair<std::string, std::string>> paths;
     std::error_code error;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
     for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
@@ -176,11 +195,11 @@ int LocateFolder(LibrarySet& set, const std::string& folder, const RelinkObserve
             if (identity.contentHash != hash || relinked.count(identity.fileId) != 0) continue;
             relinked.insert(identity.fileId);
             RegisterFileId(identity.fileId, path, identity.contentHash, identity.fileSize);
-            ApplyRelink(set, identity.path, path, observer);
-            ++count;
+            paths.emplace_back(identity.path, path);
         }
     }
-    return count;
+    ApplyRelinks(set, paths, observer);
+    return static_cast<int>(paths.size());
 }
 
 std::vector<MissingSource> MissingSources(LibrarySet& set) {
@@ -191,13 +210,18 @@ std::vector<MissingSource> MissingSources(LibrarySet& set) {
         for (auto& [id, identity] : registry.byId)
             if (ResolveLocked(registry, identity).empty()) missing.push_back({id, identity.path, 0});
     }
-    std::lock_guard<std::mutex> lock(set.mutex);
+    std::unordered_map<std::string, int> palettesOf;  // fileId -> saved palettes holding it
+    {
+        std::lock_guard<std::mutex> lock(set.mutex);
+        for (const Library& library : set.libraries) {
+            if (!library.savedPalette) continue;
+            std::set<std::string_view> held;
+            for (const LibraryEntry& e : library.entries)
+                if (!e.fileId.empty() && held.insert(e.fileId).second) ++palettesOf[e.fileId];
+        }
+    }
     for (MissingSource& source : missing)
-        for (const Library& library : set.libraries)
-            if (library.savedPalette &&
-                std::any_of(library.entries.begin(), library.entries.end(),
-                            [&](const LibraryEntry& e) { return e.fileId == source.fileId; }))
-                ++source.palettes;
+        if (auto found = palettesOf.find(source.fileId); found != palettesOf.end()) source.palettes = found->second;
     std::sort(missing.begin(), missing.end(),
               [](const MissingSource& a, const MissingSource& b) { return a.lastKnownPath < b.lastKnownPath; });
     return missing;

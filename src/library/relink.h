@@ -4,6 +4,7 @@
 // the user points at.
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "library/libraries.h"
@@ -43,6 +44,10 @@ int LocateFolder(LibrarySet& set, const std::string& folder, const RelinkObserve
 // regroups, remakes the summaries and saves the changed indexes.
 void ApplyRelink(LibrarySet& set, const std::string& oldPath, const std::string& newPath,
                  const RelinkObserver& observer = nullptr);
+
+// ApplyRelink for many (old path, new path) pairs in one pass over the libraries.
+void ApplyRelinks(LibrarySet& set, const std::vector<std::pair<std::string, std::string>>& moves,
+                  const RelinkObserver& observer = nullptr);
 
 // Identities that do not resolve, with their last-known paths ("Last-known location").
 struct MissingSource {

@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kCheckpointEvery = 500;
-
 enum SlotStatus : int { kPending = 0, kGood = 1, kFailed = 2 };
 
 int64_t NowSeconds() {
@@ -37,8 +35,8 @@ void SetError(ScanState& state, const std::string& text) {
 }
 
 // The entries of a scan in sorted path order: finished files, and for files not
-// reached yet the entry the old index had, so stopping a rescan early (or a crash
-// between checkpoints) never costs the library files it already knew.
+// reached yet the entry the old index had, so stopping a rescan early never costs
+// the library files it already knew.
 std::vector<LibraryEntry> CollectEntries(const std::vector<std::string>& files, const std::vector<LibraryEntry>& slots,
                                          const std::atomic<int>* status,
                                          const std::unordered_map<std::string, LibraryEntry>& previous) {
@@ -76,6 +74,31 @@ std::string FinishedText(const ScanState& state, int total, size_t indexed) {
     if (!state.failures.empty()) text += " (" + fs::path(state.failures.front().path).filename().string() + ": " +
                                          state.failures.front().reason + ")";
     return text + ".";
+}
+
+// The folder as a full path, whatever form the user typed ("Sounds", "./Sounds/"),
+// so the index is usable from any working folder.
+std::string AbsoluteFolder(const std::string& folder) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(folder, error);
+    if (error || folder.empty()) return folder;
+    std::string text = absolute.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+// A journal is folded into its index when the index loads, so a first scan writes
+// an index without entries before its journal: a scan killed before its end still
+// leaves a library that loads.
+bool StartIndex(const Library& library, const std::string& indexPath) {
+    std::error_code error;
+    if (fs::exists(indexPath, error)) return true;
+    Library empty;
+    empty.folder = library.folder;
+    empty.scanned = NowSeconds();
+    empty.channelInterpretation = library.channelInterpretation;
+    empty.disableGrouping = library.disableGrouping;
+    return SaveLibraryIndex(empty, indexPath);
 }
 
 bool EnsureIndexFolder(const std::string& indexPath, std::string* why = nullptr) {
@@ -154,7 +177,9 @@ void GroupMultiMono(Library& library) {
     }
 }
 
-void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
+void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& given) {
+    ScanRequest request = given;
+    request.folder = AbsoluteFolder(given.folder);
     Library library;
     library.folder = request.folder;
     library.name = LibraryNameOfFolder(request.folder);
@@ -214,8 +239,7 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
     bool reuse = false;
     if (!indexPath.empty()) {
         Library old;
-        std::error_code error;
-        if (fs::exists(indexPath, error) && LoadLibraryIndex(indexPath, old)) {
+        if (LoadLibraryIndex(indexPath, old)) {
             library.channelInterpretation = old.channelInterpretation;
             library.disableGrouping = old.disableGrouping;
             library.previousNames = old.previousNames;
@@ -233,8 +257,22 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
     std::unique_ptr<std::atomic<int>[]> status(new std::atomic<int>[files.size()]);
     for (size_t i = 0; i < files.size(); ++i) status[i].store(kPending);
     std::atomic<size_t> next{0};
-    std::atomic<int> sinceCheckpoint{0};
+    // Every analysed file goes into the journal as it finishes, so a scan that is
+    // stopped or killed keeps its work; the index itself is written once, at the end.
     std::mutex checkpointMutex;
+    IndexJournal journal;
+    bool journalFailed = false;
+    auto keep = [&](const LibraryEntry& entry) {
+        if (indexPath.empty()) return;
+        std::lock_guard<std::mutex> lock(checkpointMutex);
+        if (journalFailed) return;
+        if (journal.fd < 0 && !(EnsureIndexFolder(indexPath) && StartIndex(library, indexPath) &&
+                                OpenIndexJournal(indexPath, library.folder, &journal)))
+            journalFailed = true;
+        else if (!AppendIndexJournal(journal, entry))
+            journalFailed = true;
+        if (journalFailed) std::printf("[Scan] Could not write the journal of %s\n", indexPath.c_str());
+    };
 
     auto work = [&] {
         AnalysisContextPtr context = MakeAnalysisContext();
@@ -259,6 +297,7 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
             if (!good) {
                 LibraryEntry entry;
                 if (context && AnalyzeFile(path, entry, context.get())) {
+                    keep(entry);
                     slots[i] = std::move(entry);
                     state.analysedCount.fetch_add(1);
                     good = true;
@@ -272,20 +311,6 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
             status[i].store(good ? kGood : kFailed, std::memory_order_release);
             const int done = state.doneCount.fetch_add(1) + 1;
             state.progress.store(static_cast<float>(done) / static_cast<float>(total));
-            if (!indexPath.empty() && sinceCheckpoint.fetch_add(1) + 1 >= kCheckpointEvery &&
-                sinceCheckpoint.exchange(0) >= kCheckpointEvery) {
-                std::lock_guard<std::mutex> lock(checkpointMutex);
-                Library checkpoint;
-                checkpoint.folder = library.folder;
-                checkpoint.name = library.name;
-                checkpoint.scanned = NowSeconds();
-                checkpoint.channelInterpretation = library.channelInterpretation;
-                checkpoint.disableGrouping = library.disableGrouping;
-                checkpoint.previousNames = library.previousNames;
-                checkpoint.entries = CollectEntries(files, slots, status.get(), previous);
-                if (EnsureIndexFolder(indexPath) && !SaveLibraryIndex(checkpoint, indexPath))
-                    std::printf("[Scan] Could not write checkpoint %s\n", indexPath.c_str());
-            }
             if (state.onFileDone) state.onFileDone(done);
         }
     };
@@ -297,11 +322,8 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
         for (std::thread& thread : pool) thread.join();
     }
 
-    {
-        // The checkpoint writer may still hold the index; the final write comes after.
-        std::lock_guard<std::mutex> lock(checkpointMutex);
-        library.entries = CollectEntries(files, slots, status.get(), previous);
-    }
+    library.entries = CollectEntries(files, slots, status.get(), previous);
+    CloseIndexJournal(journal);
     state.doneCount.store(total);
     state.progress.store(1.0f);
     library.scanned = NowSeconds();
@@ -315,6 +337,9 @@ void RunScan(ScanState& state, LibrarySet& set, const ScanRequest& request) {
             std::printf("[Scan] Could not write %s\n", indexPath.c_str());
             std::lock_guard<std::mutex> lock(state.mutex);
             state.indexError = "could not write the library index " + indexPath + ": " + why;
+        } else if (!indexPath.empty()) {
+            // The index holds everything the journal did.
+            RemoveIndexJournal(indexPath);
         }
         std::lock_guard<std::mutex> lock(set.mutex);
         state.finishedLibraries.push_back(std::move(library));
@@ -406,7 +431,6 @@ std::string ScanIndexErrorText(ScanState& state) {
 namespace {
 
 struct BackfillItem {
-    std::string library;
     std::string path;
     std::string fileId;
     uint64_t hash = 0;
@@ -423,21 +447,25 @@ void RunBackfill(ScanState& state, LibrarySet& set, std::vector<BackfillItem> it
         }
         state.backfillDone.fetch_add(1);
     }
+    // The hashes were taken without the lock; entries take them in one pass, found
+    // by path in a table rather than by searching every entry for every file. An
+    // identity belongs to the file, so a file listed by two libraries (a palette and
+    // its folder's library) gets it in both.
+    std::unordered_map<std::string_view, const BackfillItem*> byPath;
+    for (const BackfillItem& item : items)
+        if (item.ok) byPath.emplace(item.path, &item);
     std::lock_guard<std::mutex> lock(set.mutex);
     std::set<std::string> changed;
-    for (const BackfillItem& item : items) {
-        if (!item.ok) continue;
-        for (Library& library : set.libraries) {
-            if (library.name != item.library) continue;
-            for (LibraryEntry& entry : library.entries) {
-                if (entry.path != item.path || (!entry.fileId.empty() && entry.contentHash != 0)) continue;
-                entry.fileId = item.fileId;
-                entry.contentHash = item.hash;
-                entry.fileSize = item.size;
-                changed.insert(library.name);
-            }
+    for (Library& library : set.libraries)
+        for (LibraryEntry& entry : library.entries) {
+            if (!entry.fileId.empty() && entry.contentHash != 0) continue;
+            auto found = byPath.find(entry.path);
+            if (found == byPath.end()) continue;
+            entry.fileId = found->second->fileId;
+            entry.contentHash = found->second->hash;
+            entry.fileSize = found->second->size;
+            changed.insert(library.name);
         }
-    }
     // Only write when no scan result is on its way: an index written now from the
     // list could otherwise replace a newer one the scan just saved.
     if (!state.running.load() && state.finishedLibraries.empty()) {
@@ -451,15 +479,27 @@ void RunBackfill(ScanState& state, LibrarySet& set, std::vector<BackfillItem> it
     state.backfillRunning.store(false);
 }
 
+// The number of entries of every library: while it stays the same, no entry
+// without an identity can have joined since the last look.
+size_t EntryCount(const LibrarySet& set) {
+    size_t count = set.libraries.size();
+    for (const Library& library : set.libraries) count += library.entries.size();
+    return count;
+}
+
 void StartBackfill(ScanState& state, LibrarySet& set) {
     std::vector<BackfillItem> items;
     {
         std::lock_guard<std::mutex> lock(set.mutex);
+        // Called every frame: the entries are only looked through again when the
+        // libraries changed, so a large library does not hold the lock each frame.
+        const size_t count = EntryCount(set);
+        if (count == state.backfillEntryCount) return;
+        state.backfillEntryCount = count;
         for (const Library& library : set.libraries)
             for (const LibraryEntry& entry : library.entries)
                 if ((entry.fileId.empty() || entry.contentHash == 0) && state.backfillTried.count(entry.path) == 0) {
                     BackfillItem item;
-                    item.library = library.name;
                     item.path = entry.path;
                     items.push_back(std::move(item));
                     // Each path is tried once per run, so a file that cannot be read
@@ -503,6 +543,8 @@ void ApplyFinishedScans(ScanState& state, LibrarySet& set) {
             took = true;
         }
         state.finishedLibraries.clear();
+        // New entries may lack identities even when the count of entries is the same.
+        if (took) state.backfillEntryCount = SIZE_MAX;
         if (took) RebuildInterpretationTable(set.libraries);
     }
     if (!state.running.load()) {

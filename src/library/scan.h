@@ -55,6 +55,7 @@ struct ScanState {
     std::atomic<bool> backfillRunning{false};
     std::atomic<int> backfillDone{0}, backfillTotal{0};
     std::set<std::string> backfillTried;  // paths tried this run; interface thread only
+    size_t backfillEntryCount = 0;        // libraries + entries at the last look; interface thread only
 
     std::thread scanThread;
     std::thread backfillThread;
