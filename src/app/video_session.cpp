@@ -18,6 +18,7 @@
 #include "audio/reference_audio.h"
 #include "model/project_lifecycle.h"
 #include "model/timeline.h"
+#include "trace/picture_clock.h"
 #include "trace/video.h"
 
 namespace morvane {
@@ -67,6 +68,7 @@ struct VideoSession {
     int textureWidth = 0, textureHeight = 0;
     float sentTarget = -1.0f, sentStart = 0.0f;
     bool targetSent = false;
+    PictureClock clock;
     std::thread extractor;
     std::atomic<bool> extractCancel{false};
     std::atomic<uint64_t> extractGeneration{0};
@@ -261,11 +263,15 @@ void UploadFrame(VideoSession& s) {
     s.picture.height = height;
 }
 
-// The picture follows the playhead: while playing that is the audio output's position,
-// so the sound leads and the picture catches up with it.
+// The picture follows the playhead: while playing, that is the audio output's position
+// run smoothly between the device's buffers, so the sound leads and the picture follows
+// it through every frame.
 void SendTarget(VideoSession& s) {
     if (!s.picture.loaded) return;
-    const float playhead = Editor().playhead, start = CurrentProject().videoStartTime;
+    float playhead = Editor().playhead;
+    if (Editor().playing) playhead = static_cast<float>(AdvancePictureClock(s.clock, playhead, MonotonicSeconds()));
+    else ResetPictureClock(s.clock);
+    const float start = CurrentProject().videoStartTime;
     if (s.targetSent && playhead == s.sentTarget && start == s.sentStart) return;
     s.targetSent = true;
     s.sentTarget = playhead;
