@@ -69,6 +69,7 @@ struct VideoSession {
     float sentTarget = -1.0f, sentStart = 0.0f;
     bool targetSent = false;
     PictureClock clock;
+    double lastPlayingTick = 0;  // monotonic seconds of the last frame that played; 0 stopped
     std::thread extractor;
     std::atomic<bool> extractCancel{false};
     std::atomic<uint64_t> extractGeneration{0};
@@ -269,8 +270,18 @@ void UploadFrame(VideoSession& s) {
 void SendTarget(VideoSession& s) {
     if (!s.picture.loaded) return;
     float playhead = Editor().playhead;
-    if (Editor().playing) playhead = static_cast<float>(AdvancePictureClock(s.clock, playhead, MonotonicSeconds()));
-    else ResetPictureClock(s.clock);
+    const double now = MonotonicSeconds();
+    if (Editor().playing) {
+        // The frame asked for now reaches the screen with the next frame drawn: aim it
+        // one frame loop ahead (at most one video frame), where the sound will be then.
+        const double period = s.picture.fps > 0 ? 1.0 / s.picture.fps : 0.04;
+        const double ahead = s.lastPlayingTick > 0 ? std::clamp(now - s.lastPlayingTick, 0.0, period) : 0.0;
+        s.lastPlayingTick = now;
+        playhead = static_cast<float>(AdvancePictureClock(s.clock, playhead, now) + ahead);
+    } else {
+        ResetPictureClock(s.clock);
+        s.lastPlayingTick = 0;
+    }
     const float start = CurrentProject().videoStartTime;
     if (s.targetSent && playhead == s.sentTarget && start == s.sentStart) return;
     s.targetSent = true;
