@@ -210,7 +210,15 @@ double TimeFrames(int frames, double* median, double* p95) {
     return sum / static_cast<double>(ms.size());
 }
 
-int RunFrameBenchmark(int frames) {
+// One frame drawn and finished, with the input handled first, for the video bench.
+void DrawFinishedFrame() {
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) HandleEvent(e);
+    DrawFrame();
+    glFinish();
+}
+
+int RunFrameBenchmark(int frames, const std::string& video) {
     constexpr int kEvents = 2000;
     frames = std::max(frames, 10);
     double emptyMedian = 0, emptyP95 = 0, fullMedian = 0, fullP95 = 0;
@@ -229,7 +237,7 @@ int RunFrameBenchmark(int frames) {
     std::printf("[Bench] %d events / empty: %.2fx; budget of a 60 Hz frame used: %.0f %%\n", kEvents, full / empty,
                 100.0 * full / (1000.0 / 60.0));
     ClearBenchProject();
-    return 0;
+    return video.empty() ? 0 : RunVideoPlaybackBench(video, DrawFinishedFrame);
 }
 
 void PrintUsage() {
@@ -238,6 +246,7 @@ void PrintUsage() {
                 "  --ui-script FILE   play scripted input, then quit (for tests)\n"
                 "  --screenshot DIR   where the script's screenshots go\n"
                 "  --bench-frames N   time N frames with an empty and a 2,000-event timeline, then quit\n"
+                "  --bench-video FILE with --bench-frames: also play FILE against the audio output\n"
                 "  --version          print the version\n");
 }
 
@@ -246,7 +255,7 @@ void PrintUsage() {
 int RunShell(int argc, char** argv, void (*drawUi)()) {
     gDrawUi = drawUi;
     SetUpdateServer(MORVANE_UPDATE_MANIFEST_URL, MORVANE_CHANGELOG_URL);
-    std::string scriptPath, screenshotFolder;
+    std::string scriptPath, screenshotFolder, benchVideo;
     int benchFrames = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -262,6 +271,8 @@ int RunShell(int argc, char** argv, void (*drawUi)()) {
             (arg == "--ui-script" ? scriptPath : screenshotFolder) = argv[++i];
         } else if (arg == "--bench-frames" && i + 1 < argc) {
             benchFrames = std::atoi(argv[++i]);
+        } else if (arg == "--bench-video" && i + 1 < argc) {
+            benchVideo = argv[++i];
         } else if (!arg.empty() && arg[0] == '-') {
             std::fprintf(stderr, "morvane: unknown option %s (see morvane --help)\n", arg.c_str());
             return 2;
@@ -270,7 +281,7 @@ int RunShell(int argc, char** argv, void (*drawUi)()) {
 
     // A project named on the command line goes to a copy that is already running. That
     // copy has its own working folder, so a relative path is made absolute here first.
-    std::string project = FindProjectArgument(argc, argv, {"--ui-script", "--screenshot", "--bench-frames"});
+    std::string project = FindProjectArgument(argc, argv, {"--ui-script", "--screenshot", "--bench-frames", "--bench-video"});
     if (!project.empty()) {
         std::error_code ec;
         const auto absolute = std::filesystem::absolute(project, ec);
@@ -320,9 +331,10 @@ int RunShell(int argc, char** argv, void (*drawUi)()) {
     // cannot (some virtual displays), busy frames are paced to about 60 per second
     // instead of running flat out.
     const bool synced = SDL_GL_GetSwapInterval() != 0;
+    int benchStatus = 0;
     if (benchFrames > 0) {
         SDL_GL_SetSwapInterval(0);  // the drawing is timed, not the display
-        RunFrameBenchmark(benchFrames);
+        benchStatus = RunFrameBenchmark(benchFrames, benchVideo);
         app.quit = true;
     }
     // After the last input a few more frames are drawn, so hover states, closing menus
@@ -364,7 +376,7 @@ int RunShell(int argc, char** argv, void (*drawUi)()) {
     app.window = nullptr;
     DestroyMainWindow(gMain);
     SDL_Quit();
-    return UiScriptExitCode();
+    return benchStatus != 0 ? benchStatus : UiScriptExitCode();
 }
 
 }  // namespace morvane

@@ -18,6 +18,7 @@
 #include "audio/reference_audio.h"
 #include "model/project_lifecycle.h"
 #include "model/timeline.h"
+#include "trace/picture_clock.h"
 #include "trace/video.h"
 
 namespace morvane {
@@ -67,6 +68,8 @@ struct VideoSession {
     int textureWidth = 0, textureHeight = 0;
     float sentTarget = -1.0f, sentStart = 0.0f;
     bool targetSent = false;
+    PictureClock clock;
+    double lastPlayingTick = 0;  // monotonic seconds of the last frame that played; 0 stopped
     std::thread extractor;
     std::atomic<bool> extractCancel{false};
     std::atomic<uint64_t> extractGeneration{0};
@@ -261,11 +264,25 @@ void UploadFrame(VideoSession& s) {
     s.picture.height = height;
 }
 
-// The picture follows the playhead: while playing that is the audio output's position,
-// so the sound leads and the picture catches up with it.
+// The picture follows the playhead: while playing, that is the audio output's position
+// run smoothly between the device's buffers, so the sound leads and the picture follows
+// it through every frame.
 void SendTarget(VideoSession& s) {
     if (!s.picture.loaded) return;
-    const float playhead = Editor().playhead, start = CurrentProject().videoStartTime;
+    float playhead = Editor().playhead;
+    const double now = MonotonicSeconds();
+    if (Editor().playing) {
+        // The frame asked for now reaches the screen with the next frame drawn: aim it
+        // one frame loop ahead (at most one video frame), where the sound will be then.
+        const double period = s.picture.fps > 0 ? 1.0 / s.picture.fps : 0.04;
+        const double ahead = s.lastPlayingTick > 0 ? std::clamp(now - s.lastPlayingTick, 0.0, period) : 0.0;
+        s.lastPlayingTick = now;
+        playhead = static_cast<float>(AdvancePictureClock(s.clock, playhead, now) + ahead);
+    } else {
+        ResetPictureClock(s.clock);
+        s.lastPlayingTick = 0;
+    }
+    const float start = CurrentProject().videoStartTime;
     if (s.targetSent && playhead == s.sentTarget && start == s.sentStart) return;
     s.targetSent = true;
     s.sentTarget = playhead;

@@ -1,6 +1,6 @@
 // The timeline: a time ruler with the work area and the playhead, the scene lane, the
-// marker lane (what the picture read proposed, and the work area's in and out points),
-// and the event lanes. Events are packed into rows so overlapping events stay visible;
+// marker lane (the work area's in and out points), the trace lane (the picture read and
+// its proposals, ui/trace_lane.cpp), and the event lanes. Events are packed into rows so overlapping events stay visible;
 // each is drawn by its shape with its label. Click selects (Ctrl toggles, Shift adds),
 // dragging moves the selection, dragging an event's right edge resizes it; a drag that
 // starts on empty lane space draws a band and selects the events it touches (Shift or
@@ -410,7 +410,8 @@ void DrawRuler(ImDrawList* draw, const TimelineLayout& l) {
     }
 }
 
-// The scene lane, and the marker lane: the picture read's proposals and the work area's ends.
+// The scene lane, and the marker lane: the work area's ends. The picture read's proposals
+// stand in the trace lane below, by strength, with their review.
 void DrawScenesAndMarkers(ImDrawList* draw, const TimelineLayout& l, const Project& project) {
     const float textH = ImGui::GetTextLineHeight();
     const float right = l.lanesX + l.lanesW;
@@ -421,12 +422,6 @@ void DrawScenesAndMarkers(ImDrawList* draw, const TimelineLayout& l, const Proje
         const ImVec4 clip(a.x, a.y, b.x - 2, b.y);
         draw->AddText(nullptr, 0.0f, ImVec2(a.x + 5, a.y + (b.y - a.y - textH) * 0.5f), IM_COL32(230, 234, 240, 255),
                       scene.name.c_str(), nullptr, 0.0f, &clip);
-    }
-    for (const OpticalEvent& marker : project.optical.events) {
-        const float x = l.TimeToX(marker.time);
-        if (x < l.lanesX || x > right) continue;
-        draw->AddTriangleFilled(ImVec2(x - 4, l.markerY + 2), ImVec2(x + 4, l.markerY + 2), ImVec2(x, l.markerY + kMarkerLaneHeight - 3),
-                                marker.accepted ? IM_COL32(120, 200, 140, 255) : IM_COL32(200, 200, 120, 200));
     }
     auto flag = [&](float t, const char* text) {
         const float x = l.TimeToX(t);
