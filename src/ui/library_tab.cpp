@@ -175,7 +175,10 @@ void DrawLibraryRow(const Library& library, int index) {
         RegisterLastItem((id + ":remove").c_str());
         ImGui::EndPopup();
     }
-    ImGui::TextDisabled("%s%s", LibrarySummaryLine(library).c_str(), ProjectUsesLibrary(library) ? "  (project)" : "");
+    // Wrapped: the summary is longer than the side panel is wide.
+    ImGui::PushStyleColor(ImGuiCol_Text, ImGui::GetStyleColorVec4(ImGuiCol_TextDisabled));
+    ImGui::TextWrapped("%s%s", LibrarySummaryLine(library).c_str(), ProjectUsesLibrary(library) ? "  (project)" : "");
+    ImGui::PopStyleColor();
     ImGui::PopID();
 }
 
@@ -193,7 +196,8 @@ void DrawLibraries() {
         return;
     }
     // The list scrolls on its own so the browser below keeps its room.
-    const float rowHeight = ImGui::GetFrameHeightWithSpacing() + ImGui::GetTextLineHeightWithSpacing();
+    // A row is its controls and a summary that may wrap onto a second line.
+    const float rowHeight = ImGui::GetFrameHeightWithSpacing() + 2.0f * ImGui::GetTextLineHeightWithSpacing();
     const float height = std::min(rowHeight * static_cast<float>(libraries.size()), ImGui::GetContentRegionAvail().y * 0.35f);
     ImGui::BeginChild("##libraries", ImVec2(0, std::max(height, rowHeight)));
     for (size_t i = 0; i < libraries.size(); ++i) DrawLibraryRow(libraries[i], static_cast<int>(i));
@@ -415,7 +419,6 @@ void DrawBrowser() {
     ImGui::EndDisabled();
     if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
         ImGui::SetTooltip("The %d files of the enabled libraries that sound nearest to the selected one", kSimilarCount);
-    ImGui::SameLine();
     ImGui::TextDisabled("%zu file%s in %s, %zu selected", view.rows.size(), view.rows.size() == 1 ? "" : "s",
                         view.query.library.empty() ? "all enabled libraries" : view.query.library.c_str(), chosen.size());
     HandleBrowserKeys(view);

@@ -56,12 +56,15 @@ void DrawReadSettings() {
     ImGui::Spacing();
     ImGui::Separator();
     ImGui::TextUnformatted("Reading");
+    // The sliders leave room for their longest label on the panel's right.
+    ImGui::PushItemWidth(-(ImGui::CalcTextSize("Minimum event gap").x + ImGui::GetStyle().ItemInnerSpacing.x));
     ImGui::SliderFloat("Sensitivity", &params.sensitivity, 0.0f, 1.0f, "%.2f");
     RegisterLastItem("sensitivity");
     ImGui::SliderFloat("Minimum event gap", &params.minEventGap, 0.05f, 2.0f, "%.2f s");
     RegisterLastItem("min-event-gap");
     ImGui::SliderFloat("Adaptive window", &params.adaptiveWindowSec, 0.5f, 10.0f, "%.1f s");
     RegisterLastItem("adaptive-window");
+    ImGui::PopItemWidth();
 }
 
 void DrawMarkerSets() {
