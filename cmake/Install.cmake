@@ -41,8 +41,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "sound design to picture from your own sou
 set(CPACK_PACKAGE_DESCRIPTION "Morvane is a workstation for sound designers who work to picture. It reads a \
 reference video, places events on a timeline (by hand, from Pro Tools session-text markers, or from \
 the picture's cuts, flashes and motion), builds every event from the user's own sound-effects library, \
-plays it in sync with the video and exports Broadcast WAV files for a DAW. This package holds the \
-desktop program, the morvane-cli command-line tool, the demo content and the user guide.")
+plays it in sync with the video and exports Broadcast WAV files and an AAF session for a DAW. \
+This package holds the desktop program, the morvane-cli command-line tool, the demo content and \
+the user guide.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # morvane_<version>_amd64.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
