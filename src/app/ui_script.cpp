@@ -62,6 +62,7 @@ struct ScriptState {
     int keyUpCode = 0;  // a key pressed last frame, released this frame
     std::string screenshotAfterRender;
     int expectRetries = 0;
+    Uint64 expectSinceMs = 0;  // when an expectation that waits by the clock was first tried
     int finishFrames = -1;  // counts down to the final quit
     bool throwInFrame = false;
     std::string reveal;  // a control whose panel scrolls to it when next drawn
@@ -370,7 +371,10 @@ bool RunStep(const Step& step) {
         s.expectRetries = 0;
     } else if (step.verb == "expect-status") {
         if (app.statusTimer <= 0.0f || app.statusText != step.rest) {
-            if (++s.expectRetries < 5) return false;
+            // A status that follows background work (a scan, a build) may come a few
+            // seconds late on a busy machine: it is looked for during 10 s, not 5 frames.
+            if (s.expectRetries++ == 0) s.expectSinceMs = SDL_GetTicks64();
+            if (SDL_GetTicks64() - s.expectSinceMs < 10000) return false;
             Fail(step, "the status line shows \"" + (app.statusTimer > 0.0f ? app.statusText : std::string()) + "\"");
         }
         s.expectRetries = 0;
