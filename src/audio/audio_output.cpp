@@ -86,6 +86,23 @@ int ChooseStreamChannels(const AudioDeviceInfo& device, int wantedChannels) {
     return std::max(1, channels);
 }
 
+void JumpHeardPosition(HeardPosition& heard, int64_t position, int64_t leftAt) {
+    heard.left = leftAt;
+    heard.leftFrom = heard.from;
+    heard.from = position;
+    heard.lastMixed = -1;
+}
+
+int64_t HeardFrames(HeardPosition& heard, int64_t mixed, int64_t latency) {
+    if (heard.lastMixed >= 0 && mixed < heard.lastMixed) JumpHeardPosition(heard, mixed, -1);
+    heard.lastMixed = mixed;
+    const int64_t sinceJump = mixed - heard.from;
+    if (heard.left >= 0 && sinceJump < latency)
+        return std::max(heard.leftFrom, heard.left - latency + std::max<int64_t>(0, sinceJump));
+    heard.left = -1;
+    return std::max(heard.from, mixed - latency);
+}
+
 AudioOutput::AudioOutput() = default;
 
 AudioOutput::~AudioOutput() { Close(); }
@@ -168,6 +185,8 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
                 gStreamErrorShown.store(false);
                 rt_->startStream();
                 if (!rt_->isStreamRunning()) throw std::runtime_error("stream did not start");
+                SetLatency(rt_->getStreamLatency() > 0 ? rt_->getStreamLatency()
+                                                       : static_cast<long>(kAudioQueueBuffers) * frames);
             }
         } catch (const std::exception& e) {
             std::printf("[Audio] opening \"%s\" with %d channels at %d Hz failed: %s\n", device->name.c_str(),
@@ -182,8 +201,9 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
             deviceId_ = device->id;
             deviceName_ = device->name;
             open_.store(true, std::memory_order_release);
-            std::printf("[Audio] opened \"%s\": %d Hz, %d channels, %u-frame buffers\n", device->name.c_str(), rate,
-                        channels, frames);
+            std::printf("[Audio] opened \"%s\": %d Hz, %d channels, %u-frame buffers, %.0f ms to the speakers\n",
+                        device->name.c_str(), rate, channels, frames,
+                        1000.0 * static_cast<double>(LatencyFrames()) / projectRate);
             std::fflush(stdout);
             return true;
         }
@@ -253,6 +273,12 @@ void AudioOutput::ConfigureWithoutDevice(StereoRenderFn stereo, MultichannelRend
     deviceRate_ = deviceRate;
     channels_ = channels;
     Prepare(projectRate, deviceRate, channels);
+    SetLatency(static_cast<long>(kAudioQueueBuffers) * kAudioBufferFrames);
+}
+
+void AudioOutput::SetLatency(long deviceFrames) {
+    const double seconds = deviceRate_ > 0 ? static_cast<double>(deviceFrames) / deviceRate_ : 0.0;
+    latencyFrames_.store(std::llround(seconds * projectRate_), std::memory_order_relaxed);
 }
 
 void AudioOutput::Prepare(int projectRate, int deviceRate, int channels) {
