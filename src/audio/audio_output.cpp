@@ -181,12 +181,13 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
             if (opened) {
                 errorSerial_ = gStreamErrors.load(std::memory_order_acquire);
                 lastCallbackNs_.store(0, std::memory_order_relaxed);
+                queueFill_.store(0, std::memory_order_relaxed);
+                queueFilled_.store(false, std::memory_order_release);
                 startedNs_.store(SteadyNanoseconds(), std::memory_order_release);
                 gStreamErrorShown.store(false);
                 rt_->startStream();
                 if (!rt_->isStreamRunning()) throw std::runtime_error("stream did not start");
-                SetLatency(rt_->getStreamLatency() > 0 ? rt_->getStreamLatency()
-                                                       : static_cast<long>(kAudioQueueBuffers) * frames);
+                SetLatency(rt_->getStreamLatency(), static_cast<long>(frames));
             }
         } catch (const std::exception& e) {
             std::printf("[Audio] opening \"%s\" with %d channels at %d Hz failed: %s\n", device->name.c_str(),
@@ -201,9 +202,9 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
             deviceId_ = device->id;
             deviceName_ = device->name;
             open_.store(true, std::memory_order_release);
-            std::printf("[Audio] opened \"%s\": %d Hz, %d channels, %u-frame buffers, %.0f ms to the speakers\n",
+            std::printf("[Audio] opened \"%s\": %d Hz, %d channels, %u-frame buffers, latency %s\n",
                         device->name.c_str(), rate, channels, frames,
-                        1000.0 * static_cast<double>(LatencyFrames()) / projectRate);
+                        reportedLatency_.load() > 0 ? "reported by the back end" : "measured as the queue fills");
             std::fflush(stdout);
             return true;
         }
@@ -273,12 +274,20 @@ void AudioOutput::ConfigureWithoutDevice(StereoRenderFn stereo, MultichannelRend
     deviceRate_ = deviceRate;
     channels_ = channels;
     Prepare(projectRate, deviceRate, channels);
-    SetLatency(static_cast<long>(kAudioQueueBuffers) * kAudioBufferFrames);
+    SetLatency(0, kAudioBufferFrames);
 }
 
-void AudioOutput::SetLatency(long deviceFrames) {
-    const double seconds = deviceRate_ > 0 ? static_cast<double>(deviceFrames) / deviceRate_ : 0.0;
-    latencyFrames_.store(std::llround(seconds * projectRate_), std::memory_order_relaxed);
+void AudioOutput::SetLatency(long reportedDeviceFrames, long bufferFrames) {
+    reportedLatency_.store(std::max(0L, reportedDeviceFrames), std::memory_order_relaxed);
+    askedQueue_.store(kAudioQueueBuffers * bufferFrames, std::memory_order_relaxed);
+}
+
+int64_t AudioOutput::LatencyFrames() const {
+    long device = reportedLatency_.load(std::memory_order_relaxed);
+    if (device <= 0 && queueFilled_.load(std::memory_order_acquire)) device = queueFill_.load(std::memory_order_relaxed);
+    if (device <= 0) device = askedQueue_.load(std::memory_order_relaxed);
+    const double seconds = deviceRate_ > 0 ? static_cast<double>(device) / deviceRate_ : 0.0;
+    return std::llround(seconds * projectRate_);
 }
 
 void AudioOutput::Prepare(int projectRate, int deviceRate, int channels) {
@@ -293,8 +302,17 @@ void AudioOutput::Prepare(int projectRate, int deviceRate, int channels) {
 }
 
 int AudioOutput::DeviceCallback(void* output, void*, unsigned int frames, double, unsigned int, void* user) {
-    static_cast<AudioOutput*>(user)->lastCallbackNs_.store(SteadyNanoseconds(), std::memory_order_release);
-    static_cast<AudioOutput*>(user)->Render(static_cast<float*>(output), static_cast<int>(frames));
+    AudioOutput& self = *static_cast<AudioOutput*>(user);
+    const int64_t now = SteadyNanoseconds();
+    const int64_t last = self.lastCallbackNs_.exchange(now, std::memory_order_acq_rel);
+    if (!self.queueFilled_.load(std::memory_order_relaxed)) {
+        // A request that waited for more than half a buffer came once the
+        // queue was full: the ones before it filled the queue.
+        const int64_t bufferNs = self.deviceRate_ > 0 ? int64_t{1'000'000'000} * frames / self.deviceRate_ : 0;
+        if (last != 0 && now - last > bufferNs / 2) self.queueFilled_.store(true, std::memory_order_release);
+        else self.queueFill_.fetch_add(static_cast<long>(frames), std::memory_order_relaxed);
+    }
+    self.Render(static_cast<float*>(output), static_cast<int>(frames));
     return 0;
 }
 

@@ -99,9 +99,11 @@ public:
     bool Flowing() const;
     int ProjectRate() const { return projectRate_; }
     // How far what is heard trails what the render callbacks were asked for, in
-    // project-rate frames: the latency the back end reports, or else the queue asked
-    // of the sound server (buffers × frames at the device rate).
-    int64_t LatencyFrames() const { return latencyFrames_.load(std::memory_order_relaxed); }
+    // project-rate frames: the latency the back end reports; else the queue the sound
+    // server took when the stream started (RtAudio's PulseAudio back end reports none,
+    // and the server may take less than was asked); else, until then, the queue asked
+    // (buffers × frames at the device rate).
+    int64_t LatencyFrames() const;
     int DeviceRate() const { return deviceRate_; }
     int Channels() const { return channels_; }
     std::string DeviceName() const;
@@ -128,7 +130,7 @@ private:
     bool OpenLocked(int projectRate, int wantedChannels);
     void CloseLocked();
     void Prepare(int projectRate, int deviceRate, int channels);
-    void SetLatency(long deviceFrames);
+    void SetLatency(long reportedDeviceFrames, long bufferFrames);
     void RenderProject(float* out, int frames);
     static int DeviceCallback(void* output, void* input, unsigned int frames, double streamTime,
                               unsigned int status, void* user);
@@ -159,7 +161,12 @@ private:
     std::atomic<int> testChannel_{-1};
     std::atomic<float> monitorGain_{1.0f};
     std::atomic<int64_t> projectFrames_{0};
-    std::atomic<int64_t> latencyFrames_{0};
+    std::atomic<long> reportedLatency_{0};  // device frames, 0 when the back end reports none
+    std::atomic<long> askedQueue_{0};       // device frames
+    // The first requests come back to back while they fill the server's queue: the
+    // frames they took are that queue. Counted on the audio thread until one waits.
+    std::atomic<long> queueFill_{0};
+    std::atomic<bool> queueFilled_{false};
     std::atomic<int64_t> startedNs_{0};       // when the stream started
     std::atomic<int64_t> lastCallbackNs_{0};  // the audio thread's last request
 };
