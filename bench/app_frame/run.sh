@@ -10,12 +10,17 @@
 #      server's null sink: frames shown against frames due, frames more than one frame
 #      period late (target 0), the picture's offset from the audio output's position
 #      (target: within one frame), and the frame time with the video playing against
-#      playing without one (target: within 2 ms).
+#      playing without one (target: within 2 ms). The video's sound is a click at the
+#      start of frame 14 of every second; the sink's monitor is recorded beside the
+#      program, and each click's time at the speakers is set against the time the
+#      window first showed its frame (target: within one frame).
 #   bench/app_frame/run.sh PATH/TO/morvane
 set -euo pipefail
 app="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 work="$(mktemp -d)"
+recorder=""
 cleanup() {
+  [ -n "$recorder" ] && kill "$recorder" 2> /dev/null
   [ -n "${PULSE_SERVER:-}" ] && pulseaudio --kill > /dev/null 2>&1
   rm -rf "$work"
 }
@@ -50,7 +55,8 @@ awk -v a="$a" -v b="$b" -v t0="$t0" -v t1="$t1" -v hz="$ticks" 'BEGIN {
 # 2 and 3, in one run of the program, with the audio output on a PulseAudio server of
 # the bench's own (clients reach only it and never start another).
 video="$work/minute_1080p.mp4"
-ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=s=1920x1080:r=25:d=62 -f lavfi -i sine=f=440:d=62 \
+ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=s=1920x1080:r=25:d=62 \
+  -f lavfi -i "aevalsrc=exprs='if(between(mod(t,1),0.52,0.524),0.9,0)':s=48000:d=62" \
   -c:v libx264 -preset veryfast -g 250 -pix_fmt yuv420p -c:a aac -shortest "$video"
 export PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse-state" PULSE_CLIENTCONFIG="$work/client.conf"
 mkdir -p "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH" && chmod 700 "$PULSE_RUNTIME_PATH"
@@ -59,4 +65,10 @@ pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 -n \
   --load="module-null-sink sink_name=mvbench" --load=module-native-protocol-unix > /dev/null 2>&1
 export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
 for _ in $(seq 100); do [ -S "$PULSE_RUNTIME_PATH/native" ] && break; sleep 0.05; done
-xvfb-run -a -s "-screen 0 1600x900x24" "$app" --bench-frames 200 --bench-video "$video" 2>&1 | grep '^\[Bench\]'
+here="$(cd "$(dirname "$0")" && pwd)"
+python3 "$here/speakers.py" record mvbench "$work/speakers.raw" "$work/speakers.start" &
+recorder=$!
+xvfb-run -a -s "-screen 0 1600x900x24" "$app" --bench-frames 200 --bench-video "$video" > "$work/frames.log" 2>&1 || true
+kill "$recorder"; wait "$recorder" || true; recorder=""
+grep '^\[Bench\]' "$work/frames.log"
+python3 "$here/speakers.py" offset "$work/speakers.raw" "$work/speakers.start" "$work/frames.log"

@@ -65,6 +65,8 @@ struct AudioEngine {
     // (where playback resumes after a rebuild) and by the eviction thread.
     std::atomic<double> transportSeconds{0.0};
     float lastPlayhead = 0.0f;  // what the engine wrote into the playhead last frame
+    HeardPosition heard;        // what the listener hears, behind the mixer by the output's latency
+    double lastMixedSeconds = -1.0;  // the mixer's position at the loop's last look
     bool playing = false;       // the output plays the cache
     bool integrityCheckPending = false;
     // The list sizes at the last check: an edit that adds or removes layers (a
@@ -486,6 +488,9 @@ void TickAudioEngine() {
             StopAudioPlayback();
         } else if (std::fabs(editor.playhead - e.lastPlayhead) > 1e-4f) {
             SeekPlayback(e.cache, editor.playhead);
+            JumpHeardPosition(e.heard, e.cache.mixer.transport.playPosition.load(), -1);
+            e.lastPlayhead = editor.playhead;
+            e.lastMixedSeconds = -1.0;
         }
     }
     e.transportSeconds.store(editor.playhead, std::memory_order_relaxed);
@@ -543,9 +548,13 @@ void StartAudioPlayback(float seconds) {
     // Without rendered audio the transport still runs: it carries the video's sound
     // and the picture's clock, and the blocks join in once ready.
     e.cache.mixer.settings.blocksSilent.store(!e.cache.ready.load(std::memory_order_acquire), std::memory_order_relaxed);
+    // A restart while playing (the loop) is heard once the sound already queued runs out.
+    const int64_t leftAt = e.playing ? e.cache.mixer.transport.playPosition.load() : -1;
     StartPlayback(e.cache, seconds);
+    JumpHeardPosition(e.heard, e.cache.mixer.transport.playPosition.load(), leftAt);
     e.playing = true;
     e.lastPlayhead = seconds;
+    e.lastMixedSeconds = -1.0;
 }
 
 void StopAudioPlayback() {
@@ -555,13 +564,33 @@ void StopAudioPlayback() {
     e.playing = false;
 }
 
-bool AudioPlayheadSeconds(float* seconds) {
+bool AudioHeardSeconds(double* seconds) {
     AudioEngine& e = Engine();
     if (!e.playing) return false;
     const double rate = e.cache.sampleRate.load();
     if (rate <= 0) return false;
-    *seconds = static_cast<float>(static_cast<double>(e.cache.mixer.transport.playPosition.load()) / rate);
-    e.lastPlayhead = *seconds;
+    // The output's latency is at the project rate, which the cache mixes at.
+    const int64_t mixed = e.cache.mixer.transport.playPosition.load();
+    *seconds = static_cast<double>(HeardFrames(e.heard, mixed, e.output.LatencyFrames())) / rate;
+    return true;
+}
+
+bool AudioPlayheadSeconds(float* seconds) {
+    double heard = 0.0;
+    if (!AudioHeardSeconds(&heard)) return false;
+    *seconds = static_cast<float>(heard);
+    Engine().lastPlayhead = *seconds;
+    return true;
+}
+
+bool AudioMixedSeconds(float* before, float* now) {
+    AudioEngine& e = Engine();
+    const double rate = e.cache.sampleRate.load();
+    if (!e.playing || rate <= 0) return false;
+    const double mixed = static_cast<double>(e.cache.mixer.transport.playPosition.load()) / rate;
+    *before = static_cast<float>(e.lastMixedSeconds < 0 ? mixed : e.lastMixedSeconds);
+    *now = static_cast<float>(mixed);
+    e.lastMixedSeconds = mixed;
     return true;
 }
 

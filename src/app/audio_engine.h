@@ -75,9 +75,17 @@ void RenderTimelineCommand();
 // The transport. Playing without rendered audio plays the video's sound alone.
 void StartAudioPlayback(float seconds);
 void StopAudioPlayback();
-// While playing: the position the output has reached, in seconds. False when the
-// playhead is not driven by the audio (nothing rendered, no device).
+// While playing: the position the listener hears, in seconds: the mixer's position less
+// the output's latency, held at a start or seek until its sound comes out. The playhead
+// takes it (later moves of the playhead are seeks). False when the playhead is not driven
+// by the audio (nothing rendered, no device).
 bool AudioPlayheadSeconds(float* seconds);
+// The same position, for readers that only look (the frame bench).
+bool AudioHeardSeconds(double* seconds);
+// While playing: the mixer's position now and at the previous call, in seconds, ahead
+// of what is heard by the output's latency. Turns the sound itself must make on time (the
+// work area's loop) look at this one. False when the output does not play.
+bool AudioMixedSeconds(float* before, float* now);
 
 // The mixer's preview slot: a mono sound heard over whatever plays (the Library tab's
 // audition); the old preview is replaced.

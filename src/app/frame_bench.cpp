@@ -12,6 +12,7 @@
 #include "app/editor_state.h"
 #include "app/timeline_view.h"
 #include "app/video_session.h"
+#include "audio/audio_output.h"
 #include "audio/reference_audio.h"
 #include "audio/render_cache.h"
 #include "edit/selection.h"
@@ -56,9 +57,9 @@ using BenchClock = std::chrono::steady_clock;
 
 double Milliseconds(BenchClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// Where the audio output has got to, in timeline seconds, read straight from the
-// transport the device callback advances (not the playhead, which is read once a frame).
-bool OutputSeconds(double* seconds) {
+// Where the mixer has got to, in timeline seconds, read straight from the transport the
+// device callback advances; what is heard trails it by the output's latency.
+bool MixedSeconds(double* seconds) {
     const RenderCache& cache = RenderedAudio();
     const int rate = cache.sampleRate.load();
     if (!cache.mixer.transport.playing.load() || rate <= 0) return false;
@@ -105,18 +106,24 @@ std::vector<double> PacedFrames(void (*drawFrame)(), double seconds) {
     return PacedFrames(drawFrame, seconds, [] { return false; }, [] {});
 }
 
-// One frame drawn while the video played: when it was finished, the output's position
-// then (video time) and the video time of the frame in the texture.
+// One frame drawn while the video played: when it was finished, the position heard then
+// and the mixer's (video time), and the video time of the frame in the texture.
 struct PlayedFrame {
-    double wall = 0, output = 0, picture = 0;
+    double wall = 0, output = 0, mixed = 0, picture = 0;
 };
 
 void RecordFrame(std::vector<PlayedFrame>& frames, double start) {
-    double heard = 0;
+    double heard = 0, mixed = 0;
     const VideoPicture& picture = CurrentVideoPicture();
-    if (!OutputSeconds(&heard) || picture.frameTime < 0) return;
+    if (!AudioHeardSeconds(&heard) || !MixedSeconds(&mixed) || picture.frameTime < 0) return;
+    const double videoStart = CurrentProject().videoStartTime;
+    // Each new picture with the monotonic time it was drawn, for a check against a
+    // recording of the speakers made beside the program.
+    if (frames.empty() || frames.back().picture != picture.frameTime)
+        std::printf("[Shown] %.6f %.6f\n", std::chrono::duration<double>(BenchClock::now().time_since_epoch()).count(),
+                    picture.frameTime);
     frames.push_back({std::chrono::duration<double>(BenchClock::now() - BenchClock::time_point()).count() - start,
-                      heard - CurrentProject().videoStartTime, picture.frameTime});
+                      heard - videoStart, mixed - videoStart, picture.frameTime});
 }
 
 // The output's position read from the transport moves in steps of the buffers the device
@@ -241,6 +248,9 @@ int RunVideoPlaybackBench(const std::string& videoPath, void (*drawFrame)()) {
     for (size_t i = 0; i < played.size(); ++i) steps[i] = played[i].output;
     const PlaybackFigures smooth = Judge(played, ContinuousPositions(played), fps);
     const PlaybackFigures stepped = Judge(played, steps, fps);
+    std::vector<PlayedFrame> mixedFrames = played;
+    for (PlayedFrame& f : mixedFrames) f.output = f.mixed;
+    const PlaybackFigures mixed = Judge(mixedFrames, ContinuousPositions(mixedFrames), fps);
     std::printf("[Bench] video playback %dx%d at %.3g fps with the audio output running, %.1f s played:\n",
                 picture.width, picture.height, static_cast<double>(fps), smooth.playedSeconds);
     std::printf("[Bench]   frames shown %d of %ld due (%.1f %%), %d skipped (target: every frame)\n", smooth.shown,
@@ -249,8 +259,11 @@ int RunVideoPlaybackBench(const std::string& videoPath, void (*drawFrame)()) {
     std::printf("[Bench]   frames drawn with the picture more than one frame period late: %d of %zu (target 0)\n",
                 smooth.late, smooth.offset.count);
     const double period = 1000.0 / fps;
-    PrintOffsets("the output's position", smooth, period);
-    PrintOffsets("the output's position as the transport steps it", stepped, period);
+    std::printf("[Bench]   the output's latency: %.1f ms\n",
+                1000.0 * static_cast<double>(PlaybackOutput().LatencyFrames()) / RenderedAudio().sampleRate.load());
+    PrintOffsets("the position heard", smooth, period);
+    PrintOffsets("the position heard as the transport steps it", stepped, period);
+    PrintOffsets("the mixer's position (what is handed to the device)", mixed, period);
     std::printf("[Bench] frame time playing, no video:    median %.2f ms, p95 %.2f ms, worst %.2f ms (%zu frames)\n",
                 without.median, without.p95, without.worst, without.count);
     std::printf("[Bench] frame time stopped, video held:  median %.2f ms, p95 %.2f ms, worst %.2f ms (%zu frames)\n",

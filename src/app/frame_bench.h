@@ -16,8 +16,10 @@ void ClearBenchProject();
 // Plays the timeline for a while with no video, then imports `videoPath` and plays it
 // for up to 60 s, drawing frames at 60 per second with `drawFrame` (one frame drawn and
 // finished). Prints frames shown against frames due, frames later than one frame
-// period, the picture's offset from the audio output's position, and the frame time
-// without and with the video, each beside its target. Returns 1 when the video or the
+// period, the picture's offset from the position heard (and from the mixer's, a whole
+// output queue ahead), and the frame time without and with the video, each beside its
+// target; and prints each new picture as "[Shown] <monotonic seconds> <video seconds>"
+// for a check against a recording of the speakers. Returns 1 when the video or the
 // audio output could not be used, else 0.
 int RunVideoPlaybackBench(const std::string& videoPath, void (*drawFrame)());
 

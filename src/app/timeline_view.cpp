@@ -66,9 +66,13 @@ void AdvanceTransport(float dt) {
     if (AudioPlayheadSeconds(&heard)) editor.playhead = heard;
     else editor.playhead += dt;
     float restart = 0.0f;
-    if (editor.loopWorkArea && WorkAreaLoopRestart(CurrentProject(), before, editor.playhead, &restart)) {
-        editor.playhead = restart;
+    // The loop turns where the sound being mixed reaches the work area's end, not where
+    // the listener is, so nothing past the end is heard; the playhead turns with the sound.
+    float mixedBefore = before, mixedNow = editor.playhead;
+    const bool mixing = AudioMixedSeconds(&mixedBefore, &mixedNow);
+    if (editor.loopWorkArea && WorkAreaLoopRestart(CurrentProject(), mixedBefore, mixedNow, &restart)) {
         StartAudioPlayback(restart);
+        if (!mixing || !AudioPlayheadSeconds(&editor.playhead)) editor.playhead = restart;
         return;
     }
     const float end = TimelineEnd(CurrentProject());

@@ -86,6 +86,23 @@ int ChooseStreamChannels(const AudioDeviceInfo& device, int wantedChannels) {
     return std::max(1, channels);
 }
 
+void JumpHeardPosition(HeardPosition& heard, int64_t position, int64_t leftAt) {
+    heard.left = leftAt;
+    heard.leftFrom = heard.from;
+    heard.from = position;
+    heard.lastMixed = -1;
+}
+
+int64_t HeardFrames(HeardPosition& heard, int64_t mixed, int64_t latency) {
+    if (heard.lastMixed >= 0 && mixed < heard.lastMixed) JumpHeardPosition(heard, mixed, -1);
+    heard.lastMixed = mixed;
+    const int64_t sinceJump = mixed - heard.from;
+    if (heard.left >= 0 && sinceJump < latency)
+        return std::max(heard.leftFrom, heard.left - latency + std::max<int64_t>(0, sinceJump));
+    heard.left = -1;
+    return std::max(heard.from, mixed - latency);
+}
+
 AudioOutput::AudioOutput() = default;
 
 AudioOutput::~AudioOutput() { Close(); }
@@ -164,10 +181,13 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
             if (opened) {
                 errorSerial_ = gStreamErrors.load(std::memory_order_acquire);
                 lastCallbackNs_.store(0, std::memory_order_relaxed);
+                queueFill_.store(0, std::memory_order_relaxed);
+                queueFilled_.store(false, std::memory_order_release);
                 startedNs_.store(SteadyNanoseconds(), std::memory_order_release);
                 gStreamErrorShown.store(false);
                 rt_->startStream();
                 if (!rt_->isStreamRunning()) throw std::runtime_error("stream did not start");
+                SetLatency(rt_->getStreamLatency(), static_cast<long>(frames));
             }
         } catch (const std::exception& e) {
             std::printf("[Audio] opening \"%s\" with %d channels at %d Hz failed: %s\n", device->name.c_str(),
@@ -182,8 +202,9 @@ bool AudioOutput::OpenLocked(int projectRate, int wantedChannels) {
             deviceId_ = device->id;
             deviceName_ = device->name;
             open_.store(true, std::memory_order_release);
-            std::printf("[Audio] opened \"%s\": %d Hz, %d channels, %u-frame buffers\n", device->name.c_str(), rate,
-                        channels, frames);
+            std::printf("[Audio] opened \"%s\": %d Hz, %d channels, %u-frame buffers, latency %s\n",
+                        device->name.c_str(), rate, channels, frames,
+                        reportedLatency_.load() > 0 ? "reported by the back end" : "measured as the queue fills");
             std::fflush(stdout);
             return true;
         }
@@ -253,6 +274,20 @@ void AudioOutput::ConfigureWithoutDevice(StereoRenderFn stereo, MultichannelRend
     deviceRate_ = deviceRate;
     channels_ = channels;
     Prepare(projectRate, deviceRate, channels);
+    SetLatency(0, kAudioBufferFrames);
+}
+
+void AudioOutput::SetLatency(long reportedDeviceFrames, long bufferFrames) {
+    reportedLatency_.store(std::max(0L, reportedDeviceFrames), std::memory_order_relaxed);
+    askedQueue_.store(kAudioQueueBuffers * bufferFrames, std::memory_order_relaxed);
+}
+
+int64_t AudioOutput::LatencyFrames() const {
+    long device = reportedLatency_.load(std::memory_order_relaxed);
+    if (device <= 0 && queueFilled_.load(std::memory_order_acquire)) device = queueFill_.load(std::memory_order_relaxed);
+    if (device <= 0) device = askedQueue_.load(std::memory_order_relaxed);
+    const double seconds = deviceRate_ > 0 ? static_cast<double>(device) / deviceRate_ : 0.0;
+    return std::llround(seconds * projectRate_);
 }
 
 void AudioOutput::Prepare(int projectRate, int deviceRate, int channels) {
@@ -267,8 +302,17 @@ void AudioOutput::Prepare(int projectRate, int deviceRate, int channels) {
 }
 
 int AudioOutput::DeviceCallback(void* output, void*, unsigned int frames, double, unsigned int, void* user) {
-    static_cast<AudioOutput*>(user)->lastCallbackNs_.store(SteadyNanoseconds(), std::memory_order_release);
-    static_cast<AudioOutput*>(user)->Render(static_cast<float*>(output), static_cast<int>(frames));
+    AudioOutput& self = *static_cast<AudioOutput*>(user);
+    const int64_t now = SteadyNanoseconds();
+    const int64_t last = self.lastCallbackNs_.exchange(now, std::memory_order_acq_rel);
+    if (!self.queueFilled_.load(std::memory_order_relaxed)) {
+        // A request that waited for more than half a buffer came once the
+        // queue was full: the ones before it filled the queue.
+        const int64_t bufferNs = self.deviceRate_ > 0 ? int64_t{1'000'000'000} * frames / self.deviceRate_ : 0;
+        if (last != 0 && now - last > bufferNs / 2) self.queueFilled_.store(true, std::memory_order_release);
+        else self.queueFill_.fetch_add(static_cast<long>(frames), std::memory_order_relaxed);
+    }
+    self.Render(static_cast<float*>(output), static_cast<int>(frames));
     return 0;
 }
 

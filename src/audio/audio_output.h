@@ -43,6 +43,27 @@ struct AudioDeviceInfo {
     bool isDefault = false;
 };
 
+// What the listener hears while the output plays, in project-rate frames. The mixer's
+// position runs ahead of the speakers by the output's latency (the buffers queued at the
+// sound server), so whatever follows the sound on screen (the playhead, its timecode,
+// the picture) follows this instead. A start or seek is shown at once and held there
+// until its first sound comes out; a restart while playing (the work area's loop) lets
+// the sound already queued run out first, so picture and sound turn together.
+// One thread (the interface's) reads and moves it.
+struct HeardPosition {
+    int64_t from = 0;        // where the run being mixed started
+    int64_t left = -1;       // the mixed position where the previous run was left; -1 none
+    int64_t leftFrom = 0;    // where that run had started
+    int64_t lastMixed = -1;  // the mixed position at the last reading
+};
+// The mixer was sent to `position`. `leftAt` is where the run playing until now was
+// left (its sound is still queued and is heard first), or -1 to show the new place at once.
+void JumpHeardPosition(HeardPosition& heard, int64_t position, int64_t leftAt);
+// Where the listener is now, given the mixer's position and the output's latency. A jump
+// back of the mixer's position nobody announced (playback set back after a rebuild) is
+// taken as a seek.
+int64_t HeardFrames(HeardPosition& heard, int64_t mixed, int64_t latency);
+
 // Render callbacks, run on the audio thread.
 using StereoRenderFn = std::function<void(float* left, float* right, int frames)>;
 using MultichannelRenderFn = std::function<void(float* interleaved, int frames, int channels)>;
@@ -77,6 +98,12 @@ public:
     // nothing played is heard and the play position, clocked by the device, stays.
     bool Flowing() const;
     int ProjectRate() const { return projectRate_; }
+    // How far what is heard trails what the render callbacks were asked for, in
+    // project-rate frames: the latency the back end reports; else the queue the sound
+    // server took when the stream started (RtAudio's PulseAudio back end reports none,
+    // and the server may take less than was asked); else, until then, the queue asked
+    // (buffers × frames at the device rate).
+    int64_t LatencyFrames() const;
     int DeviceRate() const { return deviceRate_; }
     int Channels() const { return channels_; }
     std::string DeviceName() const;
@@ -103,6 +130,7 @@ private:
     bool OpenLocked(int projectRate, int wantedChannels);
     void CloseLocked();
     void Prepare(int projectRate, int deviceRate, int channels);
+    void SetLatency(long reportedDeviceFrames, long bufferFrames);
     void RenderProject(float* out, int frames);
     static int DeviceCallback(void* output, void* input, unsigned int frames, double streamTime,
                               unsigned int status, void* user);
@@ -133,6 +161,12 @@ private:
     std::atomic<int> testChannel_{-1};
     std::atomic<float> monitorGain_{1.0f};
     std::atomic<int64_t> projectFrames_{0};
+    std::atomic<long> reportedLatency_{0};  // device frames, 0 when the back end reports none
+    std::atomic<long> askedQueue_{0};       // device frames
+    // The first requests come back to back while they fill the server's queue: the
+    // frames they took are that queue. Counted on the audio thread until one waits.
+    std::atomic<long> queueFill_{0};
+    std::atomic<bool> queueFilled_{false};
     std::atomic<int64_t> startedNs_{0};       // when the stream started
     std::atomic<int64_t> lastCallbackNs_{0};  // the audio thread's last request
 };

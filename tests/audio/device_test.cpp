@@ -158,6 +158,10 @@ TEST(AudioDevice, PlaysThroughASoundServerAndCarriesOnWithoutOne) {
     for (int i = 0; i < 100 && !output.Flowing(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(output.Flowing());
     EXPECT_GT(cache.mixer.transport.playPosition.load(), 0);
+    // The queue the server took, which is what the listener is behind: some, and no more
+    // than was asked (the first requests fill it, then each waits its turn).
+    EXPECT_GE(output.LatencyFrames(), kAudioBufferFrames);
+    EXPECT_LE(output.LatencyFrames(), kAudioQueueBuffers * kAudioBufferFrames);
 
     const std::vector<float> recorded = RecordMonitor(1.6);
     ASSERT_GE(recorded.size(), static_cast<size_t>(1.5 * 48000 * 2));
