@@ -3,6 +3,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -16,6 +18,18 @@ namespace morvane {
 namespace {
 
 constexpr int64_t kInterleaveFrames = 8192;
+
+std::atomic<int64_t> gFilesWritten{0};
+std::atomic<int64_t> gWriteNanoseconds{0};
+
+// Adds the time since its making to the writer's totals when it goes.
+struct WriteTimer {
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    ~WriteTimer() {
+        const auto spent = std::chrono::steady_clock::now() - start;
+        gWriteNanoseconds.fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count());
+    }
+};
 constexpr const char* kDefaultDescription = "Morvane export";
 
 uint64_t ToUnsignedSamples(double samples) {
@@ -124,8 +138,13 @@ uint64_t BextTimeReference(int32_t sampleRate, double startSeconds) {
     return ToUnsignedSamples(static_cast<double>(sampleRate) * startSeconds);
 }
 
+WavWriteTotals WavWritesSoFar() {
+    return {gFilesWritten.load(), static_cast<double>(gWriteNanoseconds.load()) * 1e-9};
+}
+
 WavWriteResult WriteWavFile(const std::string& path, const std::vector<ChannelSpan>& channels, int64_t frames,
                             const WavFileFormat& format, std::string* why) {
+    const WriteTimer timer;
     WavWriteResult result;
     if (channels.empty() || frames < 1 || format.sampleRate < 1) {
         SetWhy(why, "nothing to write to " + path);
@@ -149,6 +168,7 @@ WavWriteResult WriteWavFile(const std::string& path, const std::vector<ChannelSp
     result.written = FinishPartialSoundFile(partial, why, [&](const std::string& temporary) {
         if (format.extensible) result.extensibleFixUpFailed = !FinalizeExtensibleWav(temporary, format.speakerMask);
     });
+    if (result.written) gFilesWritten.fetch_add(1);
     return result;
 }
 

@@ -72,6 +72,15 @@ struct WavWriteResult {
     bool extensibleFixUpFailed = false;  // the file is kept, without its mask
 };
 
+// What this process has written through WriteWavFile so far: files written whole
+// and the wall time spent in the writer (samples prepared, encoded, written,
+// forced to disk and renamed), for the export's figures beside a bare write.
+struct WavWriteTotals {
+    int64_t files = 0;
+    double seconds = 0.0;
+};
+WavWriteTotals WavWritesSoFar();
+
 // Writes `frames` frames of `channels` (at least one; frames at least 1).
 WavWriteResult WriteWavFile(const std::string& path, const std::vector<ChannelSpan>& channels, int64_t frames,
                             const WavFileFormat& format, std::string* why = nullptr);

@@ -40,13 +40,21 @@ bool CloseSoundFile(PartialSoundFile& partial, std::string* why) {
     return false;
 }
 
+thread_local FolderSyncBatch* tBatch = nullptr;
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
 bool RenameIntoPlace(PartialSoundFile& partial, std::string* why) {
     if (::rename(partial.temporary.c_str(), partial.path.c_str()) != 0) {
         SetWhy(why, "cannot create " + partial.path + ": " + std::strerror(errno));
         ::unlink(partial.temporary.c_str());
         return false;
     }
-    SyncFolderOf(partial.path);
+    if (tBatch != nullptr) tBatch->folders.insert(FolderOf(partial.path));
+    else SyncFolderOf(partial.path);
     return true;
 }
 
@@ -63,6 +71,14 @@ void StopHereWhenTesting() {
 }
 
 }  // namespace
+
+FolderSyncBatch::FolderSyncBatch() : outer(tBatch) { tBatch = this; }
+
+FolderSyncBatch::~FolderSyncBatch() {
+    tBatch = outer;
+    // "dir/" names the folder itself as the parent of an empty name; "." the working folder.
+    for (const std::string& folder : folders) SyncFolderOf(folder == "." ? std::string("./") : folder);
+}
 
 std::string PartialPathOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');

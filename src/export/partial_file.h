@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <set>
 #include <string>
 
 namespace morvane {
@@ -41,6 +42,21 @@ bool OpenPartialSoundFile(const std::string& path, int format, int channels, int
 // set, on any failure; the temporary is then removed.
 bool FinishPartialSoundFile(PartialSoundFile& partial, std::string* why,
                             const std::function<void(const std::string& temporary)>& fixUp = nullptr);
+
+// While one of these lives on a thread, the files that thread finishes are still forced
+// to disk before they are named, but their folders are forced once each when it ends
+// rather than after every rename: an export of hundreds of files waits for the disk
+// once per folder instead of once per file. A power cut before the end can leave a
+// finished file under its temporary name (samples whole), which the next export
+// into the folder removes; never a named file without its samples.
+struct FolderSyncBatch {
+    FolderSyncBatch();
+    ~FolderSyncBatch();
+    FolderSyncBatch(const FolderSyncBatch&) = delete;
+    FolderSyncBatch& operator=(const FolderSyncBatch&) = delete;
+    std::set<std::string> folders;  // renamed into, not yet forced
+    FolderSyncBatch* outer = nullptr;
+};
 
 // Closes (when open) and deletes the temporary: a failed file leaves nothing.
 void AbandonPartialSoundFile(PartialSoundFile& partial);

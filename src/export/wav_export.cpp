@@ -445,6 +445,8 @@ std::string ClipNamer::Next(const std::string& layerName) {
 }
 
 WavExportResult RunWavExport(const ExportSnapshot& snapshot, const ExportObserver& observer) {
+    // Every folder the export wrote into is forced to disk once, before it reports.
+    const FolderSyncBatch folderSync;
     WavExportResult result;
     const ExportRequest& request = snapshot.request;
     const ExportSettings& s = request.settings;

@@ -16,6 +16,7 @@
 #include "export/bwf_writer.h"
 #include "export/export_rollback.h"
 #include "export/ixml.h"
+#include "export/partial_file.h"
 #include "export/tagged_clip_writer.h"
 #include "export/wav_extensible.h"
 #include "export/wav_readers.h"
@@ -238,6 +239,42 @@ TEST(BwfWriter, ShortWriteDeletesTheFile) {
     EXPECT_NE(log.find("[Export] WriteBWFStereo: short write at frame "), std::string::npos);
     EXPECT_NE(log.find("/48000 — disk full? Deleting " + stereo), std::string::npos);
     EXPECT_NE(log.find("[Export] WriteBWFMulti: short write — deleting " + multi), std::string::npos);
+}
+
+// An export forces its folders to disk once at its end; the files themselves must still
+// be in place, whole, the moment each is written, and the writer's totals count only
+// the files that were.
+TEST(BwfWriter, FilesLandWholeWhileTheirFoldersWaitToBeForced) {
+    test::TempDir dir;
+    fs::create_directories(dir / "Tracks");
+    const std::vector<float> samples(4800, 0.25f);
+    const WavWriteTotals before = WavWritesSoFar();
+    {
+        const FolderSyncBatch exportBatch;
+        ASSERT_TRUE(WriteBWFClipMono(dir / "a.wav", samples.data(), 4800, 48000, 1.0, "first"));
+        {
+            const FolderSyncBatch inner;
+            ASSERT_TRUE(WriteBWFStereo(dir / "Tracks/b.wav", samples.data(), samples.data(), 4800, 48000, 0.0,
+                                       nullptr));
+        }
+        ASSERT_TRUE(WriteBWFClipMono(dir / "Tracks/c.wav", samples.data(), 4800, 48000, 0.0, nullptr));
+        // Refused before anything is created: not counted, nothing left.
+        EXPECT_FALSE(WriteBWFClipMono(dir / "d.wav", samples.data(), 0, 48000, 0.0, nullptr));
+        for (const std::string name : {"a.wav", "Tracks/b.wav", "Tracks/c.wav"}) {
+            const test::ReadBack r = test::ReadWav(dir / name);
+            ASSERT_TRUE(r.ok) << name;
+            EXPECT_EQ(r.frames, 4800) << name;
+        }
+        EXPECT_EQ(test::TimeReference(test::ReadWav(dir / "a.wav")), 48000u);
+    }
+    // Outside any batch, a file is written as before.
+    ASSERT_TRUE(WriteBWFClipMono(dir / "e.wav", samples.data(), 4800, 48000, 0.0, nullptr));
+    EXPECT_EQ(test::ReadWav(dir / "e.wav").frames, 4800);
+    EXPECT_EQ(WavWritesSoFar().files - before.files, 4);
+    EXPECT_GT(WavWritesSoFar().seconds, before.seconds);
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path))
+        EXPECT_EQ(entry.path().string().find(kPartialFileSuffix), std::string::npos) << entry.path();
+    EXPECT_FALSE(fs::exists(dir / "d.wav"));
 }
 
 TEST(BwfWriter, TaggedClipDescriptionCutAndIXml) {
