@@ -80,21 +80,35 @@ void LowerTexts(const LibraryEntry& entry, std::string& out) {
     }
 }
 
-bool MatchesPrepared(const LibraryEntry& entry, const std::vector<PreparedTerm>& terms, std::string& lowered) {
-    LowerTexts(entry, lowered);
+TermKind KindOf(const KeywordTerm& term) { return term.kind; }
+TermKind KindOf(const PreparedTerm& prepared) { return prepared.term->kind; }
+
+// The search's rule over terms whose presence `found(i)` gives: every required term
+// found, no excluded one, and one of the plain terms when there are any.
+template <typename Terms, typename Found>
+bool TermsAgree(const Terms& terms, Found found) {
     bool anyPlain = false, plainFound = false;
-    for (const PreparedTerm& prepared : terms) {
-        const KeywordTerm& term = *prepared.term;
-        const bool found = prepared.needle.size() >= 2 && lowered.find(prepared.needle) != std::string::npos &&
-                           TermMatchCount(term.word, entry) > 0;
-        if (term.kind == TermKind::Required && !found) return false;
-        if (term.kind == TermKind::Excluded && found) return false;
-        if (term.kind == TermKind::Plain) {
+    for (size_t i = 0; i < terms.size(); ++i) {
+        const TermKind kind = KindOf(terms[i]);
+        if (kind == TermKind::Required && !found(i)) return false;
+        if (kind == TermKind::Excluded && found(i)) return false;
+        if (kind == TermKind::Plain) {
             anyPlain = true;
-            plainFound = plainFound || found;
+            plainFound = plainFound || found(i);
         }
     }
     return !anyPlain || plainFound;
+}
+
+bool MatchesPrepared(const LibraryEntry& entry, const std::vector<PreparedTerm>& terms, std::string& lowered) {
+    LowerTexts(entry, lowered);
+    return TermsAgree(terms, [&](size_t i) {
+        const PreparedTerm& prepared = terms[i];
+        // The lowered texts rule most files out at once; a needle too short to be
+        // telling (a one-letter wildcard) is left to the word rules alone.
+        if (prepared.needle.size() >= 2 && lowered.find(prepared.needle) == std::string::npos) return false;
+        return TermMatchCount(prepared.term->word, entry) > 0;
+    });
 }
 
 std::vector<PreparedTerm> Prepare(const std::vector<KeywordTerm>& terms) {
@@ -111,17 +125,7 @@ std::vector<PreparedTerm> Prepare(const std::vector<KeywordTerm>& terms) {
 }  // namespace
 
 bool EntryMatchesTerms(const LibraryEntry& entry, const std::vector<KeywordTerm>& terms) {
-    bool anyPlain = false, plainFound = false;
-    for (const KeywordTerm& term : terms) {
-        const bool found = TermMatchCount(term.word, entry) > 0;
-        if (term.kind == TermKind::Required && !found) return false;
-        if (term.kind == TermKind::Excluded && found) return false;
-        if (term.kind == TermKind::Plain) {
-            anyPlain = true;
-            plainFound = plainFound || found;
-        }
-    }
-    return !anyPlain || plainFound;
+    return TermsAgree(terms, [&](size_t i) { return TermMatchCount(terms[i].word, entry) > 0; });
 }
 
 bool EntryMatchesSearch(const LibraryEntry& entry, std::string_view search) {

@@ -63,6 +63,14 @@ TEST(Browse, SearchFollowsTheKeywordRules) {
     // Description and keywords count as well as the name; commas separate like spaces.
     EXPECT_EQ(Search(libraries, "oak"), (Names_{"DOORWood_Slam_01"}));
     EXPECT_EQ(Search(libraries, "+door,+metal"), (Names_{"DOORMetl_Creak"}));
+    // The list's quick text search agrees with the word rules on every file, short
+    // and wildcard terms included.
+    for (const char* search : {"+l*", "*a*", "+door* -oak", "o", "creak*", "+slam,-light"}) {
+        const Names_ listed = Search(libraries, search);
+        for (const LibraryEntry& entry : libraries[0].entries)
+            EXPECT_EQ(EntryMatchesSearch(entry, search), std::count(listed.begin(), listed.end(), entry.name) == 1)
+                << search << " on " << entry.name;
+    }
     // Nothing matches: an empty list, not everything.
     EXPECT_TRUE(Search(libraries, "+thunder").empty());
     EXPECT_EQ(Search(libraries, "").size(), 6u);
