@@ -164,6 +164,15 @@ int main(int argc, char** argv) {
     gSet.indexFolder = gIndexFolder;
     const Library generated = GeneratedLibrary();
     std::string why;
+    // --write-index FOLDER: only write the generated index there, for a run of the window.
+    if (argc == 3 && std::string(argv[1]) == "--write-index") {
+        LibrarySet set;
+        set.indexFolder = argv[2];
+        fs::create_directories(set.indexFolder);
+        if (SaveLibraryIndex(generated, LibraryIndexPath(set, generated.name), &why)) return 0;
+        std::fprintf(stderr, "could not write the generated index: %s\n", why.c_str());
+        return 1;
+    }
     if (!SaveLibraryIndex(generated, LibraryIndexPath(gSet, generated.name), &why)) {
         std::fprintf(stderr, "could not write the generated index: %s\n", why.c_str());
         return 1;

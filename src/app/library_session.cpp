@@ -364,7 +364,7 @@ std::string SavePaletteFromFiles(const std::vector<std::string>& paths, const st
     return name;
 }
 
-std::vector<MissingSourceView> MissingSourceViews() {
+const std::vector<MissingSourceView>& MissingSourceViews() {
     RefreshMissing();
     return Session().missing;
 }

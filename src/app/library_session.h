@@ -81,7 +81,7 @@ struct MissingSourceView {
     MissingSource source;
     int events = 0;  // events of the open project that name the file
 };
-std::vector<MissingSourceView> MissingSourceViews();
+const std::vector<MissingSourceView>& MissingSourceViews();
 // "Used by %d event%s, %d palette%s" as the panel shows it.
 std::string MissingSourceUsage(const MissingSourceView& view);
 void RelinkAllMissing();  // the outcome goes to the status line

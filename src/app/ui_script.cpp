@@ -63,6 +63,10 @@ struct ScriptState {
     std::string screenshotAfterRender;
     int expectRetries = 0;
     Uint64 expectSinceMs = 0;  // when an expectation that waits by the clock was first tried
+    // "frame-times": the durations of the frames since "frame-times start", in ms.
+    bool timingFrames = false;
+    Uint64 lastFrameCounter = 0;
+    std::vector<double> frameMs;
     int finishFrames = -1;  // counts down to the final quit
     bool throwInFrame = false;
     std::string reveal;  // a control whose panel scrolls to it when next drawn
@@ -251,6 +255,22 @@ bool RunStep(const Step& step) {
     auto num = [&](size_t i) { return i < a.size() ? static_cast<float>(std::atof(a[i].c_str())) : 0.0f; };
     if (step.verb == "wait") {
         s.waitFrames = std::max(0, static_cast<int>(num(0)));
+    } else if (step.verb == "frame-times") {
+        if (!a.empty() && a[0] == "start") {
+            s.timingFrames = true;
+            s.frameMs.clear();
+            s.lastFrameCounter = SDL_GetPerformanceCounter();
+        } else {
+            // "[Frames] NAME: N frames, median X ms, p95 Y ms, longest Z ms", for benchmarks.
+            std::vector<double> ms = s.frameMs;
+            std::sort(ms.begin(), ms.end());
+            auto at = [&](double q) { return ms.empty() ? 0.0 : ms[std::min(ms.size() - 1, static_cast<size_t>(q * static_cast<double>(ms.size())))]; };
+            std::printf("[Frames] %s: %zu frames, median %.1f ms, p95 %.1f ms, longest %.1f ms\n",
+                        step.rest.empty() ? "-" : step.rest.c_str(), ms.size(), at(0.5), at(0.95),
+                        ms.empty() ? 0.0 : ms.back());
+            std::fflush(stdout);
+            s.timingFrames = false;
+        }
     } else if (step.verb == "wait-ms") {
         s.waitUntilMs = SDL_GetTicks64() + static_cast<Uint64>(std::max(0.0f, num(0)));
     } else if (step.verb == "wait-audio" || step.verb == "wait-export") {
@@ -428,7 +448,7 @@ bool RunStep(const Step& step) {
 }
 
 const char* const kVerbs[] = {"press", "release", "wheel", "hold",
-                              "expect-events", "expect-selected", "dump-state", "wait", "wait-ms", "wait-audio", "wait-export", "reveal", "key", "type", "menu", "open-menu", "click", "move", "drag",
+                              "expect-events", "expect-selected", "dump-state", "wait", "wait-ms", "frame-times", "wait-audio", "wait-export", "reveal", "key", "type", "menu", "open-menu", "click", "move", "drag",
                               "screenshot", "expect-command", "expect-text-focus", "expect-popup-open", "expect-hit", "expect-status", "drop", "expect-dropped", "throw", "quit"};
 
 }  // namespace
@@ -487,6 +507,12 @@ bool UiScriptWantsFrames() {
 void UiScriptBeforeEvents() {
     ScriptState& s = S();
     if (!s.active) return;
+    if (s.timingFrames) {
+        const Uint64 now = SDL_GetPerformanceCounter();
+        s.frameMs.push_back(1000.0 * static_cast<double>(now - s.lastFrameCounter) /
+                            static_cast<double>(SDL_GetPerformanceFrequency()));
+        s.lastFrameCounter = now;
+    }
     if (!s.pending.empty()) {
         auto action = s.pending.front();
         s.pending.erase(s.pending.begin());

@@ -7,6 +7,8 @@
 // One step per line; "#" starts a comment:
 //   wait N                   let N frames pass
 //   wait-ms N                let N milliseconds pass (frames go on)
+//   frame-times start        start timing the frames; "frame-times NAME" prints
+//                            "[Frames] NAME: N frames, median, p95, longest" since then
 //   wait-audio N             wait until no audio is being rendered (fails after N s)
 //   wait-export N            wait until no export, variations or bounce runs (fails after N s)
 //   key [ctrl+][shift+][alt+]NAME   press and release (a-z, 0-9, f1-f12, comma, equals,

@@ -441,7 +441,7 @@ void OpenLocate(const std::string& fileId) {
 }
 
 void DrawMissingSources() {
-    const std::vector<MissingSourceView> missing = MissingSourceViews();
+    const std::vector<MissingSourceView>& missing = MissingSourceViews();
     if (missing.empty()) return;
     char title[64];
     std::snprintf(title, sizeof title, "  MISSING SOURCES (%zu)", missing.size());
@@ -457,15 +457,22 @@ void DrawMissingSources() {
         OpenFileBrowser(std::move(request));
     }
     ImGui::BeginChild("##missing", ImVec2(0, std::max(ImGui::GetContentRegionAvail().y, ImGui::GetFrameHeightWithSpacing() * 4.0f)));
-    for (size_t i = 0; i < missing.size(); ++i) {
-        const MissingSourceView& item = missing[i];
-        ImGui::PushID(static_cast<int>(i));
-        ImGui::TextUnformatted(std::filesystem::path(item.source.lastKnownPath).filename().c_str());
-        ImGui::TextDisabled("Last-known location: %s", item.source.lastKnownPath.c_str());
-        ImGui::TextDisabled("%s", MissingSourceUsage(item).c_str());
-        if (ImGui::SmallButton("Locate\xE2\x80\xA6")) OpenLocate(item.source.fileId);
-        RegisterLastItem(("lib:locate:" + std::to_string(i)).c_str());
-        ImGui::PopID();
+    // Only the items in view are drawn: a library on a drive that is not mounted has
+    // every one of its files here.
+    ImGuiListClipper clipper;
+    clipper.Begin(static_cast<int>(missing.size()),
+                  3.0f * ImGui::GetTextLineHeightWithSpacing() + ImGui::GetFrameHeightWithSpacing());
+    while (clipper.Step()) {
+        for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
+            const MissingSourceView& item = missing[static_cast<size_t>(i)];
+            ImGui::PushID(i);
+            ImGui::TextUnformatted(std::filesystem::path(item.source.lastKnownPath).filename().c_str());
+            ImGui::TextDisabled("Last-known location: %s", item.source.lastKnownPath.c_str());
+            ImGui::TextDisabled("%s", MissingSourceUsage(item).c_str());
+            if (ImGui::SmallButton("Locate\xE2\x80\xA6")) OpenLocate(item.source.fileId);
+            RegisterLastItem(("lib:locate:" + std::to_string(i)).c_str());
+            ImGui::PopID();
+        }
     }
     ImGui::EndChild();
 }
