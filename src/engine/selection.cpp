@@ -314,6 +314,66 @@ float ScoreAllowed(const ScoreTraits& e, const std::array<float, 5>& P, const Sc
     return result;
 }
 
+// The most the duration, character and shape terms of ScoreAllowed can add for a
+// file, whatever the layer's needed duration and transient wish.
+float RestMost(const ScoreTraits& e, EventShape shape) {
+    float shapeMost = 7.5f;
+    switch (shape) {
+        case EventShape::Spot: shapeMost = 10.0f + e.spotAttack; break;
+        case EventShape::Bloom:
+        case EventShape::Contour: shapeMost = e.swellShape; break;
+        case EventShape::Fill:
+            shapeMost = 5.0f + 3.0f * Clamp01(1.0f - e.crest / 20.0f) + 3.0f * Clamp01(1.0f - 3.0f * e.flux) +
+                        2.0f * Clamp01(2.0f * e.zeroCrossings) + 2.0f * (1.0f - 3.0f * e.eccentricity);
+            break;
+        case EventShape::Scatter: shapeMost = e.scatterShape; break;
+        case EventShape::Clip:
+        case EventShape::Bed: break;
+    }
+    return 15.0f + 10.0f * std::max(e.sustainedFit, e.transientFit) + shapeMost;
+}
+
+// A ceiling on what ScoreAllowed (and the reference bonus after it) can give a
+// file, from its brightness and keyword matches alone: the band fit counted as
+// perfect, every other term at its most. Never below the score, so a file whose
+// ceiling cannot beat the scores already kept may be passed over unscored.
+struct ScoreCeiling {
+    float centre = 0, B = 50, f = 0.01f, slope = 4, extra = 0;
+    bool hasTerms = false, reference = false;
+
+    float Of(float brightness, float restMost, const KeywordFit& fit) const {
+        float kw = 0.0f;
+        if (hasTerms && fit.terms >= 1 && fit.matches >= 1)
+            kw = std::min(static_cast<float>(fit.matches) / (3.0f * fit.terms), 1.0f) * 50.0f;
+        return AtDistance(std::fabs(brightness - centre), restMost, kw);
+    }
+
+    // Never rises with the distance `dI` from the wanted brightness.
+    float AtDistance(float dI, float restMost, float kw) const {
+        const float phi = std::max(0.02f, 1.0f - slope * dI);
+        const float S = std::max(1.0f, 0.8f * B * phi + kw + 0.2f * B + restMost + extra);
+        float most = S * (std::sqrt(phi) * (1.0f - f) + f);
+        if (hasTerms && kw < 0.01f) most *= 0.15f;
+        if (reference) most = std::max(1.5f * most, most + 15.0f);
+        // Room for the rounding of sums taken in another order.
+        return most * 1.001f + 0.01f;
+    }
+
+    // A distance from the wanted brightness beyond which no file of the pool (none
+    // adding more than `restMost` and a full keyword term) can score above `floor`.
+    float Reach(float floor, float restMost) const {
+        const float kw = hasTerms ? 50.0f : 0.0f;
+        float near = 0.0f, far = 0.4f;  // beyond 0.4 every score is 0
+        if (AtDistance(far, restMost, kw) > floor) return far;
+        if (!(AtDistance(near, restMost, kw) > floor)) return -1.0f;
+        for (int step = 0; step < 24; ++step) {
+            const float mid = 0.5f * (near + far);
+            (AtDistance(mid, restMost, kw) > floor ? near : far) = mid;
+        }
+        return far;
+    }
+};
+
 }  // namespace
 
 ScoreTraits TraitsOf(const LibraryEntry& e) {
@@ -535,6 +595,26 @@ CandidatePool& PoolOf(SelectionCache& cache, const TimelineState& timeline,
     return *cache.pools.back();
 }
 
+// The pool's brightness and RestMost for `shape`, worked out once per pool.
+const std::vector<float>& RestMostOf(CandidatePool& pool, EventShape shape) {
+    const size_t n = pool.candidates.size();
+    if (pool.brightness.size() != n) {
+        pool.brightness.resize(n);
+        for (size_t i = 0; i < n; ++i) pool.brightness[i] = pool.traits[i].brightness;
+    }
+    std::vector<float>& most = pool.restMost[static_cast<size_t>(shape)];
+    if (most.size() != n) {
+        most.resize(n);
+        float& top = pool.restMostTop[static_cast<size_t>(shape)];
+        top = 0.0f;
+        for (size_t i = 0; i < n; ++i) {
+            most[i] = RestMost(pool.traits[i], shape);
+            top = std::max(top, most[i]);
+        }
+    }
+    return most;
+}
+
 // FitKeywords for every candidate of the pool, from the per-term counts.
 const CandidatePool::TermFits& FitsOf(SelectionCache& cache, CandidatePool& pool,
                                       const std::vector<KeywordTerm>& terms) {
@@ -589,11 +669,37 @@ std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const Timeli
     std::vector<ScoredCandidate>& out = cache.scored;
     out.clear();
     const bool referenceActive = reference != nullptr && reference->active && reference->count >= 1;
+    // Once `keep` scores are listed, a file can only change the kept few by beating
+    // the lowest of the best `keep` listed so far (`floor`); a file whose ceiling
+    // cannot is left out of the list. The partial sort below would have passed over
+    // it without moving anything, so the kept few and their order are the same.
+    const size_t keep = static_cast<size_t>(std::max(0, maxCount));
+    const std::vector<float>& restMost = RestMostOf(pool, wishes.shape);
+    const float poolRestMost = pool.restMostTop[static_cast<size_t>(wishes.shape)];
+    ScoreCeiling ceiling;
+    ceiling.centre = centre;
+    ceiling.hasTerms = hasTerms;
+    ceiling.B = hasTerms ? 30.0f : 50.0f;
+    ceiling.f = hasTerms ? 0.1f : 0.01f;
+    ceiling.slope = hasTerms ? 3.0f : 4.0f;
+    ceiling.extra = (wishes.occupancy != nullptr ? 15.0f : 0.0f) +
+                    (wishes.contrastRef >= 0.0f && wishes.contrastCount >= 1 ? 12.0f : 0.0f);
+    ceiling.reference = referenceActive;
+    std::vector<float>& topScores = cache.topScores;  // a min-heap of the best `keep` listed
+    topScores.clear();
+    const auto lower = [](float a, float b) { return a > b; };
+    // Files farther than `reach` from the wanted brightness cannot beat the floor:
+    // most of a large library is passed over on that one test.
+    float reach = 1e30f;
     const LibraryEntry* best = nullptr;
     float bestScore = 0.0f;
     for (size_t i = 0; i < pool.candidates.size(); ++i) {
-        if (pool.banned[i]) continue;
+        if (pool.banned[i] || std::fabs(pool.brightness[i] - centre) > reach) continue;
         const LibraryEntry* e = pool.candidates[i];
+        if (keep > 0 && topScores.size() == keep) {
+            const KeywordFit fit = fits == nullptr ? KeywordFit{} : KeywordFit{true, fits->terms, fits->matches[i]};
+            if (!(ceiling.Of(pool.brightness[i], restMost[i], fit) > topScores.front())) continue;
+        }
         // A file too far from the wanted brightness scores 0 whatever else it has;
         // most of a large library is passed over here without the rest of the sums.
         const ScoreTraits& traits = pool.traits[i];
@@ -605,6 +711,18 @@ std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const Timeli
         if (!(score > 5.0f)) continue;
         if (referenceActive) score = ReferenceBonus(*reference, *e, score);
         out.push_back({e, score});
+        if (keep == 0) continue;
+        if (topScores.size() < keep) {
+            topScores.push_back(score);
+            std::push_heap(topScores.begin(), topScores.end(), lower);
+        } else if (score > topScores.front()) {
+            std::pop_heap(topScores.begin(), topScores.end(), lower);
+            topScores.back() = score;
+            std::push_heap(topScores.begin(), topScores.end(), lower);
+        } else {
+            continue;
+        }
+        if (topScores.size() == keep) reach = ceiling.Reach(topScores.front(), poolRestMost);
     }
     if (out.empty() && best != nullptr) out.push_back({best, std::max(0.01f, bestScore)});
     SortDescending(out, static_cast<size_t>(std::max(0, maxCount)));

@@ -159,6 +159,12 @@ struct CandidatePool {
     std::vector<uint32_t> slots;                  // WordIndex slot of each candidate, once a term asks
     std::vector<uint8_t> banned;                  // the project bans the candidate
     std::vector<ScoreTraits> traits;
+    // For skipping, per layer, the candidates that cannot reach the kept few: each
+    // candidate's brightness, and per event shape the most its duration, character
+    // and shape terms can add (filled the first time a layer of that shape asks).
+    std::vector<float> brightness;
+    std::array<std::vector<float>, kEventShapeCount> restMost;
+    std::array<float, kEventShapeCount> restMostTop{};  // the largest of each
 
     // Per set of keyword terms: whether each candidate is allowed, and its summed
     // match count.
@@ -178,6 +184,7 @@ struct SelectionCache {
     std::unordered_map<std::string, std::vector<uint8_t>> termCounts;  // term -> TermMatchCount per slot
     std::vector<std::unique_ptr<CandidatePool>> pools;
     std::vector<ScoredCandidate> scored;  // the working list of a layer's scores
+    std::vector<float> topScores;         // the best few of them
 };
 
 // ScoreCandidates with the work that does not change between layers kept in
