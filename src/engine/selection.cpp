@@ -218,6 +218,14 @@ std::array<float, 5> WantedBands(float I) {
     return P;
 }
 
+// How well a file's band shares `s` follow the wanted profile `P`, 0..1.
+float BandFit(const std::array<float, kFeatureBandCount>& s, const std::array<float, 5>& P) {
+    auto sq = [](float x) { return x * x; };
+    const float dist2 = 1.4f * sq(s[0] - P[0]) + 0.8f * sq(s[1] - P[1]) + 0.6f * sq(s[2] - P[2]) +
+                        sq(s[3] - P[3]) + 1.4f * sq(s[4] - P[4]);
+    return std::max(0.0f, 1.0f - 2.5f * std::sqrt(dist2));
+}
+
 // The score of an entry that its keywords allow, from its traits and the layer's
 // wanted bands `P`. The build's cached path and BaseScore both come here, so
 // they cannot differ in a single bit.
@@ -236,9 +244,7 @@ float ScoreAllowed(const ScoreTraits& e, const std::array<float, 5>& P, const Sc
     const float centre = 0.8f * I + 0.1f;
     // 2. Wanted band profile: P. 3. Spectral fit.
     auto sq = [](float x) { return x * x; };
-    const float dist2 = 1.4f * sq(s[0] - P[0]) + 0.8f * sq(s[1] - P[1]) + 0.6f * sq(s[2] - P[2]) +
-                        sq(s[3] - P[3]) + 1.4f * sq(s[4] - P[4]);
-    const float sigma = std::max(0.0f, 1.0f - 2.5f * std::sqrt(dist2));
+    const float sigma = BandFit(s, P);
     // 4. Intensity fit.
     const float dI = std::fabs(e.brightness - centre);
     if (dI > 0.4f) return 0.0f;
@@ -334,25 +340,26 @@ float RestMost(const ScoreTraits& e, EventShape shape) {
 }
 
 // A ceiling on what ScoreAllowed (and the reference bonus after it) can give a
-// file, from its brightness and keyword matches alone: the band fit counted as
-// perfect, every other term at its most. Never below the score, so a file whose
-// ceiling cannot beat the scores already kept may be passed over unscored.
+// file, from its brightness, band fit and keyword matches alone, every other term
+// at its most. Never below the score, so a file whose ceiling cannot beat the
+// scores already kept may be passed over unscored.
 struct ScoreCeiling {
     float centre = 0, B = 50, f = 0.01f, slope = 4, extra = 0;
     bool hasTerms = false, reference = false;
 
-    float Of(float brightness, float restMost, const KeywordFit& fit) const {
+    float Of(float brightness, float sigma, float restMost, const KeywordFit& fit) const {
         float kw = 0.0f;
         if (hasTerms && fit.terms >= 1 && fit.matches >= 1)
             kw = std::min(static_cast<float>(fit.matches) / (3.0f * fit.terms), 1.0f) * 50.0f;
-        return AtDistance(std::fabs(brightness - centre), restMost, kw);
+        return AtDistance(std::fabs(brightness - centre), sigma, restMost, kw);
     }
 
-    // Never rises with the distance `dI` from the wanted brightness.
-    float AtDistance(float dI, float restMost, float kw) const {
+    // Never rises with the distance `dI` from the wanted brightness, nor falls with
+    // the band fit `sigma`.
+    float AtDistance(float dI, float sigma, float restMost, float kw) const {
         const float phi = std::max(0.02f, 1.0f - slope * dI);
-        const float S = std::max(1.0f, 0.8f * B * phi + kw + 0.2f * B + restMost + extra);
-        float most = S * (std::sqrt(phi) * (1.0f - f) + f);
+        const float S = std::max(1.0f, 0.5f * B * sigma * phi + 0.3f * B * phi + kw + 0.2f * B * sigma + restMost + extra);
+        float most = S * (std::sqrt(sigma * phi) * (1.0f - f) + f);
         if (hasTerms && kw < 0.01f) most *= 0.15f;
         if (reference) most = std::max(1.5f * most, most + 15.0f);
         // Room for the rounding of sums taken in another order.
@@ -364,11 +371,11 @@ struct ScoreCeiling {
     float Reach(float floor, float restMost) const {
         const float kw = hasTerms ? 50.0f : 0.0f;
         float near = 0.0f, far = 0.4f;  // beyond 0.4 every score is 0
-        if (AtDistance(far, restMost, kw) > floor) return far;
-        if (!(AtDistance(near, restMost, kw) > floor)) return -1.0f;
+        if (AtDistance(far, 1.0f, restMost, kw) > floor) return far;
+        if (!(AtDistance(near, 1.0f, restMost, kw) > floor)) return -1.0f;
         for (int step = 0; step < 24; ++step) {
             const float mid = 0.5f * (near + far);
-            (AtDistance(mid, restMost, kw) > floor ? near : far) = mid;
+            (AtDistance(mid, 1.0f, restMost, kw) > floor ? near : far) = mid;
         }
         return far;
     }
@@ -595,12 +602,16 @@ CandidatePool& PoolOf(SelectionCache& cache, const TimelineState& timeline,
     return *cache.pools.back();
 }
 
-// The pool's brightness and RestMost for `shape`, worked out once per pool.
+// The pool's brightness, band shares and RestMost for `shape`, worked out once per pool.
 const std::vector<float>& RestMostOf(CandidatePool& pool, EventShape shape) {
     const size_t n = pool.candidates.size();
     if (pool.brightness.size() != n) {
         pool.brightness.resize(n);
-        for (size_t i = 0; i < n; ++i) pool.brightness[i] = pool.traits[i].brightness;
+        pool.shares.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            pool.brightness[i] = pool.traits[i].brightness;
+            pool.shares[i] = pool.traits[i].shares;
+        }
     }
     std::vector<float>& most = pool.restMost[static_cast<size_t>(shape)];
     if (most.size() != n) {
@@ -698,7 +709,8 @@ std::vector<ScoredCandidate> ScoreCandidates(SelectionCache& cache, const Timeli
         const LibraryEntry* e = pool.candidates[i];
         if (keep > 0 && topScores.size() == keep) {
             const KeywordFit fit = fits == nullptr ? KeywordFit{} : KeywordFit{true, fits->terms, fits->matches[i]};
-            if (!(ceiling.Of(pool.brightness[i], restMost[i], fit) > topScores.front())) continue;
+            const float sigma = BandFit(pool.shares[i], wanted);
+            if (!(ceiling.Of(pool.brightness[i], sigma, restMost[i], fit) > topScores.front())) continue;
         }
         // A file too far from the wanted brightness scores 0 whatever else it has;
         // most of a large library is passed over here without the rest of the sums.

@@ -160,9 +160,11 @@ struct CandidatePool {
     std::vector<uint8_t> banned;                  // the project bans the candidate
     std::vector<ScoreTraits> traits;
     // For skipping, per layer, the candidates that cannot reach the kept few: each
-    // candidate's brightness, and per event shape the most its duration, character
-    // and shape terms can add (filled the first time a layer of that shape asks).
+    // candidate's brightness and band shares, and per event shape the most its
+    // duration, character and shape terms can add (filled the first time a layer of
+    // that shape asks).
     std::vector<float> brightness;
+    std::vector<std::array<float, kFeatureBandCount>> shares;
     std::array<std::vector<float>, kEventShapeCount> restMost;
     std::array<float, kEventShapeCount> restMostTop{};  // the largest of each
 
