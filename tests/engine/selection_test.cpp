@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <map>
+#include <random>
 
 #include "engine/event_build.h"
 #include "engine/selection.h"
@@ -185,6 +187,77 @@ TEST(Selection, ScoringDropsBannedAndWeakCandidatesAndKeepsTheBestFew) {
     ref.count = 0;  // inactive without members
     const auto inactive = ScoreCandidates(tl, {&entries[4]}, w, 12, &ref);
     EXPECT_NEAR(inactive[0].score, before[&entries[4]], 1e-4f);
+}
+
+TEST(Selection, LayersOfABuildKeepTheSameFewAsScoringEveryFileAlone) {
+    // A build scores many layers against one large list, passing over the files that
+    // cannot reach the kept few. Whatever a layer asks, what it keeps must be exactly
+    // the best files by their own scores, in the same order.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const char* const words[] = {"door", "metal", "wind", "rain", "glass", "hum"};
+    std::vector<LibraryEntry> entries;
+    for (int i = 0; i < 3000; ++i) {
+        LibraryEntry e = NeutralEntry(std::string(words[i % 6]) + "_" + words[(i / 6) % 6] + std::to_string(i),
+                                      0.05f + 12.0f * unit(random));
+        float weighted = 0.0f, sum = 0.0f;
+        for (int k = 0; k < 5; ++k) {
+            e.features[k] = unit(random);
+            weighted += (0.1f + 0.2f * k) * e.features[k];
+            sum += e.features[k];
+        }
+        e.features[7] = weighted / sum;
+        e.features[10] = unit(random);
+        e.features[11] = 25.0f * unit(random);
+        e.features[13] = unit(random);
+        e.features[14] = unit(random);
+        e.attackTime = 0.6f * unit(random);
+        e.harmonicity = unit(random);
+        e.spectralFlatness = unit(random);
+        e.pitchConfidence = unit(random);
+        entries.push_back(std::move(e));
+    }
+    std::vector<const LibraryEntry*> cands;
+    for (const LibraryEntry& e : entries) cands.push_back(&e);
+    TimelineState tl;
+    tl.bannedFiles = {entries[5].path, entries[77].path};
+    const std::array<float, 5> occupancy = {0.9f, 0.2f, 0.0f, 0.6f, 1.0f};
+    const std::vector<KeywordTerm> plain = ParseKeywords("door glass");
+    const std::vector<KeywordTerm> strict = ParseKeywords("+metal -rain");
+    SelectionCache cache;
+    int layers = 0;
+    for (int shape = 0; shape < kEventShapeCount; ++shape) {
+        for (float intensity : {0.05f, 0.5f, 0.93f}) {
+            for (int variant = 0; variant < 4; ++variant) {
+                ScoreWishes w;
+                w.intensity = intensity;
+                w.neededDuration = 0.5f + 2.0f * variant;
+                w.shape = static_cast<EventShape>(shape);
+                w.transient = variant / 3.0f;
+                w.occupancy = variant == 1 ? &occupancy : nullptr;
+                w.contrastRef = variant >= 2 ? 0.4f : -1.0f;
+                w.contrastCount = variant - 1;
+                w.terms = variant == 2 ? &plain : variant == 3 ? &strict : nullptr;
+                const int maxCount = variant == 0 ? 1 : 12 + 4 * variant;
+                std::vector<ScoredCandidate> alone;
+                for (const LibraryEntry* e : cands) {
+                    const float score = BaseScore(*e, w);
+                    if (!IsFileBanned(tl, *e) && score > 5.0f) alone.push_back({e, score});
+                }
+                std::sort(alone.begin(), alone.end(),
+                          [](const ScoredCandidate& a, const ScoredCandidate& b) { return a.score > b.score; });
+                alone.resize(std::min(alone.size(), static_cast<size_t>(maxCount)));
+                ASSERT_FALSE(alone.empty());
+                const std::vector<ScoredCandidate> kept = ScoreCandidates(cache, tl, cands, w, maxCount);
+                ASSERT_EQ(kept.size(), alone.size()) << "layer " << layers;
+                for (size_t k = 0; k < kept.size(); ++k) {
+                    EXPECT_EQ(kept[k].entry, alone[k].entry) << "layer " << layers << ", place " << k;
+                    EXPECT_EQ(kept[k].score, alone[k].score) << "layer " << layers << ", place " << k;
+                }
+                ++layers;
+            }
+        }
+    }
 }
 
 TEST(Selection, RepeatFactorPenalisesRecentAndFrequentReuse) {
