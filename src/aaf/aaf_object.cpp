@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/utf8.h"
+
 namespace morvane {
 
 namespace {
@@ -355,21 +357,7 @@ std::string FromUtf16Z(const std::vector<uint8_t>& bytes) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (GetU16(bytes.data() + i + 2) - 0xDC00);
             i += 2;
         }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        AppendUtf8(out, static_cast<char32_t>(cp));
     }
     return out;
 }

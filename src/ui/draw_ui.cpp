@@ -34,18 +34,6 @@ constexpr float kSidePanelWidth = 360.0f;  // at the medium text size; grows wit
 constexpr float kTransportHeight = 40.0f;
 
 const char* const kTabs[kSideTabCount] = {"Events", "Trace", "Library", "Mixer", "Export", "Settings"};
-// The tabs without controls of their own in the window say where the program does
-// that work.
-const char* const kTabGuides[kSideTabCount] = {
-    "",
-    "morvane-cli trace VIDEO reads a film's picture for light and motion and proposes events. "
-    "File > Import Markers adds the markers of a Pro Tools session text export to the timeline.",
-    "",
-    "Composition > Mute / Unmute silences the selected events. morvane-cli render PROJECT --out FILE.wav "
-    "mixes the built timeline into one WAV file.",
-    "",
-    "",
-};
 
 void DrawSidePanel(const PanelRect& rect) {
     AppState& app = App();
@@ -72,7 +60,6 @@ void DrawSidePanel(const PanelRect& rect) {
                 else if (tab == SideTab::Trace) DrawTraceTab();
                 else if (tab == SideTab::Export) DrawExportTab();
                 else if (tab == SideTab::Mixer) DrawMixerTab();
-                else ImGui::TextWrapped("%s", kTabGuides[i]);
                 ImGui::EndChild();
                 ImGui::EndTabItem();
             }
